@@ -1,0 +1,42 @@
+# The two set-up commands: `make demo` and `make test`.
+PRESET ?= default
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+ifdef CI
+CMAKE_FLAGS += -DTARNWICK_WERROR=ON
+endif
+
+.PHONY: deps configure build test asan bench demo fuzz install clean
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake --preset $(PRESET) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET) -j $(JOBS)
+
+test: build
+	@ctest --preset $(PRESET) -j $(JOBS)
+
+asan:
+	@$(MAKE) --no-print-directory test PRESET=asan
+
+bench: deps
+	@cmake --preset default $(CMAKE_FLAGS) -DTARNWICK_BENCH=ON >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+	@scripts/run-bench build/default
+
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+
+demo: build
+	@scripts/demo build/$(PRESET)
+
+install: build
+	@cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	rm -rf build out

@@ -1,0 +1,51 @@
+#pragma once
+// Small file operations the pipeline and the folder walk use. None of them
+// changes the process's current directory.
+
+#include <string>
+#include <vector>
+
+namespace tarnwick::platform {
+
+// Makes sure the folder exists, creating missing parents first. True when it
+// exists afterwards.
+bool ensureFolder(const std::string& path);
+
+// True when the path is a regular file that opens for reading and holds at
+// least one byte. An empty file counts as absent.
+bool fileHasData(const std::string& path);
+
+bool fileExists(const std::string& path);
+
+enum CopyTimesStatus : int {
+  kCopyTimesSourceMissing = -1,  // `from` cannot be read
+  kCopyTimesTargetMissing = -2,  // `to` does not exist or cannot be changed
+};
+// Copies the access and modification times of `from` onto `to`. 0 or a status.
+int copyFileTimes(const std::string& from, const std::string& to);
+
+enum MoveStatus : int {
+  kMoveTargetExists = -1,  // nothing moved: the target name is taken
+  kMoveFailed = -2,        // nothing moved: the source stays where it was
+};
+// Moves `from` to `to` and never replaces an existing file. Across file
+// systems the data is copied into an exclusively created file, flushed, and
+// only then is the source deleted. On any failure the source stays in place.
+int moveNoReplace(const std::string& from, const std::string& to);
+
+// Renames `from` over `to` (replacing it). 0 or -1.
+int replaceFile(const std::string& from, const std::string& to);
+
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;  // a real folder; links to folders count as files
+};
+// Lists a folder's entries (without "." and ".."), sorted by name bytes.
+// -1 when the folder cannot be read.
+int listFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// Whether a file name matches a wildcard filter, ignoring ASCII case.
+// "*.*" matches every name, names without a dot too.
+bool matchesFilter(const std::string& name, const std::string& filter);
+
+}  // namespace tarnwick::platform

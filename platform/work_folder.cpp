@@ -1,0 +1,105 @@
+#include "platform/work_folder.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/paths.h"
+
+namespace tarnwick::platform {
+namespace {
+
+// The folder the signal handler removes. A fixed buffer, so the handler
+// needs no allocation.
+char gActiveFolder[4096] = {0};
+
+// Removes the (flat) work folder with calls that are safe in a handler.
+void removeActiveFolder() {
+  if (gActiveFolder[0] == '\0') return;
+  if (DIR* dir = ::opendir(gActiveFolder)) {
+    char file[sizeof gActiveFolder + 256];
+    while (const dirent* e = ::readdir(dir)) {
+      if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+      const size_t folderLength = std::strlen(gActiveFolder);
+      const size_t nameLength = std::strlen(e->d_name);
+      if (folderLength + nameLength + 2 > sizeof file) continue;
+      std::memcpy(file, gActiveFolder, folderLength);
+      file[folderLength] = '/';
+      std::memcpy(file + folderLength + 1, e->d_name, nameLength + 1);
+      ::unlink(file);
+    }
+    ::closedir(dir);
+  }
+  ::rmdir(gActiveFolder);
+}
+
+void onTerminatingSignal(int signalNumber) {
+  removeActiveFolder();
+  gActiveFolder[0] = '\0';
+  ::signal(signalNumber, SIG_DFL);
+  ::raise(signalNumber);
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : "";
+}
+
+std::string homeFolder() {
+  const std::string home = environment("HOME");
+  return home.empty() ? "/tmp" : home;
+}
+
+}  // namespace
+
+WorkFolder::WorkFolder() {
+  std::string base = environment("TMPDIR");
+  if (base.empty()) base = "/tmp";
+  std::string pattern = joinPath(base, "tarnwick-XXXXXX");
+  if (!::mkdtemp(pattern.data())) return;
+  path_ = pattern;
+  if (path_.size() < sizeof gActiveFolder) {
+    std::memcpy(gActiveFolder, path_.c_str(), path_.size() + 1);
+    struct sigaction action {};
+    action.sa_handler = onTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+  }
+}
+
+WorkFolder::~WorkFolder() {
+  if (path_.empty()) return;
+  if (path_ == gActiveFolder) gActiveFolder[0] = '\0';
+  removeTree(path_);
+}
+
+std::string WorkFolder::file(const std::string& name) const { return joinPath(path_, name); }
+
+void removeTree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::string settingsFilePath() {
+  const std::string home = environment("TARNWICK_HOME");
+  if (!home.empty()) return joinPath(home, "tarnwick.ini");
+  std::string config = environment("XDG_CONFIG_HOME");
+  if (config.empty()) config = joinPath(homeFolder(), ".config");
+  return joinPath(joinPath(config, "tarnwick"), "tarnwick.ini");
+}
+
+std::string defaultLogFilePath() {
+  const std::string home = environment("TARNWICK_HOME");
+  if (!home.empty()) return joinPath(joinPath(home, "log"), "qrvlog.txt");
+  std::string state = environment("XDG_STATE_HOME");
+  if (state.empty()) state = joinPath(homeFolder(), ".local/state");
+  return joinPath(joinPath(joinPath(state, "tarnwick"), "log"), "qrvlog.txt");
+}
+
+}  // namespace tarnwick::platform

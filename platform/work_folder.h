@@ -1,0 +1,39 @@
+#pragma once
+// The private per-process work folder and the settings and log locations.
+
+#include <string>
+
+namespace tarnwick::platform {
+
+// A folder made with mkdtemp under $TMPDIR (default /tmp) that only this
+// process uses; it and everything in it are removed when the object is
+// destroyed, at normal exit and on SIGINT or SIGTERM. At most one exists per
+// process at a time.
+class WorkFolder {
+ public:
+  WorkFolder();
+  ~WorkFolder();
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  // A path for `name` inside the folder.
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Removes a folder tree; errors are ignored.
+void removeTree(const std::string& path);
+
+// $TARNWICK_HOME/tarnwick.ini, else $XDG_CONFIG_HOME/tarnwick/tarnwick.ini
+// (default ~/.config/tarnwick/tarnwick.ini).
+std::string settingsFilePath();
+
+// $TARNWICK_HOME/log/qrvlog.txt, else $XDG_STATE_HOME/tarnwick/log/qrvlog.txt
+// (default ~/.local/state/tarnwick/log/qrvlog.txt).
+std::string defaultLogFilePath();
+
+}  // namespace tarnwick::platform
