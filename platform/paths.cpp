@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace tarnwick::platform {
 
@@ -21,6 +22,12 @@ std::string cutExtension(std::string_view path) {
   if (dot == std::string_view::npos || (nameStart != std::string_view::npos && dot < nameStart))
     return std::string(path);
   return std::string(path.substr(0, dot));
+}
+
+std::string pageFileName(std::string_view path, int pageNumber) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%03d", pageNumber);
+  return cutExtension(path) + number + ".tif";
 }
 
 std::string joinPath(std::string_view a, std::string_view b) {

@@ -19,6 +19,12 @@ std::string folderOf(std::string_view path);
 // file name is searched, so a "." in a folder name never cuts the path.
 std::string cutExtension(std::string_view path);
 
+// The file of page `pageNumber` (from 1) when a fax is split one TIFF per
+// page: the path with its extension cut, the number in three or more digits,
+// then ".tif" ("/out/fax.tif", 2 gives "/out/fax002.tif"; page 1000 gives
+// "/out/fax1000.tif", so no page file is ever named twice).
+std::string pageFileName(std::string_view path, int pageNumber);
+
 // `a` + separator + `b`, without doubling a separator that `a` already ends in.
 std::string joinPath(std::string_view a, std::string_view b);
 
