@@ -1,0 +1,120 @@
+#include "formats/fax_reader.h"
+
+#include <limits>
+
+#include "platform/paths.h"
+#include "tiffout/tiff_writer.h"
+
+namespace tarnwick {
+
+bool FaxReader::open(const std::string& path) {
+  close();
+  pageCount_ = 0;
+  pageData_.clear();
+  pageData_.shrink_to_fit();
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return false;
+  if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
+  const off_t end = ftello(f.get());
+  if (end < 0 || fseeko(f.get(), 0, SEEK_SET) != 0) return false;
+  fileSize_ = uint64_t(end);
+  file_ = std::move(f);
+  return true;
+}
+
+int FaxReader::close() {
+  fileSize_ = 0;
+  if (!file_) return 0;
+  return std::fclose(file_.release());
+}
+
+int FaxReader::addPage(int32_t offset) {
+  if (pageCount_ >= kMaxPages) return kPageTableFull;
+  pageOffsets_[pageCount_++] = offset;
+  return 0;
+}
+
+int32_t FaxReader::pageOffset(uint32_t index) const {
+  const uint16_t i = uint16_t(index);
+  return i < pageCount_ ? pageOffsets_[i] : 0;
+}
+
+bool FaxReader::inFile(uint64_t offset, uint64_t length) const {
+  return file_ && offset <= fileSize_ && length <= fileSize_ - offset;
+}
+
+int FaxReader::readAt(uint64_t offset, std::span<uint8_t> out) {
+  if (!file_) return kReadNotOpen;
+  if (!inFile(offset, out.size())) return kReadPastEnd;
+  if (out.empty()) return 0;
+  if (offset > uint64_t(std::numeric_limits<off_t>::max())) return kReadPastEnd;
+  if (fseeko(file_.get(), off_t(offset), SEEK_SET) != 0) return kReadFailed;
+  if (std::fread(out.data(), 1, out.size(), file_.get()) != out.size()) return kReadFailed;
+  return 0;
+}
+
+int FaxReader::readAt(uint64_t offset, size_t length, std::vector<uint8_t>& out) {
+  out.clear();
+  if (!file_) return kReadNotOpen;
+  if (!inFile(offset, length)) return kReadPastEnd;
+  out.resize(length);
+  const int status = readAt(offset, std::span<uint8_t>(out));
+  if (status != 0) out.clear();
+  return status;
+}
+
+int64_t FaxReader::readUpTo(uint64_t offset, size_t length, std::vector<uint8_t>& out) {
+  out.clear();
+  if (!file_) return kReadNotOpen;
+  if (offset > fileSize_) return kReadPastEnd;
+  const uint64_t available = fileSize_ - offset;
+  const size_t n = length < available ? length : size_t(available);
+  const int status = readAt(offset, n, out);
+  if (status != 0) return status;
+  return int64_t(n);
+}
+
+int FaxReader::readLe16(uint64_t offset, uint16_t& value) {
+  uint8_t b[2];
+  const int status = readAt(offset, std::span<uint8_t>(b));
+  if (status != 0) return status;
+  value = uint16_t(b[0] | (b[1] << 8));
+  return 0;
+}
+
+int FaxReader::readLe32(uint64_t offset, uint32_t& value) {
+  uint8_t b[4];
+  const int status = readAt(offset, std::span<uint8_t>(b));
+  if (status != 0) return status;
+  value = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  return 0;
+}
+
+int FaxReader::readPageData(uint64_t offset, size_t length) {
+  return readAt(offset, length, pageData_);
+}
+
+int beginTiffOutput(TiffWriter& writer) {
+  const int status = writer.writeHeader();
+  if (status != 0) return status;
+  writer.loadDefaultEntries();
+  return 0;
+}
+
+int writeCodedPage(TiffWriter& writer, const CodedPage& page, uint16_t pageIndex,
+                   uint16_t pageCount) {
+  writer.setCoding(page.coding, page.photometric);
+  writer.setFillOrder(page.fillOrder);
+  writer.setSize(page.width, page.length);
+  writer.setPageNumber(pageIndex, pageCount);
+  const int64_t directory =
+      writer.writePage(page.data, page.xResolution, page.yResolution, page.resolutionUnit);
+  if (directory < 0) return int(directory);
+  return writer.writeDirectory(directory);
+}
+
+std::string splitPageFileName(const std::string& outputPath, int pageIndex) {
+  return platform::pageFileName(outputPath, pageIndex + 1);
+}
+
+}  // namespace tarnwick
