@@ -13,5 +13,5 @@ function(tarnwick_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "TARNWICK_CORPUS=${PROJECT_SOURCE_DIR}/../shared/corpus/real;TARNWICK_BIN=$<TARGET_FILE_DIR:tarnwick>/tarnwick")
+    ENVIRONMENT "TARNWICK_CORPUS=${PROJECT_SOURCE_DIR}/../shared/corpus/real;TARNWICK_BIN=${PROJECT_BINARY_DIR}/app/tarnwick")
 endfunction()
