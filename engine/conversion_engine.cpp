@@ -1,0 +1,106 @@
+#include "engine/conversion_engine.h"
+
+// Readers: each family's header is included here as its reader lands.
+
+namespace tarnwick {
+
+// One reader per family, all closed at construction. This is the only place
+// besides the switches below that knows every family.
+struct ConversionEngine::Readers {
+  // Reader members go here, one per family.
+};
+
+namespace {
+
+bool isFamilyType(FaxType type) { return type >= 1 && type <= 18; }
+
+// Per-family steps, one trio per family, with these shapes:
+//
+//   int openX(Readers& r, ConversionOptions& options, const std::string& source,
+//             uint8_t& ready);
+//     opens the reader, probes and scans it, sets options.pageCount and
+//     ready; -1 when the reader is not open afterwards.
+//   void decodeX(Readers& r, const ConversionOptions& options, uint8_t ready,
+//                PageImage& page);
+//     decodes page 0 into `page` (leaves it empty when it cannot).
+//   int writeX(Readers& r, const ConversionOptions& options, const std::string& output,
+//              bool& wroteSplitPages);
+//     writes every page into the intermediate TIFF `output`, or, when
+//     options.ConvertFlag is 1 and the family has a split writer, one file
+//     per page named platform::pageFileName(output, page number from 1) and
+//     sets wroteSplitPages; -1 when the reader is not open, else 0 or the
+//     family's result.
+
+}  // namespace
+
+ConversionEngine::ConversionEngine(const ConversionOptions& options)
+    : options_(options), readers_(std::make_unique<Readers>()) {
+  options_.pageCount = 0;
+}
+
+ConversionEngine::~ConversionEngine() { closeAll(); }
+
+int ConversionEngine::open(const std::string& source, FaxType type) {
+  ready_ = 0;
+  options_.pageCount = 0;
+  page_.clear();
+  const int result = openFamily(source, type);
+  decodeFirstPage(type);
+  ready_ = isFax() ? 1 : 0;
+  return result;
+}
+
+int ConversionEngine::openFamily(const std::string& source, FaxType type) {
+  (void)source;
+  if (!isFamilyType(type)) {
+    // [raw] code 0 and every code outside 1..18: raw stream analysis.
+    return -1;
+  }
+  switch (type) {
+    // [families] one case per wired family, e.g.
+    // case FAX_TYPE_FXS: return openFxs(*readers_, options_, source, ready_);
+    // case FAX_TYPE_FXS: decodeFxs(*readers_, options_, ready_, page_); return;
+    // case FAX_TYPE_FXS: return writeFxs(*readers_, options_, output, wroteSplitPages_);
+    default:
+      break;
+  }
+  return -1;  // no reader for this family: the file counts as not opened
+}
+
+void ConversionEngine::decodeFirstPage(FaxType type) {
+  if (!isFamilyType(type)) {
+    // [raw] readBitmapPage of page 0 while ready.
+    return;
+  }
+  switch (type) {
+    // [families] one case per wired family.
+    default:
+      break;
+  }
+}
+
+int ConversionEngine::write(const std::string& output, FaxType type) {
+  wroteSplitPages_ = false;
+  return writeFamily(output, type);
+}
+
+int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
+  (void)output;
+  if (!isFamilyType(type)) {
+    // [raw] writeRawPages.
+    return -1;
+  }
+  switch (type) {
+    // [families] one case per wired family; split-capable families set
+    // wroteSplitPages_ when options_.ConvertFlag is 1.
+    default:
+      break;
+  }
+  return -1;  // the family's reader is not open
+}
+
+void ConversionEngine::closeAll() {
+  // [families] close every reader's file.
+}
+
+}  // namespace tarnwick

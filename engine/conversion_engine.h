@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/conversion_options.h"
+#include "engine/fax_type.h"
+#include "engine/page_image.h"
+
+namespace tarnwick {
+
+// Drives one file from its reader to the intermediate TIFF. Built for one
+// file and destroyed at its end; holds one reader per family (each closed at
+// construction) so nothing of one file survives into the next.
+//
+// Open, first-page decode and write are dispatched by one switch on the fax
+// type each; a family whose reader is not open behaves as a file that could
+// not be opened.
+class ConversionEngine {
+ public:
+  explicit ConversionEngine(const ConversionOptions& options);
+  ~ConversionEngine();
+  ConversionEngine(const ConversionEngine&) = delete;
+  ConversionEngine& operator=(const ConversionEngine&) = delete;
+
+  // Opens the source with the reader of `type`, finds its pages and decodes
+  // page 0 into page(). -1 when the reader could not open the file; the
+  // result is informational, isFax() decides.
+  int open(const std::string& source, FaxType type);
+
+  // True when page 0 decoded with a width and lines.
+  bool isFax() const { return page_.width > 0 && page_.height > 0; }
+
+  // Writes every page into the intermediate TIFF at `output` (one file per
+  // page beside it in split mode). 0 or a negative failure.
+  int write(const std::string& output, FaxType type);
+
+  // Closes every reader's file so the source is no longer held open.
+  void closeAll();
+
+  uint16_t pageCount() const { return options_.pageCount; }
+  const PageImage& page() const { return page_; }
+  // Whether the last write() produced one intermediate file per page.
+  bool wroteSplitPages() const { return wroteSplitPages_; }
+
+ private:
+  struct Readers;
+
+  int openFamily(const std::string& source, FaxType type);
+  void decodeFirstPage(FaxType type);
+  int writeFamily(const std::string& output, FaxType type);
+
+  ConversionOptions options_;
+  PageImage page_;
+  uint8_t ready_ = 0;
+  bool wroteSplitPages_ = false;
+  std::unique_ptr<Readers> readers_;
+};
+
+}  // namespace tarnwick

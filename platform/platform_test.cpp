@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/work_folder.h"
+#include "tests/fixtures/fax_fixtures.h"
+
+namespace tarnwick::platform {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+TEST(Paths, NamesFoldersAndExtensionsLookOnlyAtTheFileName) {
+  const struct {
+    const char* path;
+    const char* name;
+    const char* folder;
+    const char* cut;
+  } cases[] = {
+      {"/in/fax01.TIF", "fax01.TIF", "/in", "/in/fax01"},
+      {"/in/old.faxes/fax0001", "fax0001", "/in/old.faxes", "/in/old.faxes/fax0001"},
+      {"noext", "noext", "", "noext"},
+      {"/a/b.c.g3", "b.c.g3", "/a", "/a/b.c"},
+      {"/a/.hidden", ".hidden", "/a", "/a/"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.name, fileNameOf(c.path)) << c.path;
+    EXPECT_EQ(c.folder, folderOf(c.path)) << c.path;
+    EXPECT_EQ(c.cut, cutExtension(c.path)) << c.path;
+  }
+}
+
+TEST(Paths, PageFileNamesNeverRepeat) {
+  EXPECT_EQ("/out/fax001.tif", pageFileName("/out/fax.tif", 1));
+  EXPECT_EQ("/out/fax003.tif", pageFileName("/out/fax.tif", 3));
+  EXPECT_EQ("/out/fax001.tif", pageFileName("/out/fax", 1));
+  EXPECT_EQ("/out/fax999.tif", pageFileName("/out/fax.tif", 999));
+  EXPECT_EQ("/out/fax1000.tif", pageFileName("/out/fax.tif", 1000));
+  EXPECT_EQ("/o.d/fax002.tif", pageFileName("/o.d/fax", 2));
+}
+
+TEST(Files, EnsureFolderCreatesEveryMissingParent) {
+  TempDir dir;
+  const std::string deep = dir.file("a/b/c");
+  ASSERT_TRUE(ensureFolder(deep));
+  for (const char* part : {"a", "a/b", "a/b/c"}) EXPECT_TRUE(fs::is_directory(dir.file(part))) << part;
+  const fs::path before = fs::current_path();
+  EXPECT_TRUE(ensureFolder(deep));  // existing: true, nothing changes
+  EXPECT_EQ(before, fs::current_path());
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("plain"), {1}));
+  EXPECT_FALSE(ensureFolder(dir.file("plain/sub")));  // a file is in the way
+}
+
+TEST(Files, EmptyFileCountsAsAbsent) {
+  TempDir dir;
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("empty"), {}));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("full"), {7}));
+  EXPECT_FALSE(fileHasData(dir.file("empty")));
+  EXPECT_FALSE(fileHasData(dir.file("missing")));
+  EXPECT_FALSE(fileHasData(dir.path()));
+  EXPECT_TRUE(fileHasData(dir.file("full")));
+}
+
+TEST(Files, CopyFileTimesReportsWhichSideIsMissing) {
+  TempDir dir;
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("from"), {1}));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("to"), {2}));
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  fs::last_write_time(dir.file("from"), old);
+  EXPECT_EQ(kCopyTimesSourceMissing, copyFileTimes(dir.file("nope"), dir.file("to")));
+  EXPECT_NE(old, fs::last_write_time(dir.file("to")));
+  EXPECT_EQ(kCopyTimesTargetMissing, copyFileTimes(dir.file("from"), dir.file("nope")));
+  EXPECT_FALSE(fs::exists(dir.file("nope")));
+  EXPECT_EQ(0, copyFileTimes(dir.file("from"), dir.file("to")));
+  EXPECT_EQ(old, fs::last_write_time(dir.file("to")));
+}
+
+TEST(Files, MoveNeverReplacesAndKeepsTheSourceOnFailure) {
+  TempDir dir;
+  ASSERT_TRUE(ensureFolder(dir.file("backup")));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("fax.g3"), {1, 2, 3}));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("backup/fax.g3"), {9}));
+  EXPECT_EQ(kMoveTargetExists, moveNoReplace(dir.file("fax.g3"), dir.file("backup/fax.g3")));
+  EXPECT_EQ(std::vector<uint8_t>({1, 2, 3}), testing::readFileBytes(dir.file("fax.g3")));
+  EXPECT_EQ(std::vector<uint8_t>({9}), testing::readFileBytes(dir.file("backup/fax.g3")));
+
+  EXPECT_EQ(kMoveFailed, moveNoReplace(dir.file("fax.g3"), dir.file("no/such/folder/x")));
+  EXPECT_TRUE(fs::exists(dir.file("fax.g3")));
+
+  EXPECT_EQ(0, moveNoReplace(dir.file("fax.g3"), dir.file("backup/other.g3")));
+  EXPECT_FALSE(fs::exists(dir.file("fax.g3")));
+  EXPECT_EQ(std::vector<uint8_t>({1, 2, 3}), testing::readFileBytes(dir.file("backup/other.g3")));
+}
+
+TEST(Files, MoveAcrossFileSystemsCopiesThenDeletes) {
+  // /dev/shm is a separate tmpfs on Linux; skip where it is not.
+  struct stat a {}, b {};
+  TempDir dir;
+  if (::stat("/dev/shm", &b) != 0 || ::stat(dir.path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no second file system";
+  const std::string target = "/dev/shm/tarnwick-move-" + std::to_string(::getpid());
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("fax.g3"), {4, 5}));
+  EXPECT_EQ(0, moveNoReplace(dir.file("fax.g3"), target));
+  EXPECT_FALSE(fs::exists(dir.file("fax.g3")));
+  EXPECT_EQ(std::vector<uint8_t>({4, 5}), testing::readFileBytes(target));
+  std::remove(target.c_str());
+}
+
+TEST(Files, ListingIsSortedAndFilterIgnoresCase) {
+  TempDir dir;
+  for (const char* name : {"b.G3", "a.fax", "noext", "c.g3"})
+    ASSERT_TRUE(testing::writeFileBytes(dir.file(name), {1}));
+  ASSERT_TRUE(ensureFolder(dir.file("sub.d")));
+  fs::create_directory_symlink(dir.file("sub.d"), dir.file("link"));
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(0, listFolder(dir.path(), entries));
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.name + (e.isFolder ? "/" : ""));
+  EXPECT_EQ((std::vector<std::string>{"a.fax", "b.G3", "c.g3", "link", "noext", "sub.d/"}), names);
+  EXPECT_EQ(-1, listFolder(dir.file("missing"), entries));
+
+  EXPECT_TRUE(matchesFilter("noext", "*.*"));
+  EXPECT_TRUE(matchesFilter("B.G3", "*.g3"));
+  EXPECT_FALSE(matchesFilter("a.fax", "*.g3"));
+}
+
+TEST(WorkFolder, RemovedWhenDestroyed) {
+  std::string path;
+  {
+    WorkFolder work;
+    ASSERT_TRUE(work.ok());
+    path = work.path();
+    ASSERT_TRUE(testing::writeFileBytes(work.file("qrvtmp.tmp"), {1}));
+  }
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(WorkFolder, RemovedAfterSigterm) {
+  int channel[2];
+  ASSERT_EQ(0, ::pipe(channel));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    WorkFolder work;
+    testing::writeFileBytes(work.file("bsegtmp.tmp"), {1});
+    const std::string path = work.path() + "\n";
+    (void)!::write(channel[1], path.data(), path.size());
+    for (;;) ::pause();
+  }
+  ::close(channel[1]);
+  char buffer[4096] = {0};
+  ssize_t got = 0;
+  for (ssize_t n; (n = ::read(channel[0], buffer + got, sizeof buffer - 1 - got)) > 0;) {
+    got += n;
+    if (buffer[got - 1] == '\n') break;
+  }
+  ::close(channel[0]);
+  ASSERT_GT(got, 1);
+  const std::string path(buffer, size_t(got - 1));
+  ASSERT_TRUE(fs::exists(path));
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(Locations, FollowTarnwickHomeThenXdg) {
+  ::setenv("TARNWICK_HOME", "/srv/tw", 1);
+  EXPECT_EQ("/srv/tw/tarnwick.ini", settingsFilePath());
+  EXPECT_EQ("/srv/tw/log/qrvlog.txt", defaultLogFilePath());
+  ::unsetenv("TARNWICK_HOME");
+  ::setenv("XDG_CONFIG_HOME", "/c", 1);
+  ::setenv("XDG_STATE_HOME", "/s", 1);
+  EXPECT_EQ("/c/tarnwick/tarnwick.ini", settingsFilePath());
+  EXPECT_EQ("/s/tarnwick/log/qrvlog.txt", defaultLogFilePath());
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_STATE_HOME");
+  ::setenv("HOME", "/home/ann", 1);
+  EXPECT_EQ("/home/ann/.config/tarnwick/tarnwick.ini", settingsFilePath());
+  EXPECT_EQ("/home/ann/.local/state/tarnwick/log/qrvlog.txt", defaultLogFilePath());
+}
+
+}  // namespace
+}  // namespace tarnwick::platform
