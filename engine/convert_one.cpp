@@ -1,0 +1,147 @@
+#include "engine/convert_one.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "engine/conversion_engine.h"
+#include "engine/fax_type_detect.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "tiffout/page_copy.h"
+
+namespace tarnwick {
+namespace {
+
+using platform::pageFileName;
+
+// Intermediate files from an earlier file must never pass for this file's
+// pages, so they are removed before each conversion.
+void removeIntermediates(const std::string& intermediate) {
+  std::remove(intermediate.c_str());
+  for (int page = 1; platform::fileExists(pageFileName(intermediate, page)); ++page)
+    std::remove(pageFileName(intermediate, page).c_str());
+}
+
+// Copies `input` (all pages, or only page `pageIndex` when >= 0) to
+// `destination` through a temporary file in the destination's folder that is
+// renamed into place only when the copy succeeded, so a failed copy never
+// leaves a half-written destination behind. 0 or the page copy's failure.
+int copyToDestination(const std::string& input, int pageIndex, const std::string& destination,
+                      const PageCopySettings& settings) {
+  DirectorySelection selection;
+  if (pageIndex >= 0) selection.listed.push_back(uint16_t(pageIndex));
+  if (settings.append != 0) return copyTiffPages(input, destination, settings, selection);
+
+  const std::string folder = platform::folderOf(destination);
+  std::string temporary =
+      platform::joinPath(folder.empty() ? "." : folder, ".tarnwick-partial-XXXXXX");
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return kPageCopyOutputNotOpened;
+  ::close(fd);
+  const int result = copyTiffPages(input, temporary, settings, selection);
+  if (result != 0 || platform::replaceFile(temporary, destination) != 0) {
+    std::remove(temporary.c_str());
+    return result != 0 ? result : kPageCopyOutputNotOpened;
+  }
+  return 0;
+}
+
+// Runs the guarded steps: open, first page, write, page copy. Fills
+// `outputs` with the files written.
+int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::string& source,
+              const std::string& destination, const ConversionOptions& options,
+              std::vector<std::string>& outputs) {
+  const std::string& intermediate = options.intermediateFile;
+  removeIntermediates(intermediate);
+  engine.open(source, type);
+  if (!engine.isFax()) {
+    job.resultsText += "Failed : " + source + " - Not Fax\r\n";
+    return kNotFax;
+  }
+  if (engine.write(intermediate, type) != 0) {
+    job.resultsText += "Failed : " + source + " - Error Fax\r\n";
+    return kWriteFailed;
+  }
+  const int pages = engine.pageCount();
+  const bool split = pages > 1 && options.ConvertFlag == 1;
+  if (!split) {
+    // A split writer may have written the single page under its page name.
+    const std::string input =
+        engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
+    outputs.push_back(destination);
+    if (copyToDestination(input, -1, destination, job.copyParameters) != 0) {
+      job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
+      return kCopyFailed;
+    }
+    job.resultsText += "Success !\r\n";
+    return kConverted;
+  }
+  job.resultsText += "Multiple pages as following :\r\n";
+  int result = kConverted;
+  for (int page = 1; page <= pages; ++page) {
+    const std::string output = pageFileName(destination, page);
+    const int copied = engine.wroteSplitPages()
+                           ? copyToDestination(pageFileName(intermediate, page), -1, output,
+                                               job.copyParameters)
+                           : copyToDestination(intermediate, page - 1, output, job.copyParameters);
+    outputs.push_back(output);
+    if (copied != 0) {
+      job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
+      result = kCopyFailed;
+    } else {
+      char number[16];
+      std::snprintf(number, sizeof number, "%03d", page);
+      job.resultsText += std::string("        page ") + number + " --> " + output + " : Success !\r\n";
+      result = kConverted;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+int convertOne(BatchJob& job, const ConversionOptions& options, const std::string& source,
+               const std::string& destination) {
+  job.resultsText += source + " --> " + destination + " : ";
+  if (job.skipExisting && platform::fileHasData(destination)) {
+    job.resultsText += "Skipped : " + destination + " already exist!\r\n";
+    return kSkippedExisting;
+  }
+  const FaxType type = detectFaxType(source);
+  const std::string folder = platform::folderOf(destination);
+  if (!folder.empty() && !platform::ensureFolder(folder)) {
+    job.resultsText += "Failed to create dir: " + folder + "\r\n";
+    return kFolderNotCreated;
+  }
+
+  std::vector<std::string> outputs;
+  int result = 0;
+  {
+    ConversionEngine engine(options);
+    try {
+      result = runEngine(job, engine, type, source, destination, options, outputs);
+    } catch (...) {
+      job.resultsText += "Exception : Failed in FAX to TIFF conversion\r\n";
+      return kConversionException;
+    }
+    engine.closeAll();
+  }
+  if (result == kNotFax || result == kWriteFailed) return result;
+
+  if (job.keepDateTime)
+    for (const std::string& output : outputs) (void)platform::copyFileTimes(source, output);
+  // A source is moved aside only when its path names a folder; the move never
+  // replaces a file already in the backup folder.
+  const size_t separator = source.find(platform::kSeparator, 1);
+  if (!job.backupFolder.empty() && separator != std::string::npos &&
+      platform::ensureFolder(job.backupFolder))
+    (void)platform::moveNoReplace(
+        source, platform::joinPath(job.backupFolder, platform::fileNameOf(source)));
+  return result;
+}
+
+}  // namespace tarnwick
