@@ -1,7 +1,9 @@
 #include "formats/fax_reader.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "codec/fax_decode.h"
 #include "platform/paths.h"
 #include "tiffout/tiff_writer.h"
 
@@ -111,6 +113,38 @@ int writeCodedPage(TiffWriter& writer, const CodedPage& page, uint16_t pageIndex
       writer.writePage(page.data, page.xResolution, page.yResolution, page.resolutionUnit);
   if (directory < 0) return int(directory);
   return writer.writeDirectory(directory);
+}
+
+int writeBitmapPage(TiffWriter& writer, PageImage& page, uint16_t pageIndex,
+                    uint16_t pageCount) {
+  const uint64_t bitmapBytes = uint64_t(std::max(page.bytesPerRow, 0)) * std::max(page.height, 0);
+  if (bitmapBytes == 0 || bitmapBytes > page.pixels.size() ||
+      bitmapBytes > uint64_t(std::numeric_limits<int32_t>::max()))
+    return kNoBitmap;
+  if (invertPixels(page) < 0) return kNoBitmap;
+  const int32_t n = int32_t(bitmapBytes);
+  std::vector<uint8_t> packed(size_t(n), 0);
+  const int packedBytes =
+      packBitsEncodeRows(page.pixels.data(), n, packed.data(), n, page.bytesPerRow);
+  CodedPage out;
+  if (packedBytes < 0) {
+    out.coding = kCodingUncompressed;
+    out.data = std::span<const uint8_t>(page.pixels.data(), size_t(n));
+  } else {
+    out.coding = kCodingPackBits;
+    out.data = std::span<const uint8_t>(packed.data(), size_t(packedBytes));
+  }
+  out.photometric = 0;
+  out.fillOrder = kMsbFirst;
+  out.width = uint32_t(page.bytesPerRow) * 8;
+  out.length = uint32_t(page.height);
+  out.xResolution = page.xResolution;
+  out.yResolution = uint16_t(page.yResolution);
+  out.resolutionUnit = 2;
+  const int status = writeCodedPage(writer, out, pageIndex, pageCount);
+  page.pixels.clear();
+  page.pixels.shrink_to_fit();
+  return status;
 }
 
 std::string splitPageFileName(const std::string& outputPath, int pageIndex) {

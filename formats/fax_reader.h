@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/fax_type.h"
+#include "codec/fax_decode.h"
 #include "engine/page_image.h"
 
 namespace tarnwick {
@@ -22,9 +23,7 @@ class TiffWriter;  // tiffout/tiff_writer.h
 // Most pages a reader keeps; a scan that finds more drops the rest.
 inline constexpr int kMaxPages = 1024;
 
-// Sane limits on a page read from an untrusted file.
-inline constexpr uint32_t kMaxPageWidthPixels = 65535;
-inline constexpr uint64_t kMaxPagePixels = uint64_t(1) << 31;
+// Page size limits (kMaxPageWidth, kMaxPagePixels) come with the decoders.
 
 enum ReadStatus : int {
   kReadNotOpen = -1,  // no file is open
