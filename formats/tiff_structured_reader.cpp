@@ -1,0 +1,401 @@
+#include "formats/tiff_structured_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "codec/fax_decode.h"
+#include "codec/fax_stream.h"
+#include "tiffout/tiff_writer.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr uint16_t kTypeShort = 3;
+constexpr uint16_t kTypeLong = 4;
+constexpr uint32_t kEntryBytes = 12;
+
+enum Tag : uint16_t {
+  kTagImageWidth = 256,
+  kTagImageLength = 257,
+  kTagBitsPerSample = 258,
+  kTagCompression = 259,
+  kTagPhotometric = 262,
+  kTagFillOrder = 266,
+  kTagStripOffsets = 273,
+  kTagOrientation = 274,
+  kTagRowsPerStrip = 278,
+  kTagStripByteCounts = 279,
+  kTagXResolution = 282,
+  kTagYResolution = 283,
+  kTagT4Options = 292,
+  kTagT6Options = 293,
+  kTagResolutionUnit = 296,
+  kTagPageNumber = 297,
+};
+
+uint32_t ratio(uint32_t numerator, uint32_t denominator) {
+  return denominator == 0 ? 0 : numerator / denominator;
+}
+
+}  // namespace
+
+uint16_t TiffStructuredReader::get16(const uint8_t* p) const {
+  return bigEndian_ ? uint16_t((p[0] << 8) | p[1]) : uint16_t(p[0] | (p[1] << 8));
+}
+
+uint32_t TiffStructuredReader::get32(const uint8_t* p) const {
+  if (bigEndian_)
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+int TiffStructuredReader::read16(uint64_t offset, uint16_t& value) {
+  uint8_t b[2];
+  const int status = readAt(offset, std::span<uint8_t>(b));
+  if (status == 0) value = get16(b);
+  return status;
+}
+
+int TiffStructuredReader::read32(uint64_t offset, uint32_t& value) {
+  uint8_t b[4];
+  const int status = readAt(offset, std::span<uint8_t>(b));
+  if (status == 0) value = get32(b);
+  return status;
+}
+
+int TiffStructuredReader::probe() {
+  if (!isOpen()) return kTiffProbeNotOpen;
+  uint8_t header[8];
+  if (readAt(0, std::span<uint8_t>(header)) != 0) {
+    close();
+    return kTiffProbeHeaderShort;
+  }
+  byteOrderMark_[0] = header[0];
+  byteOrderMark_[1] = header[1];
+  const bool marked = header[0] == header[1] &&
+                      (header[0] == 'I' || header[0] == 'M' || header[0] == 'F');
+  bigEndian_ = header[0] == 'M';
+  version_ = get16(header + 2);
+  if (!marked || version_ != 42) {
+    close();
+    return kTiffProbeBadHeader;
+  }
+  firstDirectory_ = get32(header + 4);
+  currentDirectory_ = 0;
+  nextDirectory_ = firstDirectory_;
+  return 0;
+}
+
+int TiffStructuredReader::scan() {
+  clearPages();
+  // Offsets already met: a chain that points back ends there.
+  std::vector<uint32_t> visited;
+  uint32_t offset = firstDirectory_;
+  while (offset != 0 && pageCount() < kMaxPages &&
+         std::find(visited.begin(), visited.end(), offset) == visited.end()) {
+    visited.push_back(offset);
+    if (addPage(int32_t(offset)) != 0) break;
+    uint16_t count = 0;
+    if (read16(offset, count) != 0) break;
+    uint32_t next = 0;
+    if (read32(uint64_t(offset) + 2 + kEntryBytes * count, next) != 0) break;
+    offset = next;
+  }
+  if (pageCount() == 0) close();
+  return pageCount();
+}
+
+int TiffStructuredReader::readDirectory(uint32_t offset) {
+  if (offset == 0) return kTiffDirectoryOffsetZero;
+  uint16_t count = 0;
+  if (read16(offset, count) != 0) return kTiffDirectoryCountUnreadable;
+  entries_.clear();
+  std::vector<uint8_t> raw;
+  if (readAt(uint64_t(offset) + 2, size_t(count) * kEntryBytes, raw) != 0)
+    return kTiffDirectoryEntriesShort;
+  entries_.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* p = raw.data() + i * kEntryBytes;
+    Entry& e = entries_[i];
+    e.tag = get16(p);
+    e.type = get16(p + 2);
+    e.count = get32(p + 4);
+    std::memcpy(e.value, p + 8, 4);
+  }
+  currentDirectory_ = nextDirectory_;
+  if (read32(uint64_t(offset) + 2 + kEntryBytes * count, nextDirectory_) != 0)
+    return kTiffDirectoryNextUnreadable;
+  return count;
+}
+
+void TiffStructuredReader::readRational(const Entry& e, uint32_t& numerator,
+                                        uint32_t& denominator) {
+  uint8_t b[8];
+  if (readAt(get32(e.value), std::span<uint8_t>(b)) != 0) return;
+  numerator = get32(b);
+  denominator = get32(b + 4);
+}
+
+void TiffStructuredReader::interpretEntry(const Entry& e, TiffPageDescriptor& page) const {
+  const uint32_t shortOrLong = e.type == kTypeLong ? get32(e.value) : get16(e.value);
+  switch (e.tag) {
+    case kTagImageWidth: page.imageWidth = shortOrLong; break;
+    case kTagImageLength: page.imageLength = shortOrLong; break;
+    case kTagBitsPerSample: page.bitsPerSample = get16(e.value); break;
+    case kTagCompression: page.compression = get16(e.value); break;
+    case kTagPhotometric: page.photometric = get16(e.value); break;
+    case kTagFillOrder: page.fillOrder = get16(e.value); break;
+    case kTagStripOffsets:
+      page.stripCount = e.count;
+      page.stripOffsetsType = e.type;
+      page.stripOffsetsValue = shortOrLong;
+      std::memcpy(page.stripOffsetsField, e.value, 4);
+      break;
+    case kTagOrientation: page.orientation = get16(e.value); break;
+    case kTagRowsPerStrip: page.rowsPerStrip = shortOrLong; break;
+    case kTagStripByteCounts:
+      page.stripByteCountsType = e.type;
+      page.stripByteCountsValue = shortOrLong;
+      std::memcpy(page.stripByteCountsField, e.value, 4);
+      break;
+    case kTagT4Options: page.t4Options = get32(e.value); break;
+    case kTagT6Options: page.t6Options = get32(e.value); break;
+    case kTagResolutionUnit: page.resolutionUnit = get16(e.value); break;
+    case kTagPageNumber:
+      page.pageNumber = get16(e.value);
+      page.pageTotal = get16(e.value + 2);
+      break;
+    default: break;
+  }
+}
+
+TiffPageDescriptor TiffStructuredReader::parseDirectory() const {
+  TiffPageDescriptor page;
+  for (const Entry& e : entries_) interpretEntry(e, page);
+  return page;
+}
+
+int TiffStructuredReader::readPageDirectory(uint32_t index, TiffPageDescriptor& page) {
+  const int count = readDirectory(uint32_t(pageOffset(index)));
+  if (count < 0) return count;
+  page = parseDirectory();
+  // Rationals live at offsets of their own, read only once the entries are in.
+  for (const Entry& e : entries_) {
+    if (e.tag == kTagXResolution) {
+      page.xResolutionNumerator = page.xResolutionDenominator = 0;
+      readRational(e, page.xResolutionNumerator, page.xResolutionDenominator);
+    } else if (e.tag == kTagYResolution) {
+      page.yResolutionNumerator = page.yResolutionDenominator = 0;
+      readRational(e, page.yResolutionNumerator, page.yResolutionDenominator);
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+// Values of one strip table: in the entry's field, or in an array in the file.
+struct TableLayout {
+  bool inField = false;
+  uint32_t arrayOffset = 0;
+  uint32_t elementBytes = 4;
+};
+
+}  // namespace
+
+int TiffStructuredReader::readStripTable(const TiffPageDescriptor& page,
+                                         std::vector<TiffStrip>& strips) {
+  strips.clear();
+  const uint32_t n = page.stripCount;
+  if (n == 0) return 0;
+  if (n == 1) {
+    strips.push_back({page.stripOffsetsValue, page.stripByteCountsValue});
+  } else {
+    // Each table is either two SHORTs in the field or an array at an offset;
+    // the array must lie inside the file before anything is allocated.
+    auto values = [&](uint16_t type, const uint8_t* field, std::vector<uint32_t>& out) {
+      if (n == 2 && type == kTypeShort) {
+        out = {get16(field), get16(field + 2)};
+        return 0;
+      }
+      const uint32_t element = type == kTypeLong ? 4 : 2;
+      std::vector<uint8_t> raw;
+      if (readAt(get32(field), size_t(n) * element, raw) != 0) return int(kTiffWriteStripsInvalid);
+      out.resize(n);
+      for (uint32_t i = 0; i < n; ++i)
+        out[i] = element == 4 ? get32(&raw[i * 4]) : get16(&raw[i * 2]);
+      return 0;
+    };
+    std::vector<uint32_t> offsets, counts;
+    if (values(page.stripOffsetsType, page.stripOffsetsField, offsets) != 0 ||
+        values(page.stripByteCountsType, page.stripByteCountsField, counts) != 0)
+      return kTiffWriteStripsInvalid;
+    strips.resize(n);
+    for (uint32_t i = 0; i < n; ++i) strips[i] = {offsets[i], counts[i]};
+  }
+  // Strips are cut at the end of the file: a truncated file gives what it has.
+  for (TiffStrip& s : strips) {
+    if (s.offset >= fileSize()) s.byteCount = 0;
+    else s.byteCount = uint32_t(std::min<uint64_t>(s.byteCount, fileSize() - s.offset));
+  }
+  return 0;
+}
+
+int TiffStructuredReader::decodeStrip(const TiffPageDescriptor& page, uint32_t stripIndex,
+                                      uint32_t rowsLeft, PageImage& strip) {
+  strip.clear();
+  if (page.bitsPerSample != 1) return 0;
+  const int32_t size = int32_t(std::min<size_t>(pageData_.size(), INT32_MAX));
+  const uint8_t fillOrder = uint8_t(page.fillOrder);
+  const uint8_t invert = uint8_t(page.photometric);
+  const int32_t width = int32_t(page.imageWidth);
+  // Rows past what the page still lacks would be dropped, so the stream is
+  // never given room for them.
+  const int32_t capacity = int32_t(rowsLeft);
+  FaxStream stream;
+  switch (page.compression) {
+    case 1:
+    case 32773: {
+      const uint32_t rps = page.rowsPerStrip == 0 ? page.imageLength : page.rowsPerStrip;
+      uint32_t rows = rps;
+      if (stripIndex + 1 == page.stripCount) {
+        rows = page.imageLength % rps;
+        if (rows == 0) rows = rps;
+      }
+      BitmapSource source;
+      source.data = pageData_.data();
+      source.size = size;
+      source.bitOrder = fillOrder;
+      source.invert = invert;
+      source.bitsPerSample = 1;
+      source.width = width;
+      source.height = int32_t(std::min(rows, rowsLeft));
+      return page.compression == 1 ? copyUncompressedPage(source, strip)
+                                   : decodePackBitsPage(source, strip);
+    }
+    case 2:
+    case 3:
+    case 32771: {
+      FaxCoding coding = kCodingMhByteAligned;
+      if (page.compression == 32771) coding = kCodingMhWordAligned;
+      if (page.compression == 3) coding = (page.t4Options & 1) ? kCodingT4TwoD : kCodingT4OneD;
+      stream.init(pageData_.data(), size, fillOrder, coding, invert);
+      stream.setPageSize(width, capacity);
+      return decodePage(stream, strip);
+    }
+    case 4:
+      stream.initT6(pageData_.data(), size, fillOrder, uint8_t(page.t6Options), 3, invert);
+      stream.setPageSize(width, capacity);
+      return decodeMmrPage(stream, strip);
+    default:
+      return 0;
+  }
+}
+
+void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
+  if (!isOpen()) return;
+  TiffPageDescriptor d;
+  if (readPageDirectory(index, d) != 0) return;
+  page.clear();
+  const uint64_t bytesPerRow = (uint64_t(d.bitsPerSample) * d.imageWidth + 7) / 8;
+  if (d.imageLength == 0 || d.imageWidth == 0) return;
+  if (d.imageWidth > uint32_t(kMaxPageWidth) ||
+      uint64_t(d.imageWidth) * d.imageLength > uint64_t(kMaxPagePixels) ||
+      bytesPerRow * d.imageLength > uint64_t(kMaxPagePixels))
+    return;
+  std::vector<TiffStrip> strips;
+  if (readStripTable(d, strips) != 0) return;
+  std::vector<uint8_t> bitmap(size_t(bytesPerRow * d.imageLength), 0);
+  uint32_t lines = 0;
+  for (uint32_t i = 0; i < strips.size(); ++i) {
+    if (strips[i].byteCount == 0 || (i > 0 && lines >= d.imageLength)) break;
+    if (readPageData(strips[i].offset, strips[i].byteCount) != 0) break;
+    PageImage strip;
+    (void)decodeStrip(d, i, d.imageLength - lines, strip);
+    const std::vector<uint8_t> rowsDecoded = std::move(strip.pixels);
+    strip.pixels.clear();
+    if (i == 0) page = strip;  // the strip's description, without its bitmap
+    const uint32_t decoded = uint32_t(std::max(strip.height, 0));
+    const uint32_t rows = std::min(decoded, d.imageLength - lines);
+    const size_t rowBytes = size_t(bytesPerRow);
+    const size_t copyRows = std::min(size_t(rows), rowsDecoded.size() / rowBytes);
+    std::copy_n(rowsDecoded.begin(), copyRows * rowBytes,
+                bitmap.begin() + size_t(lines) * rowBytes);
+    lines += uint32_t(copyRows);
+  }
+  bitmap.resize(size_t(lines) * size_t(bytesPerRow));
+  page.pixels = std::move(bitmap);
+  page.height = int32_t(lines);
+  page.resolutionUnit = uint8_t(d.resolutionUnit);
+  page.xResolution = uint16_t(ratio(d.xResolutionNumerator, d.xResolutionDenominator));
+  page.yResolution = d.yResolutionDenominator == 0
+                         ? int16_t(page.xResolution)
+                         : int16_t(ratio(d.yResolutionNumerator, d.yResolutionDenominator));
+}
+
+int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips) {
+  pageData_.clear();
+  uint64_t total = 0;
+  for (const TiffStrip& s : strips) total += s.byteCount;
+  // Strips of a sound file never overlap, so together they fit in the file.
+  if (total > fileSize()) return kTiffWriteStripsInvalid;
+  pageData_.reserve(size_t(total));
+  std::vector<uint8_t> piece;
+  for (const TiffStrip& s : strips) {
+    if (readAt(s.offset, s.byteCount, piece) != 0) return kTiffWriteStripsInvalid;
+    pageData_.insert(pageData_.end(), piece.begin(), piece.end());
+  }
+  return 0;
+}
+
+int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount) {
+  TiffPageDescriptor d;
+  if (readPageDirectory(index, d) != 0) return kTiffWriteDirectoryFailed;
+  std::vector<TiffStrip> strips;
+  if (readStripTable(d, strips) != 0) return kTiffWriteStripsInvalid;
+  const int gathered = gatherStrips(strips);
+  if (gathered != 0) return gathered;
+  // The source's photometric travels with its data: under photometric 0 the
+  // bits of an uncompressed or PackBits page of a "white is one" file would
+  // come out as a negative.
+  writer.setCoding(kCodingT6, d.photometric);
+  writer.setCompression(d.compression, d.compression == 3 ? d.t4Options : 0,
+                        d.compression == 4 ? d.t6Options : 0);
+  writer.setFillOrder(d.fillOrder);
+  writer.setSize(d.imageWidth, d.imageLength);
+  writer.setPageNumber(index, pageCount);
+  const int64_t directory =
+      writer.writePage(pageData_, ratio(d.xResolutionNumerator, d.xResolutionDenominator),
+                       ratio(d.yResolutionNumerator, d.yResolutionDenominator), d.resolutionUnit);
+  if (directory < 0) return kTiffWriteOutputFailed;
+  if (writer.writeDirectory(directory) != 0) return kTiffWriteOutputFailed;
+  return 0;
+}
+
+int TiffStructuredReader::writePages(const std::string& outputPath) {
+  if (!isOpen()) return kTiffWriteNotOpen;
+  const uint16_t pageCount = uint16_t(scan());
+  TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
+  if (!writer.isOpen() || beginTiffOutput(writer) != 0) return kTiffWriteOutputFailed;
+  for (uint16_t i = 0; i < pageCount; ++i) {
+    const int status = copyPage(writer, i, pageCount);
+    if (status != 0) {
+      writer.close();
+      return status;
+    }
+  }
+  return writer.close() == 0 ? 0 : kTiffWriteOutputFailed;
+}
+
+int TiffStructuredReader::convertTemporaryFile(const std::string& temporaryPath,
+                                               const std::string& outputPath) {
+  TiffStructuredReader temp;
+  if (!temp.open(temporaryPath)) return kTiffTempNotOpened;
+  if (temp.probe() != 0 || temp.scan() == 0) return kTiffTempNoPages;
+  const int status = temp.writePages(outputPath);
+  temp.close();
+  return status;
+}
+
+}  // namespace tarnwick

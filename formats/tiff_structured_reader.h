@@ -1,0 +1,172 @@
+#pragma once
+// Reader of fax files laid out as TIFF (fmf, g3n, tif/tiff, TIFF-headed g3f,
+// and the scratch TIFF made from an awd file), parsed here without libtiff.
+// It decodes a page for the first-page check and copies pages' coded strips
+// unchanged into the intermediate TIFF.
+//
+// File layout (TIFF 6.0):
+//
+//   0   2   byte order: "II" or "FF" little-endian, "MM" big-endian
+//   2   2   42
+//   4   4   offset of the first directory (0: no page)
+//   directory at offset O:
+//   O       2        entry count n
+//   O+2     12 * n   entries: tag u16, type u16, count u32, value/offset 4 bytes
+//   O+2+12n 4        offset of the next directory (0: last page)
+//
+// Every 16- and 32-bit number passes through the byte order. A SHORT held in
+// an entry's 4-byte value field is its first two bytes in file order; the
+// second SHORT (PageNumber's total, the second of two SHORT strip values) is
+// the next two.
+//
+// Tags read (defaults in brackets): 256 ImageWidth [0], 257 ImageLength [0]
+// (LONG when the entry's type is 4, else SHORT), 258 BitsPerSample [1],
+// 259 Compression [0], 262 Photometric [0], 266 FillOrder [1],
+// 273 StripOffsets, 274 Orientation [1], 278 RowsPerStrip [0],
+// 279 StripByteCounts, 282/283 X/YResolution (RATIONAL at an offset) [0/0],
+// 292 T4Options [0], 293 T6Options [0], 296 ResolutionUnit [2],
+// 297 PageNumber [0, 0]. A later entry with the same tag wins; others are
+// ignored. The strip count is StripOffsets' count; StripByteCounts is
+// assumed to hold as many. With one strip the values sit in the entries
+// themselves; two SHORT strips share the value field; otherwise the field is
+// the offset of an array of 2-byte (type other than 4) or 4-byte values.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/page_image.h"
+#include "formats/fax_reader.h"
+
+namespace tarnwick {
+
+enum TiffProbeStatus : int {
+  kTiffProbeNotOpen = -1,
+  kTiffProbeHeaderShort = -3,  // the 8-byte header cannot be read; file closed
+  kTiffProbeBadHeader = -4,    // byte-order mark or version wrong; file closed
+};
+
+enum TiffDirectoryStatus : int {
+  kTiffDirectoryOffsetZero = -1,
+  kTiffDirectoryCountUnreadable = -2,
+  kTiffDirectoryTooLarge = -3,    // the entries cannot be held
+  kTiffDirectoryEntriesShort = -4,  // the entries run past the end of the file
+  kTiffDirectoryNextUnreadable = -5,
+};
+
+enum TiffWriteStatus : int {
+  kTiffTempNotOpened = -1,        // convertTemporaryFile: the scratch TIFF cannot be opened
+  kTiffTempNoPages = -2,          // convertTemporaryFile: not TIFF-structured or no pages
+  kTiffWriteDirectoryFailed = -3,  // a page's directory cannot be read; output kept so far
+  kTiffWriteStripsInvalid = -4,   // a page's strips lie outside the file or overlap
+  kTiffWriteOutputFailed = -5,    // the intermediate TIFF cannot be written
+  kTiffWriteNotOpen = -6,         // the reader has no open file
+};
+
+// One directory read as a page. Offsets and values as stored (converted).
+struct TiffPageDescriptor {
+  uint32_t imageWidth = 0;
+  uint32_t imageLength = 0;
+  uint16_t bitsPerSample = 1;
+  uint16_t compression = 0;
+  uint16_t photometric = 0;
+  uint16_t fillOrder = 1;
+  uint32_t stripCount = 0;
+  uint16_t stripOffsetsType = 0;
+  uint32_t stripOffsetsValue = 0;
+  uint8_t stripOffsetsField[4] = {};  // the raw value field, file order
+  uint16_t orientation = 1;
+  uint32_t rowsPerStrip = 0;
+  uint16_t stripByteCountsType = 0;
+  uint32_t stripByteCountsValue = 0;
+  uint8_t stripByteCountsField[4] = {};
+  uint32_t xResolutionNumerator = 0;
+  uint32_t xResolutionDenominator = 0;
+  uint32_t yResolutionNumerator = 0;
+  uint32_t yResolutionDenominator = 0;
+  uint32_t t4Options = 0;
+  uint32_t t6Options = 0;
+  uint16_t resolutionUnit = 2;
+  uint16_t pageNumber = 0;
+  uint16_t pageTotal = 0;
+};
+
+// One strip of a page: where its coded bytes lie in the file.
+struct TiffStrip {
+  uint32_t offset = 0;
+  uint32_t byteCount = 0;
+};
+
+class TiffStructuredReader : public FaxReader {
+ public:
+  struct Entry {
+    uint16_t tag = 0;
+    uint16_t type = 0;
+    uint32_t count = 0;
+    uint8_t value[4] = {};  // unconverted until the tag is interpreted
+  };
+
+  // Reads and checks the 8-byte header: 0 or a TiffProbeStatus.
+  int probe();
+
+  // Walks the directory chain into the page table: the page count. Ends at
+  // an offset met before, at a directory that cannot be read, or when the
+  // table is full. Closes the file when no page is found.
+  int scan();
+
+  // Reads the directory at `offset` into entries(): the entry count or a
+  // TiffDirectoryStatus.
+  int readDirectory(uint32_t offset);
+  // The page the entries of the last readDirectory describe.
+  TiffPageDescriptor parseDirectory() const;
+
+  // The strips of a page, every one checked to lie inside the file: 0, or
+  // kTiffWriteStripsInvalid.
+  int readStripTable(const TiffPageDescriptor& page, std::vector<TiffStrip>& strips);
+
+  // Decodes page `index` into `page` (1 = white unless the file's
+  // photometric says otherwise; see PageImage). Leaves `page` untouched when
+  // the reader is closed or the directory cannot be read; an empty page
+  // (width or height 0) when nothing decodes.
+  void preparePage(uint32_t index, PageImage& page);
+
+  // Copies every page's coded strips unchanged into a new intermediate TIFF
+  // at `outputPath`, one strip per page: 0 or a TiffWriteStatus.
+  int writePages(const std::string& outputPath);
+
+  // Opens the scratch TIFF at `temporaryPath` with a reader of its own and
+  // copies its pages into `outputPath` as writePages does: 0 or a
+  // TiffWriteStatus.
+  static int convertTemporaryFile(const std::string& temporaryPath,
+                                  const std::string& outputPath);
+
+  bool bigEndian() const { return bigEndian_; }
+  uint32_t firstDirectory() const { return firstDirectory_; }
+  uint32_t nextDirectory() const { return nextDirectory_; }
+  uint32_t currentDirectory() const { return currentDirectory_; }
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  uint16_t get16(const uint8_t* p) const;
+  uint32_t get32(const uint8_t* p) const;
+  int read16(uint64_t offset, uint16_t& value);
+  int read32(uint64_t offset, uint32_t& value);
+  void readRational(const Entry& e, uint32_t& numerator, uint32_t& denominator);
+  void interpretEntry(const Entry& e, TiffPageDescriptor& page) const;
+  int readPageDirectory(uint32_t index, TiffPageDescriptor& page);
+  int decodeStrip(const TiffPageDescriptor& page, uint32_t stripIndex, uint32_t rowsLeft,
+                  PageImage& strip);
+  int gatherStrips(const std::vector<TiffStrip>& strips);
+  int copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount);
+
+  // The 8-byte header, then the directory state.
+  uint8_t byteOrderMark_[2] = {};
+  uint16_t version_ = 0;
+  uint32_t firstDirectory_ = 0;
+  bool bigEndian_ = false;
+  std::vector<Entry> entries_;
+  uint32_t currentDirectory_ = 0;
+  uint32_t nextDirectory_ = 0;
+};
+
+}  // namespace tarnwick
