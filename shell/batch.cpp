@@ -1,0 +1,100 @@
+#include "shell/batch.h"
+
+#include <string_view>
+
+#include "platform/paths.h"
+
+namespace tarnwick::shell {
+namespace {
+
+using platform::equalsIgnoreCase;
+using platform::kSeparator;
+
+// The position of the "." that starts the file name's extension, or npos.
+// A name whose only "." is its first character (".profile") has none.
+size_t extensionDot(std::string_view path) {
+  const size_t separator = path.rfind(kSeparator);
+  const size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
+  const size_t dot = path.rfind('.');
+  return dot == std::string_view::npos || dot <= nameStart ? std::string_view::npos : dot;
+}
+
+std::string_view extensionOf(std::string_view path) {
+  const size_t dot = extensionDot(path);
+  return dot == std::string_view::npos ? std::string_view() : path.substr(dot + 1);
+}
+
+std::string withTiffExtension(const std::string& path, bool keepExtension) {
+  const size_t dot = extensionDot(path);
+  if (keepExtension || dot == std::string::npos) return path + ".tif";
+  return path.substr(0, dot) + ".tif";
+}
+
+// The part of `path` below the leading `folder`, or the file name when the
+// path does not start with it.
+std::string belowFolder(const std::string& path, const std::string& folder) {
+  if (!folder.empty() && path.size() > folder.size() &&
+      path.compare(0, folder.size(), folder) == 0) {
+    size_t start = folder.size();
+    if (folder.back() != kSeparator && path[start] != kSeparator) return platform::fileNameOf(path);
+    while (start < path.size() && path[start] == kSeparator) ++start;
+    return path.substr(start);
+  }
+  return platform::fileNameOf(path);
+}
+
+bool counts(int result) { return result == 0; }
+
+}  // namespace
+
+std::string sourcePathFor(const BatchJob& job, const std::string& rel) {
+  return platform::joinPath(job.source, rel);
+}
+
+std::string destinationFor(const BatchJob& job, const std::string& rel) {
+  const std::string destination =
+      withTiffExtension(sourcePathFor(job, rel), job.keepExtension != 0);
+  // Only the leading source folder is swapped, so a subfolder that repeats
+  // the source's text keeps its place.
+  const std::string below = job.keepHierarchy == 1 ? belowFolder(destination, job.source)
+                                                   : platform::fileNameOf(destination);
+  return platform::joinPath(job.save, below);
+}
+
+bool isTiffName(const std::string& path) {
+  const std::string_view ext = extensionOf(path);
+  return equalsIgnoreCase(ext, "tif") || equalsIgnoreCase(ext, "tiff");
+}
+
+int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
+                  FolderRunCounts* countsOut) {
+  if (job.save.empty()) return kNoSaveFolder;
+  job.resultsText = "Tarnwick command line mode : convert folder\r\nSource Folder: " + job.source +
+                    "\r\nSave Folder: " + job.save + "\r\n";
+  job.skipExisting = 0;
+  FolderRunCounts tally;
+  for (size_t i = 0; i < job.fileList.size(); ++i) {
+    // Copied: the converter may touch the job, list included.
+    const std::string rel = job.fileList[i];
+    const std::string source = sourcePathFor(job, rel);
+    if (isTiffName(source)) {
+      job.resultsText += source + " : already TIFF format, need no converting!\r\n";
+      ++tally.alreadyTiff;
+      continue;
+    }
+    const int result = convert(job, options, source, destinationFor(job, rel));
+    if (counts(result)) {
+      ++tally.converted;
+    } else if (result == 1) {
+      ++tally.skipped;
+    } else {
+      ++tally.failed;
+    }
+  }
+  job.resultsText +=
+      "\r\n---------\r\nTotal converted FAX files: " + std::to_string(tally.converted) + "\r\n";
+  if (countsOut) *countsOut = tally;
+  return 0;
+}
+
+}  // namespace tarnwick::shell

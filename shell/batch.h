@@ -1,0 +1,50 @@
+#pragma once
+// The command-line folder driver and its destination naming.
+
+#include <functional>
+#include <string>
+
+#include "engine/batch_job.h"
+#include "engine/conversion_options.h"
+
+namespace tarnwick::shell {
+
+// Converts one file; the signature and results of convertOne
+// (engine/convert_one.h). Tests put a recorder in its place.
+using FileConverter = std::function<int(BatchJob& job, const ConversionOptions& options,
+                                        const std::string& source, const std::string& destination)>;
+
+// The full path of a listed entry: job.source + separator + rel.
+std::string sourcePathFor(const BatchJob& job, const std::string& rel);
+
+// The destination TIFF of a listed entry. The extension of the file name is
+// replaced by ".tif" (kept in front of it with keepExtension; a name without
+// an extension, or whose only "." starts it, gets ".tif" added). A "." in a
+// folder name never counts. With keepHierarchy the entry keeps its subfolders
+// under job.save; otherwise it lands directly in job.save.
+std::string destinationFor(const BatchJob& job, const std::string& rel);
+
+// Whether the folder driver passes a file by as TIFF already: its extension
+// is "tif" or "tiff", ignoring case.
+bool isTiffName(const std::string& path);
+
+// How the files of one folder run ended.
+struct FolderRunCounts {
+  int converted = 0;
+  int skipped = 0;     // destination already held data
+  int alreadyTiff = 0; // needed no conversion
+  int failed = 0;
+};
+
+enum FolderRunStatus : int {
+  kNoSaveFolder = -1,  // job.save is empty; nothing was done
+};
+
+// Runs job.fileList in order. Sets job.resultsText to the run's header, lets
+// `convert` append each file's line (TIFF files get an "already TIFF format"
+// line instead and are not converted) and closes with the total of converted
+// files. job.skipExisting is cleared. 0, or kNoSaveFolder.
+int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
+                  FolderRunCounts* counts = nullptr);
+
+}  // namespace tarnwick::shell

@@ -1,0 +1,110 @@
+#include "shell/file_list.h"
+
+#include <set>
+#include <string_view>
+
+#include "engine/fax_type_detect.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace tarnwick::shell {
+namespace {
+
+using platform::equalsIgnoreCase;
+using platform::joinPath;
+
+// A part file ends in its three-character part number and its extension.
+constexpr size_t kPartSuffixLength = 7;  // "001.FXS"
+constexpr uint8_t kMergeFxsParts = 2;
+
+struct Walk {
+  BatchJob& job;
+  const ConversionOptions& options;
+  const FxsPartMerger& merger;
+  std::set<std::string> startedCombined;  // full paths of combined files begun in this walk
+  std::set<std::string> listed;           // relative paths already in the list
+  int added = 0;
+
+  void list(const std::string& rel) {
+    if (!listed.insert(rel).second) return;
+    job.fileList.push_back(rel);
+    ++added;
+  }
+};
+
+bool isFxsPart(std::string_view name) {
+  if (name.size() < kPartSuffixLength) return false;
+  const std::string_view ext = name.substr(name.size() - 4);
+  return equalsIgnoreCase(ext, ".fxd") || equalsIgnoreCase(ext, ".fxr") ||
+         equalsIgnoreCase(ext, ".fxs");
+}
+
+std::string relativeTo(const std::string& relFolder, const std::string& name) {
+  return relFolder.empty() ? name : relFolder + platform::kSeparator + name;
+}
+
+// Merges one part into its combined file; a part that fails is listed on its
+// own so that the run reports it instead of dropping its pages silently.
+void mergePart(Walk& walk, const std::string& folder, const std::string& relFolder,
+               const std::string& name) {
+  const std::string stem = name.substr(0, name.size() - kPartSuffixLength);
+  const std::string combinedName = stem + "fxx.fxm";
+  const std::string partPath = joinPath(folder, name);
+  const std::string combinedPath = joinPath(folder, combinedName);
+  const bool startNew = walk.startedCombined.count(combinedPath) == 0;
+  if (walk.merger(partPath, combinedPath, startNew) != 0) {
+    walk.list(relativeTo(relFolder, name));
+    return;
+  }
+  walk.startedCombined.insert(combinedPath);
+  const std::string_view number =
+      std::string_view(name).substr(name.size() - kPartSuffixLength, 3);
+  if (number == "001") platform::copyFileTimes(partPath, combinedPath);
+  walk.list(relativeTo(relFolder, combinedName));
+}
+
+int walkFolder(Walk& walk, const std::string& folder, const std::string& relFolder,
+               bool recurse) {
+  std::vector<platform::FolderEntry> entries;
+  if (platform::listFolder(folder, entries) != 0) return kSourceUnreadable;
+  const bool mergeParts = walk.options.ConvertFlag == kMergeFxsParts && walk.merger;
+  for (const platform::FolderEntry& entry : entries) {
+    if (!platform::matchesFilter(entry.name, walk.job.filter)) continue;
+    const std::string path = joinPath(folder, entry.name);
+    if (entry.isFolder) {
+      if (recurse) walkFolder(walk, path, relativeTo(relFolder, entry.name), recurse);
+      continue;
+    }
+    if (detectFaxType(path) == FAX_TYPE_EXCLUDED) continue;
+    if (mergeParts && isFxsPart(entry.name)) {
+      mergePart(walk, folder, relFolder, entry.name);
+      continue;
+    }
+    walk.list(relativeTo(relFolder, entry.name));
+  }
+  return 0;
+}
+
+// The part of `folder` below job.source ("" for the source itself).
+std::string folderBelowSource(const std::string& source, const std::string& folder) {
+  std::string base = source;
+  while (base.size() > 1 && base.back() == platform::kSeparator) base.pop_back();
+  if (folder.size() <= base.size() || folder.compare(0, base.size(), base) != 0) return "";
+  if (base.back() != platform::kSeparator && folder[base.size()] != platform::kSeparator) return "";
+  size_t start = base.size();
+  while (start < folder.size() && folder[start] == platform::kSeparator) ++start;
+  std::string rel = folder.substr(start);
+  while (!rel.empty() && rel.back() == platform::kSeparator) rel.pop_back();
+  return rel;
+}
+
+}  // namespace
+
+int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
+                  const ConversionOptions& options, const FxsPartMerger& merger) {
+  Walk walk{job, options, merger, {}, {job.fileList.begin(), job.fileList.end()}, 0};
+  const int status = walkFolder(walk, folder, folderBelowSource(job.source, folder), recurse);
+  return status < 0 ? status : walk.added;
+}
+
+}  // namespace tarnwick::shell

@@ -1,0 +1,42 @@
+#pragma once
+// The folder walk that turns a source folder into the job's list of files.
+
+#include <functional>
+#include <string>
+
+#include "engine/batch_job.h"
+#include "engine/conversion_options.h"
+
+namespace tarnwick::shell {
+
+// Appends the pages of the fxs part file `partPath` to `combinedPath`.
+// `startNew` empties (or creates) the combined file first; otherwise the
+// pages are added after the ones already there. 0 on success, negative when
+// the part could not be read or the combined file not written.
+using FxsPartMerger =
+    std::function<int(const std::string& partPath, const std::string& combinedPath, bool startNew)>;
+
+enum FileListStatus : int {
+  kSourceUnreadable = -1,  // the top folder could not be listed; nothing was added
+};
+
+// Appends to job.fileList every file of `folder` (a path under job.source, or
+// job.source itself) whose name matches job.filter, in name order, depth
+// first into subfolders when `recurse` is set. Entries are relative to
+// job.source ("sub/b.g3"). Files whose type is never a fax are left out.
+//
+// The filter selects subfolders too: with a filter other than "*.*" only the
+// subfolders whose names match it are entered.
+//
+// With page-output mode 2 (options.ConvertFlag) and a merger, fxs part files
+// (".fxd", ".fxr", ".fxs", e.g. "ab12001.FXS") are not listed: each is merged
+// into its combined file beside it ("ab12fxx.fxm"), the first part met
+// starting it anew and later parts appending; the combined file takes the
+// times of part "001" and is listed once, in place of its parts. A part that
+// cannot be merged is listed itself, so its failure shows in the report.
+//
+// Returns the number of entries added, or kSourceUnreadable.
+int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
+                  const ConversionOptions& options, const FxsPartMerger& merger = {});
+
+}  // namespace tarnwick::shell

@@ -1,0 +1,135 @@
+#include "shell/program.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "engine/convert_one.h"
+#include "platform/work_folder.h"
+#include "shell/command_line.h"
+#include "shell/conversion_log.h"
+
+#ifndef TARNWICK_VERSION
+#define TARNWICK_VERSION "unknown"
+#endif
+
+namespace tarnwick::shell {
+namespace {
+
+bool hasArgument(const std::vector<std::string>& args, std::initializer_list<const char*> names) {
+  return std::any_of(args.begin(), args.end(), [&](const std::string& a) {
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return a == n; });
+  });
+}
+
+void writeHelp(std::ostream& out) {
+  writeUsage(out);
+  out << "\nConverts fax files into bi-level TIFF (T.6) files.\n"
+         "\n"
+         "  /d=FOLDER    convert every file of FOLDER        /sd=FOLDER  save the TIFF files here\n"
+         "  /f=FILE      convert one file                    /sf=FILE    save it as this TIFF\n"
+         "  /i           include subfolders                  /kh         keep the subfolders\n"
+         "  /ke          keep the source extension (a.fax.tif)\n"
+         "  /filter=PAT  only files matching PAT (default *.*)\n"
+         "  /bd=FOLDER   move converted sources here         /l          keep file date and time\n"
+         "  /m=0|1|2     pages in one TIFF | one TIFF per page | merge fxs part files first\n"
+         "  /b=0|1|2     raw bit order: detect | MSB first | LSB first\n"
+         "  /v=0..4      raw vertical resolution: detect | 100 | 200 | 300 | 400\n"
+         "  /nw=N        smallest raw line width             /raw        treat files as raw fax\n"
+         "  /relines     recount scan lines                  /log=FILE   log to FILE\n"
+         "  /q           do not print the results\n"
+         "\n"
+         "Quote values with spaces. Exit status: 0 all done, 1 some file failed, 2 no job.\n";
+}
+
+std::string withoutCarriageReturns(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder& work) {
+  options.workFile = work.file("qrvtmp.tmp");
+  options.segmentFile = work.file("bsegtmp.tmp");
+  options.tiffWorkFile = work.file("tmptif");
+  options.intermediateFile = work.file("qrvintif.tmp");
+}
+
+// Runs a folder job; true when every file ended well.
+bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks,
+                  std::ostream& err) {
+  job.fileList.clear();
+  const int listed =
+      buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
+  FolderRunCounts counts;
+  convertFolder(job, options, hooks.convert, &counts);
+  if (listed < 0) {
+    err << "tarnwick: cannot read the source folder " << job.source << "\n";
+    return false;
+  }
+  return counts.failed == 0;
+}
+
+bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
+  job.resultsText = "Tarnwick command line mode : convert file\r\n";
+  const int result = hooks.convert(job, options, job.source, job.save);
+  return result == kConverted || result == kSkippedExisting;
+}
+
+ProgramHooks withDefaults(ProgramHooks hooks) {
+  if (!hooks.convert) hooks.convert = convertOne;
+  return hooks;
+}
+
+int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& extras,
+           const ProgramHooks& hooks, std::ostream& out, std::ostream& err) {
+  const platform::WorkFolder work;
+  if (!work.ok()) {
+    err << "tarnwick: cannot create a work folder (check TMPDIR)\n";
+    return kExitFailures;
+  }
+  pointIntoWorkFolder(options, work);
+  const bool allWell = job.sourceKind == 1 ? runFolderJob(job, options, hooks, err)
+                                           : runFileJob(job, options, hooks);
+  const bool defaultLog = extras.logPath.empty();
+  appendLog(defaultLog ? platform::defaultLogFilePath() : extras.logPath, job.resultsText,
+            defaultLog);
+  if (!job.quiet) out << withoutCarriageReturns(job.resultsText) << std::flush;
+  return allWell ? kExitSuccess : kExitFailures;
+}
+
+}  // namespace
+
+bool displayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               const ProgramHooks& givenHooks) {
+  if (hasArgument(args, {"--help", "-h"})) {
+    writeHelp(out);
+    return kExitSuccess;
+  }
+  if (hasArgument(args, {"--version"})) {
+    out << "tarnwick " << TARNWICK_VERSION << "\n";
+    return kExitSuccess;
+  }
+  const ProgramHooks hooks = withDefaults(givenHooks);
+  BatchJob job;
+  ConversionOptions options;
+  CommandLineExtras extras;
+  const int parsed = parseCommandLine(args, job, options, extras, out, err);
+  if (parsed == kRunJob) return runJob(job, options, extras, hooks, out, err);
+  if (hooks.openWindow && displayAvailable()) return hooks.openWindow(job, options);
+  if (parsed == kNoArguments || parsed == kEmptyArguments) writeUsage(out);
+  return kExitRefused;
+}
+
+}  // namespace tarnwick::shell
