@@ -1,0 +1,346 @@
+#include "formats/fxs_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "codec/fax_decode.h"
+#include "codec/fax_stream.h"
+#include "tiffout/tiff_writer.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr size_t kCaptionAt = 9;
+constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
+// A recount stores every line it decodes; a real page never has more lines
+// than the header's 16-bit field can say, so that bounds the allocation.
+constexpr int kMaxRecountLines = 65535;
+
+}  // namespace
+
+// ---- FxsHeader ----
+
+uint16_t FxsHeader::le16(size_t at) const { return uint16_t(bytes[at] | bytes[at + 1] << 8); }
+
+uint32_t FxsHeader::le32(size_t at) const {
+  return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+         uint32_t(bytes[at + 3]) << 24;
+}
+
+void FxsHeader::put16(size_t at, uint16_t value) {
+  bytes[at] = uint8_t(value);
+  bytes[at + 1] = uint8_t(value >> 8);
+}
+
+void FxsHeader::put32(size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = uint8_t(value >> (8 * i));
+}
+
+std::string FxsHeader::caption() const {
+  const auto* first = bytes.data() + kCaptionAt;
+  const auto* end = std::find(first, first + kFxsCaptionBytes, uint8_t(0));
+  return std::string(first, end);
+}
+
+int64_t FxsHeader::nextPageOffset() const {
+  return int64_t(stepBase()) + int64_t(stepLength()) + int64_t(stepCount()) * stepSize() +
+         int64_t(dataLength());
+}
+
+uint16_t FxsHeader::yResolution() const {
+  switch (resolutionCode()) {
+    case 0:
+      return 100;
+    case 1:
+      return 200;
+    default:
+      return 400;
+  }
+}
+
+// ---- FxsReader ----
+
+int FxsReader::readHeader(uint64_t offset) {
+  if (!isOpen()) return kFxsNotOpen;
+  header_.bytes.fill(0);
+  std::vector<uint8_t> raw;
+  const int64_t got = readUpTo(offset, kFxsHeaderBytes, raw);
+  if (got > 0) std::copy_n(raw.begin(), size_t(got), header_.bytes.begin());
+  return header_.hasSignature() ? 0 : kFxsBadSignature;
+}
+
+int FxsReader::scan() {
+  clearPages();
+  int64_t offset = 0;
+  int status = readHeader(0);
+  while (status == 0) {
+    if (addPage(int32_t(offset)) != 0) break;
+    const int64_t next = header_.nextPageOffset();
+    // A step that does not move forward would walk the same pages forever.
+    if (next <= offset || next >= int64_t(fileSize()) || next > kMaxOffset) break;
+    offset = next;
+    status = readHeader(uint64_t(offset));
+  }
+  if (pageCount() == 0) close();
+  return pageCount();
+}
+
+int FxsReader::readPage(uint16_t index) {
+  if (!isOpen()) return kFxsNotOpen;
+  if (index >= pageCount()) return kFxsNoPage;
+  const uint64_t offset = uint64_t(pageOffset(index));
+  const int status = readHeader(offset);
+  if (status != 0) return status;
+
+  if (header_.width() == 0) header_.put16(3, kFxsDefaultWidth);
+  if (header_.lines() == 0) header_.setLines(kFxsDefaultLines);
+  // The data follows the header; whatever the header claims, it cannot
+  // reach past the end of the file.
+  const uint64_t dataStart = offset + kFxsHeaderBytes;
+  const uint64_t available = fileSize() > dataStart ? fileSize() - dataStart : 0;
+  const uint64_t length = std::min<uint64_t>({header_.dataLength(), available, uint64_t(kMaxOffset)});
+  header_.setDataLength(uint32_t(length));
+  yResolution_ = header_.yResolution();
+
+  if (length == 0) {
+    pageData_.clear();
+    return 0;
+  }
+  return readPageData(dataStart, size_t(length)) == 0 ? 0 : kFxsReadFailed;
+}
+
+int FxsReader::decodeInto(PageImage& page, int capacityLines) {
+  const int32_t width = header_.width();
+  if (int64_t(width) * capacityLines > kMaxPagePixels) return kFxsPageTooLarge;
+  FaxStream stream;
+  const auto size = int32_t(pageData_.size());
+  // Bad codes are resynchronised inside the page, so the decoders' error
+  // counts do not matter here; only a page without lines fails.
+  if (header_.coding() != 0) {
+    stream.initT6(pageData_.data(), size, kLsbFirst, 0, 3, 0);
+    stream.setPageSize(width, capacityLines);
+    decodeMmrPage(stream, page);
+  } else {
+    stream.init(pageData_.data(), size, kLsbFirst, kCodingT4OneD, 0);
+    stream.setPageSize(width, capacityLines);
+    decodePage(stream, page);
+  }
+  page.resolutionUnit = 2;
+  page.xResolution = kFxsXResolution;
+  page.yResolution = int16_t(yResolution_);
+  return page.height > 0 ? 0 : kFxsDecodeFailed;
+}
+
+int FxsReader::preparePage(uint16_t index, PageImage& page) {
+  page.clear();
+  const int status = readPage(index);
+  if (status != 0) return status;
+  return decodeInto(page, header_.lines());
+}
+
+int FxsReader::pageCaption(uint16_t index, std::string& caption) {
+  caption.clear();
+  if (!isOpen()) return kFxsNotOpen;
+  if (index >= pageCount()) return kFxsNoPage;
+  const int status = readHeader(uint64_t(pageOffset(index)));
+  if (status != 0) return status;
+  caption = header_.caption();
+  return 0;
+}
+
+// The page's line count as it goes into the TIFF: the header's, or with
+// `recaculate` the number of lines its data really decodes to. A recount
+// that decodes nothing keeps the header's count.
+int FxsReader::linesToWrite(uint16_t index, uint8_t recaculate) {
+  const int status = readPage(index);
+  if (status != 0) return status;
+  if (!recaculate) return header_.lines();
+  // Every line costs at least one coded bit, so the data bounds the lines.
+  const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
+  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(header_.width(), 1);
+  const int capacity = int(std::min<int64_t>({kMaxRecountLines, byData, byPixels}));
+  PageImage image;
+  if (decodeInto(image, capacity) == 0) header_.setLines(uint16_t(image.height));
+  return header_.lines();
+}
+
+int FxsReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount,
+                            uint8_t recaculate) {
+  const int lines = linesToWrite(index, recaculate);
+  if (lines < 0) return lines;
+  CodedPage page;
+  page.data = pageData_;
+  page.coding = header_.coding() != 0 ? kCodingT6 : kCodingT4OneD;
+  page.photometric = 0;
+  page.fillOrder = kLsbFirst;
+  page.width = header_.width();
+  page.length = uint32_t(lines);
+  page.xResolution = kFxsXResolution;
+  page.yResolution = yResolution_;
+  page.resolutionUnit = 2;
+  return writeCodedPage(writer, page, index, pageCount) == 0 ? 0 : kFxsWriteFailed;
+}
+
+int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount,
+                          uint8_t recaculate) {
+  if (!isOpen()) return kFxsNotOpen;
+  TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
+  if (!writer.isOpen()) return kFxsWriteFailed;
+  beginTiffOutput(writer);
+  const uint16_t pages = std::min(pageCount, this->pageCount());
+  for (uint16_t i = 0; i < pages; ++i) {
+    // A page that cannot be read is left out; a write failure ends the file.
+    if (writeOnePage(writer, i, pageCount, recaculate) == kFxsWriteFailed) return kFxsWriteFailed;
+  }
+  return writer.close() == 0 ? 0 : kFxsWriteFailed;
+}
+
+int FxsReader::writePagesSplit(const std::string& outputPath, uint16_t pageCount,
+                               uint8_t recaculate) {
+  if (!isOpen()) return kFxsNotOpen;
+  int result = 0;
+  const uint16_t pages = std::min(pageCount, this->pageCount());
+  for (uint16_t i = 0; i < pages; ++i) {
+    TiffWriter writer(splitPageFileName(outputPath, i), kTiffLittleEndian, "wb");
+    if (!writer.isOpen()) {
+      result = kFxsWriteFailed;
+      continue;
+    }
+    beginTiffOutput(writer);
+    if (writeOnePage(writer, i, pageCount, recaculate) == kFxsWriteFailed) result = kFxsWriteFailed;
+    if (writer.close() != 0) result = kFxsWriteFailed;
+  }
+  return result;
+}
+
+// ---- merge ----
+
+namespace {
+
+struct MergePart {
+  std::vector<uint8_t> bytes;
+  std::vector<int64_t> headerOffsets;  // every page found by the chain walk
+};
+
+int loadPart(const std::string& partPath, MergePart& part) {
+  FxsReader reader;
+  if (!reader.open(partPath) || reader.fileSize() == 0) return kMergeEmptySource;
+  if (reader.fileSize() > uint64_t(kMaxOffset)) return kMergeTooLarge;
+  const size_t size = size_t(reader.fileSize());
+  if (reader.scan() == 0) return kMergeNotFxs;
+  for (uint16_t i = 0; i < reader.pageCount(); ++i) part.headerOffsets.push_back(reader.pageOffset(i));
+  return reader.readAt(0, size, part.bytes) == 0 ? 0 : kMergeEmptySource;
+}
+
+FxsHeader headerAt(const std::vector<uint8_t>& bytes, int64_t at) {
+  FxsHeader header;
+  std::copy_n(bytes.begin() + at, kFxsHeaderBytes, header.bytes.begin());
+  return header;
+}
+
+void storeHeader(std::vector<uint8_t>& bytes, int64_t at, const FxsHeader& header) {
+  std::copy(header.bytes.begin(), header.bytes.end(), bytes.begin() + at);
+}
+
+// The last page's step must end exactly at the end of the part, where the
+// next part will be appended. When its lengths say otherwise (trailing bytes,
+// lengths that overshoot), the data length is made to cover the rest of the
+// part and the other step terms are cleared.
+void endChainAtPartEnd(FxsHeader& last, int64_t headerOffset, int64_t partSize) {
+  if (last.nextPageOffset() == partSize) return;
+  if (last.stepBase() < 0 || last.stepBase() > partSize)
+    last.put32(89, uint32_t(headerOffset + int64_t(kFxsHeaderBytes)));
+  last.setDataLength(uint32_t(partSize - last.stepBase()));
+  last.put32(97, 0);
+  last.put32(105, 0);
+  last.bytes[113] = 0;
+  last.bytes[114] = 0;
+}
+
+void rebaseOffset(FxsHeader& header, size_t at, int64_t base, bool onlyPositive) {
+  const int64_t value = int32_t(header.le32(at));
+  if (onlyPositive && value <= 0) return;
+  if (value + base > kMaxOffset) return;  // cannot be a real offset anyway
+  header.put32(at, uint32_t(value + base));
+}
+
+// Rebases every page of the part by `base`, the size the combined file had
+// before the part is appended, so the combined file's chain walks through it.
+void rebasePart(MergePart& part, int64_t base) {
+  const auto partSize = int64_t(part.bytes.size());
+  for (size_t i = 0; i < part.headerOffsets.size(); ++i) {
+    const int64_t at = part.headerOffsets[i];
+    FxsHeader header = headerAt(part.bytes, at);
+    if (i + 1 == part.headerOffsets.size()) endChainAtPartEnd(header, at, partSize);
+    rebaseOffset(header, 89, base, false);
+    rebaseOffset(header, 93, base, true);
+    rebaseOffset(header, 97, base, true);
+    storeHeader(part.bytes, at, header);
+  }
+}
+
+FilePtr openCombined(const std::string& combinedPath) {
+  FilePtr file(std::fopen(combinedPath.c_str(), "r+b"));
+  if (!file) file.reset(std::fopen(combinedPath.c_str(), "w+b"));
+  return file;
+}
+
+// The combined file's size, checked to start with a page header unless empty.
+int64_t combinedSize(std::FILE* file, FxsHeader& first) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return kMergeBadCombined;
+  const int64_t size = std::ftell(file);
+  if (size < 0) return kMergeBadCombined;
+  if (size == 0) return 0;
+  if (size < int64_t(kFxsHeaderBytes) || std::fseek(file, 0, SEEK_SET) != 0 ||
+      std::fread(first.bytes.data(), 1, kFxsHeaderBytes, file) != kFxsHeaderBytes ||
+      !first.hasSignature())
+    return kMergeBadCombined;
+  return size;
+}
+
+bool writeAt(std::FILE* file, int64_t offset, const uint8_t* data, size_t length) {
+  return std::fseek(file, long(offset), SEEK_SET) == 0 &&
+         std::fwrite(data, 1, length, file) == length;
+}
+
+}  // namespace
+
+int mergeFxsPart(const std::string& partPath, const std::string& combinedPath, bool startNew) {
+  FilePtr combined;
+  if (startNew) {
+    combined.reset(std::fopen(combinedPath.c_str(), "w+b"));
+    if (!combined) return kMergeBadCombined;
+  }
+  MergePart part;
+  const int loaded = loadPart(partPath, part);
+  if (loaded != 0) return loaded;
+  if (!combined) combined = openCombined(combinedPath);
+  if (!combined) return kMergeBadCombined;
+
+  FxsHeader first;
+  const int64_t base = combinedSize(combined.get(), first);
+  if (base < 0) return int(base);
+  if (base + int64_t(part.bytes.size()) > kMaxOffset) return kMergeTooLarge;
+
+  rebasePart(part, base);
+  const auto pages = uint16_t(part.headerOffsets.size());
+  const bool fresh = base == 0;
+  if (fresh) {
+    FxsHeader own = headerAt(part.bytes, 0);
+    own.setFilePageCount(pages);
+    storeHeader(part.bytes, 0, own);
+  }
+  if (!writeAt(combined.get(), base, part.bytes.data(), part.bytes.size()))
+    return kMergeWriteFailed;
+  if (!fresh) {
+    const int total = std::min(first.filePageCount() + int(pages), 0xFFFF);
+    first.setFilePageCount(uint16_t(total));
+    if (!writeAt(combined.get(), 0, first.bytes.data(), kFxsHeaderBytes)) return kMergeWriteFailed;
+  }
+  if (std::fflush(combined.get()) != 0) return kMergeWriteFailed;
+  return std::fclose(combined.release()) == 0 ? 0 : kMergeWriteFailed;
+}
+
+}  // namespace tarnwick
