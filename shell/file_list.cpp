@@ -1,5 +1,6 @@
 #include "shell/file_list.h"
 
+#include <map>
 #include <set>
 #include <string_view>
 
@@ -23,6 +24,8 @@ struct Walk {
   const FxsPartMerger& merger;
   std::set<std::string> startedCombined;  // full paths of combined files begun in this walk
   std::set<std::string> listed;           // relative paths already in the list
+  // Combined file -> its part "001", whose times it takes once every part is in.
+  std::map<std::string, std::string> timesFrom;
   int added = 0;
 
   void list(const std::string& rel) {
@@ -59,7 +62,7 @@ void mergePart(Walk& walk, const std::string& folder, const std::string& relFold
   walk.startedCombined.insert(combinedPath);
   const std::string_view number =
       std::string_view(name).substr(name.size() - kPartSuffixLength, 3);
-  if (number == "001") platform::copyFileTimes(partPath, combinedPath);
+  if (number == "001") walk.timesFrom[combinedPath] = partPath;
   walk.list(relativeTo(relFolder, combinedName));
 }
 
@@ -102,8 +105,10 @@ std::string folderBelowSource(const std::string& source, const std::string& fold
 
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
                   const ConversionOptions& options, const FxsPartMerger& merger) {
-  Walk walk{job, options, merger, {}, {job.fileList.begin(), job.fileList.end()}, 0};
+  Walk walk{job, options, merger, {}, {job.fileList.begin(), job.fileList.end()}, {}, 0};
   const int status = walkFolder(walk, folder, folderBelowSource(job.source, folder), recurse);
+  // After the last append, which would otherwise leave its own time behind.
+  for (const auto& [combined, part] : walk.timesFrom) platform::copyFileTimes(part, combined);
   return status < 0 ? status : walk.added;
 }
 

@@ -31,8 +31,8 @@ enum FileListStatus : int {
 // With page-output mode 2 (options.ConvertFlag) and a merger, fxs part files
 // (".fxd", ".fxr", ".fxs", e.g. "ab12001.FXS") are not listed: each is merged
 // into its combined file beside it ("ab12fxx.fxm"), the first part met
-// starting it anew and later parts appending; the combined file takes the
-// times of part "001" and is listed once, in place of its parts. A part that
+// starting it anew and later parts appending; once all are in, the combined
+// file takes the times of part "001". It is listed once, in place of its parts. A part that
 // cannot be merged is listed itself, so its failure shows in the report.
 //
 // Returns the number of entries added, or kSourceUnreadable.

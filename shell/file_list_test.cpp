@@ -1,0 +1,129 @@
+#include "shell/file_list.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/fixtures/fax_fixtures.h"
+
+namespace tarnwick::shell {
+namespace {
+
+using testing::TempDir;
+
+void touch(const TempDir& dir, const std::string& rel, const std::string& bytes = "x") {
+  const std::string path = dir.file(rel);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  ASSERT_TRUE(testing::writeFileBytes(path, {bytes.begin(), bytes.end()}));
+}
+
+std::vector<std::string> listed(const TempDir& dir, const std::string& filter, bool recurse,
+                                uint8_t convertFlag = 0, const FxsPartMerger& merger = {}) {
+  BatchJob job;
+  job.source = dir.path();
+  job.filter = filter;
+  ConversionOptions options;
+  options.ConvertFlag = convertFlag;
+  buildFileList(job, job.source, recurse, options, merger);
+  return job.fileList;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(BuildFileList, FilterSubfoldersAndExcludedTypes) {
+  TempDir dir;
+  touch(dir, "b.fax");
+  touch(dir, "A.FAX");
+  touch(dir, "notes.txt");
+  touch(dir, "noext");
+  touch(dir, "sub/c.g3");
+  touch(dir, "sub/deeper/d.fax");
+  touch(dir, "x.fax.d/e.d");
+  const struct {
+    const char* name;
+    const char* filter;
+    bool recurse;
+    Names expected;
+  } cases[] = {
+      {"top only", "*.*", false, {"A.FAX", "b.fax", "noext"}},
+      {"recursive, sorted, depth first", "*.*", true,
+       {"A.FAX", "b.fax", "noext", "sub/c.g3", "sub/deeper/d.fax", "x.fax.d/e.d"}},
+      {"filter ignores case, skips unmatched folders", "*.fax", true, {"A.FAX", "b.fax"}},
+      {"filter matching a folder enters it", "*.d", true, {"x.fax.d/e.d"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.expected, listed(dir, c.filter, c.recurse)) << c.name;
+}
+
+TEST(BuildFileList, MissingSourceAddsNothing) {
+  BatchJob job;
+  job.source = "/nonexistent/tarnwick/source";
+  EXPECT_EQ(kSourceUnreadable, buildFileList(job, job.source, true, ConversionOptions{}));
+  EXPECT_TRUE(job.fileList.empty());
+}
+
+struct MergeCall {
+  std::string part;
+  std::string combined;
+  bool startNew;
+};
+
+TEST(BuildFileList, FxsPartsMergeIntoTheirCombinedFile) {
+  TempDir dir;
+  touch(dir, "ab12001.FXS");
+  touch(dir, "ab12002.FXS");
+  touch(dir, "ab12fxx.fxm");  // left from an earlier run: listed once, not twice
+  touch(dir, "cd99001.fxr");
+  touch(dir, "a.fxs");        // too short to carry a part number
+  touch(dir, "other.fax");
+  struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, dir.file("ab12001.FXS").c_str(), old, 0));
+  std::vector<MergeCall> calls;
+  FxsPartMerger merger = [&](const std::string& part, const std::string& combined, bool startNew) {
+    calls.push_back({part, combined, startNew});
+    testing::writeFileBytes(combined, {1});
+    return part.find("cd99") == std::string::npos ? 0 : -3;
+  };
+  EXPECT_EQ((Names{"a.fxs", "ab12fxx.fxm", "cd99001.fxr", "other.fax"}),
+            listed(dir, "*.*", false, 2, merger));
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ(dir.file("ab12001.FXS"), calls[0].part);
+  EXPECT_EQ(dir.file("ab12fxx.fxm"), calls[0].combined);
+  EXPECT_TRUE(calls[0].startNew);
+  EXPECT_EQ(dir.file("ab12002.FXS"), calls[1].part);
+  EXPECT_FALSE(calls[1].startNew);
+  EXPECT_TRUE(calls[2].startNew);
+  struct stat st {};
+  ASSERT_EQ(0, stat(dir.file("ab12fxx.fxm").c_str(), &st));
+  EXPECT_EQ(1000000000, st.st_mtim.tv_sec);
+}
+
+TEST(BuildFileList, PartsAreOrdinaryFilesOutsideMergeMode) {
+  TempDir dir;
+  touch(dir, "ab12001.FXS");
+  touch(dir, "sub/ab12002.fxd");
+  int calls = 0;
+  FxsPartMerger merger = [&](const std::string&, const std::string&, bool) { return ++calls, 0; };
+  EXPECT_EQ((Names{"ab12001.FXS", "sub/ab12002.fxd"}), listed(dir, "*.*", true, 1, merger));
+  EXPECT_EQ(0, calls);
+}
+
+TEST(BuildFileList, CombinedFilesStayInTheirSubfolder) {
+  TempDir dir;
+  touch(dir, "s1/ab12001.fxs");
+  touch(dir, "s2/ab12001.fxs");
+  std::vector<MergeCall> calls;
+  FxsPartMerger merger = [&](const std::string& part, const std::string& combined, bool startNew) {
+    calls.push_back({part, combined, startNew});
+    return 0;
+  };
+  EXPECT_EQ((Names{"s1/ab12fxx.fxm", "s2/ab12fxx.fxm"}), listed(dir, "*.*", true, 2, merger));
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_TRUE(calls[0].startNew);
+  EXPECT_TRUE(calls[1].startNew);  // a different combined file
+  EXPECT_EQ(dir.file("s2/ab12fxx.fxm"), calls[1].combined);
+}
+
+}  // namespace
+}  // namespace tarnwick::shell
