@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "engine/convert_one.h"
+#include "formats/fxs_reader.h"
 #include "platform/work_folder.h"
 #include "shell/command_line.h"
 #include "shell/conversion_log.h"
@@ -81,6 +82,7 @@ bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHo
 
 ProgramHooks withDefaults(ProgramHooks hooks) {
   if (!hooks.convert) hooks.convert = convertOne;
+  if (!hooks.mergeFxsPart) hooks.mergeFxsPart = mergeFxsPart;
   return hooks;
 }
 
