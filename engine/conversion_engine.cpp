@@ -1,6 +1,7 @@
 #include "engine/conversion_engine.h"
 
 // Readers: each family's header is included here as its reader lands.
+#include "formats/fxs_reader.h"
 
 namespace tarnwick {
 
@@ -8,6 +9,7 @@ namespace tarnwick {
 // besides the switches below that knows every family.
 struct ConversionEngine::Readers {
   // Reader members go here, one per family.
+  FxsReader fxs;  // code 11
 };
 
 namespace {
@@ -30,6 +32,37 @@ bool isFamilyType(FaxType type) { return type >= 1 && type <= 18; }
 //     per page named platform::pageFileName(output, page number from 1) and
 //     sets wroteSplitPages; -1 when the reader is not open, else 0 or the
 //     family's result.
+
+// fxs (code 11): no probe, the scan checks the signature itself.
+int openFxs(FxsReader& fxs, ConversionOptions& options, const std::string& source,
+            uint8_t& ready) {
+  if (!fxs.open(source)) return -1;
+  options.pageCount = uint16_t(fxs.scan());
+  ready = 1;
+  return 0;
+}
+
+void decodeFxs(FxsReader& fxs, const ConversionOptions& options, PageImage& page) {
+  fxs.setDetection(options.Threshold, options.FlagNum);
+  if (fxs.preparePage(0, page) != 0) {
+    page.clear();
+    return;
+  }
+  (void)fxs.pageCaption(0, page.caption);
+}
+
+// The writer's own failures show up as a failed page copy, not here.
+int writeFxs(FxsReader& fxs, const ConversionOptions& options, const std::string& output,
+             bool& wroteSplitPages) {
+  if (!fxs.isOpen()) return -1;
+  if (options.ConvertFlag == 1) {
+    wroteSplitPages = true;
+    (void)fxs.writePagesSplit(output, options.pageCount, options.Recaculate);
+  } else {
+    (void)fxs.writePages(output, options.pageCount, options.Recaculate);
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -61,6 +94,8 @@ int ConversionEngine::openFamily(const std::string& source, FaxType type) {
     // case FAX_TYPE_FXS: return openFxs(*readers_, options_, source, ready_);
     // case FAX_TYPE_FXS: decodeFxs(*readers_, options_, ready_, page_); return;
     // case FAX_TYPE_FXS: return writeFxs(*readers_, options_, output, wroteSplitPages_);
+    case FAX_TYPE_FXS:
+      return openFxs(readers_->fxs, options_, source, ready_);
     default:
       break;
   }
@@ -74,6 +109,9 @@ void ConversionEngine::decodeFirstPage(FaxType type) {
   }
   switch (type) {
     // [families] one case per wired family.
+    case FAX_TYPE_FXS:
+      decodeFxs(readers_->fxs, options_, page_);
+      return;
     default:
       break;
   }
@@ -93,6 +131,8 @@ int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
   switch (type) {
     // [families] one case per wired family; split-capable families set
     // wroteSplitPages_ when options_.ConvertFlag is 1.
+    case FAX_TYPE_FXS:
+      return writeFxs(readers_->fxs, options_, output, wroteSplitPages_);
     default:
       break;
   }
@@ -101,6 +141,7 @@ int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
 
 void ConversionEngine::closeAll() {
   // [families] close every reader's file.
+  readers_->fxs.close();
 }
 
 }  // namespace tarnwick
