@@ -1,21 +1,446 @@
 #include "tiffout/page_copy.h"
 
-namespace tarnwick {
+#include <tiffio.h>
 
-int copyTiffPages(const std::string&, const std::string&, const PageCopySettings&,
-                  const DirectorySelection&) {
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "tiffout/page_copy_data.h"
+
+namespace tarnwick {
+namespace {
+
+// Beyond this a page is not a fax page we could ever produce; libtiff's own
+// allocations are held to it as well.
+constexpr uint64_t kMaxBufferBytes = uint64_t(512) << 20;
+constexpr int kMaxDirectories = 65535;
+
+struct TiffCloser {
+  void operator()(TIFF* t) const { TIFFClose(t); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+struct OptionsFree {
+  void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+int discardMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// libtiff's messages are of no use to anyone here; per-file handlers keep
+// them quiet without touching the process-wide ones.
+TiffPtr openQuiet(const std::string& path, const char* mode) {
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), discardMessage, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), discardMessage, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(kMaxBufferBytes));
+  return TiffPtr(TIFFOpenExt(path.c_str(), mode, options.get()));
+}
+
+// The output compression a settings code asks for.
+struct CompressionChoice {
+  bool keepInput = false;
+  uint16_t compression = COMPRESSION_NONE;
+  uint32_t t4Options = 0;
+  int jpegColorMode = JPEGCOLORMODE_RAW;
+};
+
+CompressionChoice choiceFor(int32_t code) {
+  switch (code) {
+    case 0: return {false, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
+    case 1: return {false, COMPRESSION_PACKBITS, 0, JPEGCOLORMODE_RAW};
+    case 2: return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, JPEGCOLORMODE_RAW};
+    case 3: return {false, COMPRESSION_CCITTFAX3, 0, JPEGCOLORMODE_RAW};
+    case 4:
+      return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS,
+              JPEGCOLORMODE_RAW};
+    case 5: return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, JPEGCOLORMODE_RAW};
+    case 6: return {false, COMPRESSION_CCITTFAX4, 0, JPEGCOLORMODE_RAW};
+    case 7: return {false, COMPRESSION_JPEG, 0, JPEGCOLORMODE_RGB};
+    case 8: return {false, COMPRESSION_JPEG, 0, JPEGCOLORMODE_RAW};
+    case 9: return {false, COMPRESSION_LZW, 0, JPEGCOLORMODE_RAW};
+    case 10: return {false, COMPRESSION_ADOBE_DEFLATE, 0, JPEGCOLORMODE_RAW};
+    default: return {true, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
+  }
+}
+
+struct CopyState {
+  CompressionChoice choice;
+  int jpegQuality = 75;
+  uint16_t fillOrder = 0;  // 0: the input's
+  int32_t tiling = -1;
+};
+
+// ---- Tags ----------------------------------------------------------------
+
+template <typename T>
+void copyOne(TIFF* in, TIFF* out, ttag_t tag) {
+  T value{};
+  if (TIFFGetField(in, tag, &value)) TIFFSetField(out, tag, value);
+}
+
+void copyShortPair(TIFF* in, TIFF* out, ttag_t tag) {
+  uint16_t a = 0, b = 0;
+  if (TIFFGetField(in, tag, &a, &b)) TIFFSetField(out, tag, a, b);
+}
+
+void copyFloatArray(TIFF* in, TIFF* out, ttag_t tag) {
+  float* values = nullptr;
+  if (TIFFGetField(in, tag, &values) && values) TIFFSetField(out, tag, values);
+}
+
+void copyShortArray(TIFF* in, TIFF* out, ttag_t tag) {
+  uint16_t count = 0;
+  uint16_t* values = nullptr;
+  if (TIFFGetField(in, tag, &count, &values) && values) TIFFSetField(out, tag, count, values);
+}
+
+enum class TagKind { kShort, kShortPair, kShortArray, kLong, kAscii, kRational,
+                     kRationalArray, kDouble };
+
+struct TagCopy {
+  ttag_t tag;
+  TagKind kind;
+};
+
+// Descriptive tags carried over unchanged when the input has them.
+constexpr TagCopy kDescriptiveTags[] = {
+    {TIFFTAG_SUBFILETYPE, TagKind::kLong},
+    {TIFFTAG_THRESHHOLDING, TagKind::kShort},
+    {TIFFTAG_DOCUMENTNAME, TagKind::kAscii},
+    {TIFFTAG_IMAGEDESCRIPTION, TagKind::kAscii},
+    {TIFFTAG_MAKE, TagKind::kAscii},
+    {TIFFTAG_MODEL, TagKind::kAscii},
+    {TIFFTAG_MINSAMPLEVALUE, TagKind::kShort},
+    {TIFFTAG_MAXSAMPLEVALUE, TagKind::kShort},
+    {TIFFTAG_XRESOLUTION, TagKind::kRational},
+    {TIFFTAG_YRESOLUTION, TagKind::kRational},
+    {TIFFTAG_PAGENAME, TagKind::kAscii},
+    {TIFFTAG_XPOSITION, TagKind::kRational},
+    {TIFFTAG_YPOSITION, TagKind::kRational},
+    {TIFFTAG_RESOLUTIONUNIT, TagKind::kShort},
+    {TIFFTAG_SOFTWARE, TagKind::kAscii},
+    {TIFFTAG_DATETIME, TagKind::kAscii},
+    {TIFFTAG_ARTIST, TagKind::kAscii},
+    {TIFFTAG_HOSTCOMPUTER, TagKind::kAscii},
+    {TIFFTAG_WHITEPOINT, TagKind::kRationalArray},
+    {TIFFTAG_PRIMARYCHROMATICITIES, TagKind::kRationalArray},
+    {TIFFTAG_HALFTONEHINTS, TagKind::kShortPair},
+    {TIFFTAG_INKSET, TagKind::kShort},
+    {TIFFTAG_DOTRANGE, TagKind::kShortPair},
+    {TIFFTAG_TARGETPRINTER, TagKind::kAscii},
+    {TIFFTAG_SAMPLEFORMAT, TagKind::kShort},
+    {TIFFTAG_YCBCRCOEFFICIENTS, TagKind::kRationalArray},
+    {TIFFTAG_YCBCRSUBSAMPLING, TagKind::kShortPair},
+    {TIFFTAG_YCBCRPOSITIONING, TagKind::kShort},
+    {TIFFTAG_REFERENCEBLACKWHITE, TagKind::kRationalArray},
+    {TIFFTAG_EXTRASAMPLES, TagKind::kShortArray},
+    {TIFFTAG_SMINSAMPLEVALUE, TagKind::kDouble},
+    {TIFFTAG_SMAXSAMPLEVALUE, TagKind::kDouble},
+    {TIFFTAG_STONITS, TagKind::kDouble},
+};
+
+void copyTag(TIFF* in, TIFF* out, const TagCopy& t) {
+  switch (t.kind) {
+    case TagKind::kShort: return copyOne<uint16_t>(in, out, t.tag);
+    case TagKind::kShortPair: return copyShortPair(in, out, t.tag);
+    case TagKind::kShortArray: return copyShortArray(in, out, t.tag);
+    case TagKind::kLong: return copyOne<uint32_t>(in, out, t.tag);
+    case TagKind::kAscii: return copyOne<char*>(in, out, t.tag);
+    case TagKind::kRational: return copyOne<float>(in, out, t.tag);
+    case TagKind::kRationalArray: return copyFloatArray(in, out, t.tag);
+    case TagKind::kDouble: return copyOne<double>(in, out, t.tag);
+  }
+}
+
+uint16_t mapOrientation(uint16_t orientation) {
+  switch (orientation) {
+    case ORIENTATION_BOTRIGHT:
+    case ORIENTATION_RIGHTBOT: return ORIENTATION_BOTLEFT;
+    case ORIENTATION_TOPLEFT:
+    case ORIENTATION_BOTLEFT:
+    case ORIENTATION_LEFTTOP:
+    case ORIENTATION_LEFTBOT: return orientation;
+    default: return ORIENTATION_TOPLEFT;
+  }
+}
+
+bool isLogLuv(uint16_t compression) {
+  return compression == COMPRESSION_SGILOG || compression == COMPRESSION_SGILOG24;
+}
+
+// The first group: what the page is and how it is coded.
+uint16_t copyCoding(TIFF* in, TIFF* out, const CopyState& state) {
+  copyOne<uint32_t>(in, out, TIFFTAG_IMAGEWIDTH);
+  copyOne<uint32_t>(in, out, TIFFTAG_IMAGELENGTH);
+  copyOne<uint16_t>(in, out, TIFFTAG_BITSPERSAMPLE);
+  copyOne<uint16_t>(in, out, TIFFTAG_SAMPLESPERPIXEL);
+  // Before the transfer function: its shape depends on the extra samples.
+  copyShortArray(in, out, TIFFTAG_EXTRASAMPLES);
+
+  uint16_t inCompression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(in, TIFFTAG_COMPRESSION, &inCompression);
+  const uint16_t compression =
+      state.choice.keepInput ? inCompression : state.choice.compression;
+  if (compression == COMPRESSION_JPEG && inCompression == COMPRESSION_JPEG)
+    TIFFSetField(in, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  TIFFSetField(out, TIFFTAG_COMPRESSION, compression);
+
+  uint16_t photometric = 0;
+  if (TIFFGetField(in, TIFFTAG_PHOTOMETRIC, &photometric)) {
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(in, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_RGB &&
+        state.choice.jpegColorMode == JPEGCOLORMODE_RGB)
+      photometric = PHOTOMETRIC_YCBCR;
+    else if (isLogLuv(compression))
+      photometric = samples == 1 ? PHOTOMETRIC_LOGL : PHOTOMETRIC_LOGLUV;
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, photometric);
+  }
+  if (state.fillOrder != 0)
+    TIFFSetField(out, TIFFTAG_FILLORDER, state.fillOrder);
+  else
+    copyOne<uint16_t>(in, out, TIFFTAG_FILLORDER);
+
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(in, TIFFTAG_ORIENTATION, &orientation);
+  TIFFSetField(out, TIFFTAG_ORIENTATION, mapOrientation(orientation));
+  return compression;
+}
+
+bool outputTiled(TIFF* in, const CopyState& state) {
+  if (state.tiling == -1) return TIFFIsTiled(in) != 0;
+  return state.tiling != 0;
+}
+
+void copyLayout(TIFF* in, TIFF* out, const CopyState& state) {
+  uint32_t length = 0;
+  TIFFGetField(in, TIFFTAG_IMAGELENGTH, &length);
+  if (outputTiled(in, state)) {
+    uint32_t tileWidth = 0, tileLength = 0;
+    if (TIFFIsTiled(in)) {
+      TIFFGetField(in, TIFFTAG_TILEWIDTH, &tileWidth);
+      TIFFGetField(in, TIFFTAG_TILELENGTH, &tileLength);
+    }
+    TIFFDefaultTileSize(out, &tileWidth, &tileLength);
+    TIFFSetField(out, TIFFTAG_TILEWIDTH, tileWidth);
+    TIFFSetField(out, TIFFTAG_TILELENGTH, tileLength);
+  } else {
+    uint32_t rowsPerStrip = 0;
+    if (TIFFIsTiled(in) || !TIFFGetField(in, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) ||
+        rowsPerStrip == 0)
+      rowsPerStrip = TIFFDefaultStripSize(out, 0);
+    if (length > 0 && rowsPerStrip > length) rowsPerStrip = length;
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::max<uint32_t>(rowsPerStrip, 1));
+  }
+  copyOne<uint16_t>(in, out, TIFFTAG_PLANARCONFIG);
+}
+
+void copyColourTables(TIFF* in, TIFF* out) {
+  uint16_t samples = 1;
+  TIFFGetFieldDefaulted(in, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
+  if (samples <= 4 && TIFFGetField(in, TIFFTAG_TRANSFERFUNCTION, &r, &g, &b) && r) {
+    // One table or three, by the same rule on both sides; unset ones repeat
+    // the first so no null ever reaches libtiff.
+    TIFFSetField(out, TIFFTAG_TRANSFERFUNCTION, r, g ? g : r, b ? b : r);
+  }
+  r = g = b = nullptr;
+  if (TIFFGetField(in, TIFFTAG_COLORMAP, &r, &g, &b) && r && g && b)
+    TIFFSetField(out, TIFFTAG_COLORMAP, r, g, b);
+}
+
+void copyFaxTags(TIFF* in, TIFF* out) {
+  copyOne<uint32_t>(in, out, TIFFTAG_BADFAXLINES);
+  copyOne<uint16_t>(in, out, TIFFTAG_CLEANFAXDATA);
+  copyOne<uint32_t>(in, out, TIFFTAG_CONSECUTIVEBADFAXLINES);
+  copyOne<uint32_t>(in, out, TIFFTAG_FAXRECVPARAMS);
+  copyOne<uint32_t>(in, out, TIFFTAG_FAXRECVTIME);
+  copyOne<char*>(in, out, TIFFTAG_FAXSUBADDRESS);
+}
+
+void copyCodecTags(TIFF* in, TIFF* out, uint16_t compression, const CopyState& state) {
+  switch (compression) {
+    case COMPRESSION_CCITTFAX3:
+      if (state.choice.keepInput)
+        copyOne<uint32_t>(in, out, TIFFTAG_GROUP3OPTIONS);
+      else
+        TIFFSetField(out, TIFFTAG_GROUP3OPTIONS, state.choice.t4Options);
+      copyFaxTags(in, out);
+      break;
+    case COMPRESSION_CCITTFAX4:
+      copyOne<uint32_t>(in, out, TIFFTAG_GROUP4OPTIONS);
+      copyFaxTags(in, out);
+      break;
+    case COMPRESSION_LZW:
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+      copyOne<uint16_t>(in, out, TIFFTAG_PREDICTOR);
+      break;
+    case COMPRESSION_JPEG:
+      TIFFSetField(out, TIFFTAG_JPEGQUALITY, std::clamp(state.jpegQuality, 1, 100));
+      TIFFSetField(out, TIFFTAG_JPEGCOLORMODE, state.choice.jpegColorMode);
+      break;
+    default: break;
+  }
+}
+
+void copyTags(TIFF* in, TIFF* out, const CopyState& state) {
+  const uint16_t compression = copyCoding(in, out, state);
+  copyLayout(in, out, state);
+  copyColourTables(in, out);
+  copyCodecTags(in, out, compression, state);
+
+  uint32_t iccBytes = 0;
+  void* icc = nullptr;
+  if (TIFFGetField(in, TIFFTAG_ICCPROFILE, &iccBytes, &icc) && icc)
+    TIFFSetField(out, TIFFTAG_ICCPROFILE, iccBytes, icc);
+  // InkNames is not carried: libtiff does not tell the length of the names
+  // text, and walking it by NumberOfInks could read past its end.
+  copyOne<uint16_t>(in, out, TIFFTAG_NUMBEROFINKS);
+  copyShortPair(in, out, TIFFTAG_PAGENUMBER);
+  for (const TagCopy& t : kDescriptiveTags) copyTag(in, out, t);
+}
+
+// ---- Directories -----------------------------------------------------------
+
+// Drops whatever was set or written for the current output directory, so
+// closing the file does not write it.
+void discardOutputDirectory(TIFF* out) {
+  // Back to no compression first: that releases the codec's own state.
+  TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFFreeDirectory(out);
+  TIFFCreateDirectory(out);
+}
+
+enum class DirectoryOutcome { kCopied, kFailed, kDropped };
+
+DirectoryOutcome copyDirectory(TIFF* in, TIFF* out, const CopyState& state) {
+  try {
+    copyTags(in, out, state);
+    if (!copyImageData(in, out, kMaxBufferBytes) || !TIFFWriteDirectory(out)) {
+      discardOutputDirectory(out);
+      return DirectoryOutcome::kFailed;
+    }
+    return DirectoryOutcome::kCopied;
+  } catch (const std::exception&) {
+    // Only this page is lost (memory ran out inside it); the others go on.
+    discardOutputDirectory(out);
+    return DirectoryOutcome::kDropped;
+  }
+}
+
+// Steps through the selected input directories.
+class DirectoryWalk {
+ public:
+  DirectoryWalk(TIFF* in, const DirectorySelection& dirs) : in_(in), dirs_(dirs) {}
+
+  bool selectFirst() {
+    if (dirs_.all()) return true;
+    return TIFFSetDirectory(in_, dirs_.listed[0]) != 0;
+  }
+
+  bool next() {
+    if (++steps_ >= kMaxDirectories) return false;
+    if (!dirs_.all() && ++listIndex_ < dirs_.listed.size())
+      return TIFFSetDirectory(in_, dirs_.listed[listIndex_]) != 0;
+    if (!dirs_.all() && !dirs_.andFollowing) return false;
+    return TIFFReadDirectory(in_) != 0;
+  }
+
+ private:
+  TIFF* in_;
+  const DirectorySelection& dirs_;
+  size_t listIndex_ = 0;
+  int steps_ = 0;
+};
+
+// ---- Image lists -------------------------------------------------------------
+
+int digitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
+}
+
+enum class NumberRead { kNone, kNumber, kBad };
+
+// One unsigned number at `text[pos]` in C notation (decimal, 0x hexadecimal,
+// leading-0 octal), at most 65535; `pos` moves past it.
+NumberRead readNumber(const std::string& text, size_t& pos, uint16_t& value) {
+  int base = 10;
+  if (pos < text.size() && text[pos] == '0') base = 8;
+  if (base == 8 && pos + 1 < text.size() && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+    base = 16;
+    pos += 2;
+  }
+  const size_t start = pos;
+  uint32_t number = 0;
+  while (pos < text.size() && digitValue(text[pos]) < base) {
+    number = number * base + uint32_t(digitValue(text[pos]));
+    if (number > 0xFFFF) return NumberRead::kBad;
+    ++pos;
+  }
+  if (pos == start) return base == 16 ? NumberRead::kBad : NumberRead::kNone;
+  value = uint16_t(number);
+  return NumberRead::kNumber;
+}
+
+}  // namespace
+
+int parseImageList(const std::string& text, DirectorySelection& dirs) {
+  dirs = {};
+  if (text.empty()) return 0;
+  size_t pos = 0;
+  uint16_t current = 0;
+  while (true) {
+    // An empty number repeats the directory selected before it.
+    if (readNumber(text, pos, current) == NumberRead::kBad) break;
+    dirs.listed.push_back(current);
+    if (pos == text.size()) return 0;
+    if (text[pos] != ',') break;
+    if (++pos == text.size()) {
+      dirs.andFollowing = true;
+      return 0;
+    }
+  }
+  dirs = {};
   return kPageCopyInputNotOpened;
 }
 
-int parseImageList(const std::string&, DirectorySelection& dirs) {
-  dirs = {};
-  return 0;
+int parseInputName(const std::string& name, std::string& path, DirectorySelection& dirs) {
+  const size_t comma = name.find(',');
+  path = name.substr(0, comma);
+  if (comma == std::string::npos) {
+    dirs = {};
+    return 0;
+  }
+  return parseImageList(name.substr(comma + 1), dirs);
 }
 
-int parseInputName(const std::string& name, std::string& path, DirectorySelection& dirs) {
-  path = name;
-  dirs = {};
-  return 0;
+int copyTiffPages(const std::string& input, const std::string& output,
+                  const PageCopySettings& settings, const DirectorySelection& dirs) {
+  CopyState state;
+  state.choice = choiceFor(settings.compression);
+  state.jpegQuality = settings.jpegQuality;
+  state.fillOrder = uint16_t(settings.fillOrder);
+  state.tiling = settings.tiling;
+
+  TiffPtr out = openQuiet(output, settings.append != 0 ? "a" : "w");
+  if (!out) return kPageCopyOutputNotOpened;
+  TiffPtr in = openQuiet(input, "r");
+  if (!in) return kPageCopyInputNotOpened;
+  DirectoryWalk walk(in.get(), dirs);
+  if (!walk.selectFirst()) return kPageCopyInputNotOpened;
+  do {
+    if (copyDirectory(in.get(), out.get(), state) == DirectoryOutcome::kFailed)
+      return kPageCopyDirectoryFailed;
+  } while (walk.next());
+  return kPageCopyOk;
 }
 
 }  // namespace tarnwick
