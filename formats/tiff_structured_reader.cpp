@@ -356,6 +356,22 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
   if (readStripTable(d, strips) != 0) return kTiffWriteStripsInvalid;
   const int gathered = gatherStrips(strips);
   if (gathered != 0) return gathered;
+  // Strips stay strips: T.6 strips each start from an all-white reference
+  // line and end in EOFB, so joined into one strip they would not decode.
+  const bool multiStrip = strips.size() > 1 && strips.size() <= UINT16_MAX &&
+                          d.rowsPerStrip > 0 && d.rowsPerStrip <= UINT16_MAX;
+  std::vector<uint32_t> offsets, counts;
+  uint32_t at = 0;
+  for (const TiffStrip& s : strips) {
+    offsets.push_back(at);
+    counts.push_back(s.byteCount);
+    at += s.byteCount;
+  }
+  // An empty layout clears the previous page's, which would otherwise carry over.
+  if (multiStrip)
+    (void)writer.setStripLayout(uint16_t(strips.size()), uint16_t(d.rowsPerStrip), offsets, counts);
+  else
+    (void)writer.setStripLayout(0, 0, {}, {});
   // The source's photometric travels with its data: under photometric 0 the
   // bits of an uncompressed or PackBits page of a "white is one" file would
   // come out as a negative.
@@ -365,9 +381,11 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
   writer.setFillOrder(d.fillOrder);
   writer.setSize(d.imageWidth, d.imageLength);
   writer.setPageNumber(index, pageCount);
+  const uint32_t xResolution = ratio(d.xResolutionNumerator, d.xResolutionDenominator);
+  const uint32_t yResolution = ratio(d.yResolutionNumerator, d.yResolutionDenominator);
   const int64_t directory =
-      writer.writePage(pageData_, ratio(d.xResolutionNumerator, d.xResolutionDenominator),
-                       ratio(d.yResolutionNumerator, d.yResolutionDenominator), d.resolutionUnit);
+      multiStrip ? writer.writeStrips(pageData_, xResolution, yResolution, d.resolutionUnit)
+                 : writer.writePage(pageData_, xResolution, yResolution, d.resolutionUnit);
   if (directory < 0) return kTiffWriteOutputFailed;
   if (writer.writeDirectory(directory) != 0) return kTiffWriteOutputFailed;
   return 0;

@@ -131,7 +131,9 @@ class TiffStructuredReader : public FaxReader {
   void preparePage(uint32_t index, PageImage& page);
 
   // Copies every page's coded strips unchanged into a new intermediate TIFF
-  // at `outputPath`, one strip per page: 0 or a TiffWriteStatus.
+  // at `outputPath`, keeping each page's strips and rows per strip (a page
+  // whose strips have no usable rows per strip is joined into one strip):
+  // 0 or a TiffWriteStatus.
   int writePages(const std::string& outputPath);
 
   // Opens the scratch TIFF at `temporaryPath` with a reader of its own and
