@@ -2,6 +2,7 @@
 
 // Readers: each family's header is included here as its reader lands.
 #include "formats/fxs_reader.h"
+#include "formats/tiff_structured_reader.h"
 
 namespace tarnwick {
 
@@ -10,6 +11,7 @@ namespace tarnwick {
 struct ConversionEngine::Readers {
   // Reader members go here, one per family.
   FxsReader fxs;  // code 11
+  TiffStructuredReader tiff;  // codes 10, 16, 17
 };
 
 namespace {
@@ -64,6 +66,26 @@ int writeFxs(FxsReader& fxs, const ConversionOptions& options, const std::string
   return 0;
 }
 
+// TIFF-structured files (codes 10 fmf, 16 tif/tiff, 17 g3n and TIFF-headed
+// g3f). A failed probe leaves no pages and the file reads as not a fax.
+int openTiff(TiffStructuredReader& tiff, ConversionOptions& options, const std::string& source,
+             uint8_t& ready) {
+  if (!tiff.open(source)) return -1;
+  if (tiff.probe() != 0) return 0;
+  options.pageCount = uint16_t(tiff.scan());
+  ready = 1;
+  return 0;
+}
+
+void decodeTiff(TiffStructuredReader& tiff, PageImage& page) { tiff.preparePage(0, page); }
+
+// Code 16 shares the writer of 10 and 17; split mode copies single pages of
+// the one intermediate file.
+int writeTiff(TiffStructuredReader& tiff, const std::string& output) {
+  if (!tiff.isOpen()) return -1;
+  return tiff.writePages(output);
+}
+
 }  // namespace
 
 ConversionEngine::ConversionEngine(const ConversionOptions& options)
@@ -96,6 +118,10 @@ int ConversionEngine::openFamily(const std::string& source, FaxType type) {
     // case FAX_TYPE_FXS: return writeFxs(*readers_, options_, output, wroteSplitPages_);
     case FAX_TYPE_FXS:
       return openFxs(readers_->fxs, options_, source, ready_);
+    case FAX_TYPE_FMF:
+    case FAX_TYPE_TIFF:
+    case FAX_TYPE_G3N:
+      return openTiff(readers_->tiff, options_, source, ready_);
     default:
       break;
   }
@@ -111,6 +137,11 @@ void ConversionEngine::decodeFirstPage(FaxType type) {
     // [families] one case per wired family.
     case FAX_TYPE_FXS:
       decodeFxs(readers_->fxs, options_, page_);
+      return;
+    case FAX_TYPE_FMF:
+    case FAX_TYPE_TIFF:
+    case FAX_TYPE_G3N:
+      decodeTiff(readers_->tiff, page_);
       return;
     default:
       break;
@@ -133,6 +164,10 @@ int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
     // wroteSplitPages_ when options_.ConvertFlag is 1.
     case FAX_TYPE_FXS:
       return writeFxs(readers_->fxs, options_, output, wroteSplitPages_);
+    case FAX_TYPE_FMF:
+    case FAX_TYPE_TIFF:
+    case FAX_TYPE_G3N:
+      return writeTiff(readers_->tiff, output);
     default:
       break;
   }
@@ -142,6 +177,7 @@ int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
 void ConversionEngine::closeAll() {
   // [families] close every reader's file.
   readers_->fxs.close();
+  readers_->tiff.close();
 }
 
 }  // namespace tarnwick
