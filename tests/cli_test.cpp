@@ -1,0 +1,219 @@
+// Runs the real tarnwick executable in a fresh folder, with its home, log and
+// temporary folder inside that folder.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "tests/fixtures/fax_fixtures.h"
+#include "tests/fixtures/fxs_fixtures.h"
+
+namespace tarnwick::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string readText(const std::string& path) {
+  const std::vector<uint8_t> bytes = readFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin = std::getenv("TARNWICK_BIN");
+    if (!bin || !*bin) GTEST_SKIP() << "TARNWICK_BIN is not set";
+    bin_ = bin;
+    fs::create_directories(dir_.file("home"));
+    fs::create_directories(dir_.file("tmp"));
+  }
+
+  // Runs the executable with its current folder at the test folder.
+  RunResult run(const std::vector<std::string>& args) {
+    std::string command = "cd " + shellQuoted(dir_.path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY" +
+                          " -u QT_QPA_PLATFORM TARNWICK_HOME=" + shellQuoted(dir_.file("home")) +
+                          " TMPDIR=" + shellQuoted(dir_.file("tmp")) + " " + shellQuoted(bin_);
+    for (const std::string& a : args) command += " " + shellQuoted(a);
+    command += " >" + shellQuoted(dir_.file("stdout")) + " 2>" + shellQuoted(dir_.file("stderr"));
+    const int raw = std::system(command.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = readText(dir_.file("stdout"));
+    r.err = readText(dir_.file("stderr"));
+    return r;
+  }
+
+  void put(const std::string& rel, const std::string& bytes) {
+    fs::create_directories(fs::path(dir_.file(rel)).parent_path());
+    ASSERT_TRUE(writeFileBytes(dir_.file(rel), {bytes.begin(), bytes.end()}));
+  }
+
+  std::vector<Bitmap> putFax(const std::string& rel, int pages, uint32_t seed) {
+    fs::create_directories(fs::path(dir_.file(rel)).parent_path());
+    std::vector<TiffPageSpec> specs;
+    std::vector<Bitmap> bitmaps;
+    for (int p = 0; p < pages; ++p) {
+      TiffPageSpec spec;
+      spec.bitmap = makeTextPage(1728, 120, seed + uint32_t(p));
+      spec.coding = Ccitt::kT4OneD;
+      bitmaps.push_back(spec.bitmap);
+      specs.push_back(spec);
+    }
+    EXPECT_TRUE(writeTiff(dir_.file(rel), specs));
+    return bitmaps;
+  }
+
+  bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  }
+
+  std::string bin_;
+  TempDir dir_;
+};
+
+TEST_F(Cli, RefusedCommandLines) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {"no arguments", {}, "Usage: tarnwick [/q /l] [/b=0 /v=0] /f=source-file", ""},
+      {"bare destination", {"/d=in", "out"}, "Usage: tarnwick [/q /l] [/b=0 /v=0] /d=source-folder", ""},
+      {"empty save", {"/d=in", "/sd="}, "", "ERROR Save Folder"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run(c.args);
+    EXPECT_EQ(2, r.status) << c.name;
+    EXPECT_TRUE(contains(r.out, c.out)) << c.name << ": " << r.out;
+    EXPECT_TRUE(contains(r.err, c.err)) << c.name << ": " << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_.file("home/log/qrvlog.txt")));
+}
+
+TEST_F(Cli, HelpAndVersion) {
+  RunResult r = run({"--help"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_TRUE(contains(r.out, "/sd="));
+  r = run({"--version"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(0u, r.out.find("tarnwick "));
+}
+
+TEST_F(Cli, FolderJobNamesAndReport) {
+  put("in/a.fax", "not a fax at all");
+  put("in/scan.TIF", "tiff");
+  put("in/notes.txt", "never listed");
+  put("in/sub/b.g3", "junk");
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<const char*> present;
+    std::vector<const char*> absent;
+    int status = 1;  // the junk files fail
+  } cases[] = {
+      {"top only", {"/d=in", "/sd=out"},
+       {"in/a.fax --> out/a.tif : Failed : in/a.fax - Not Fax\n",
+        "in/scan.TIF : already TIFF format, need no converting!\n"},
+       {"sub/b", "notes"}},
+      {"subfolders flattened", {"/d=in", "/sd=out", "/I"}, {"in/sub/b.g3 --> out/b.tif : "}, {}},
+      {"hierarchy kept", {"/d=in", "/sd=out", "/i", "/kh"}, {"in/sub/b.g3 --> out/sub/b.tif : "}, {}},
+      {"extension kept", {"/d=in", "/sd=out", "/ke"}, {"in/a.fax --> out/a.fax.tif : "}, {}},
+      {"filter skips unmatched subfolders", {"/d=in", "/sd=out", "/i", "/filter=*.G3"}, {},
+       {"a.fax", "b.g3"}, 0},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run(c.args);
+    EXPECT_EQ(c.status, r.status) << c.name;
+    EXPECT_EQ(0u, r.out.find("Tarnwick command line mode : convert folder\nSource Folder: in\n"
+                             "Save Folder: out\n")) << c.name << ": " << r.out;
+    EXPECT_TRUE(contains(r.out, "\n---------\nTotal converted FAX files: 0\n")) << c.name;
+    for (const char* p : c.present) EXPECT_TRUE(contains(r.out, p)) << c.name << ": " << p;
+    for (const char* a : c.absent) EXPECT_FALSE(contains(r.out, a)) << c.name << ": " << a;
+  }
+}
+
+TEST_F(Cli, LogHoldsOneEntryPerRunOldestFirstAndWorkFolderIsGone) {
+  put("in/a.g3", "junk");
+  ASSERT_EQ(1, run({"/d=in", "/sd=out", "/q"}).status);
+  const RunResult second = run({"/f=in/a.g3", "/sf=out/one.tif", "/Q"});
+  EXPECT_EQ(1, second.status);
+  EXPECT_EQ("", second.out);
+  const std::string log = readText(dir_.file("home/log/qrvlog.txt"));
+  const std::regex entries(
+      "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\nTarnwick command line mode : convert folder\r\n"
+      "[^]*?\r\nTotal converted FAX files: 0\r\n-{50}\n"
+      "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\nTarnwick command line mode : convert file\r\n"
+      "in/a.g3 --> out/one.tif : Failed : in/a.g3 - Not Fax\r\n-{50}\n");
+  EXPECT_TRUE(std::regex_match(log, entries)) << log;
+  EXPECT_TRUE(fs::is_empty(dir_.file("tmp"))) << "a work folder was left behind";
+}
+
+TEST_F(Cli, LogOptionWithMissingParentStillRuns) {
+  put("in/a.g3", "junk");
+  const RunResult r = run({"/d=in", "/sd=out", "/log=nowhere/deeper/log.txt"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_FALSE(fs::exists(dir_.file("nowhere")));
+  EXPECT_FALSE(fs::exists(dir_.file("home/log/qrvlog.txt")));
+}
+
+TEST_F(Cli, QuotedPathsWithSpacesKeepTheirCase) {
+  put("My Faxes/Fax One.g3", "junk");
+  const std::string source = dir_.file("My Faxes");
+  const std::string save = dir_.file("Tif Out");
+  const RunResult quoted = run({"/D=\"" + source + "\"", "/SD=\"" + save + "\""});
+  EXPECT_TRUE(contains(quoted.out, source + "/Fax One.g3 --> " + save + "/Fax One.tif : "))
+      << quoted.out;
+  const RunResult plain = run({"/d=" + source, "/sd=" + save});
+  EXPECT_TRUE(contains(plain.out, source + "/Fax One.g3 --> " + save + "/Fax One.tif : "))
+      << plain.out;
+}
+
+// The cases below need readers that convert; they check real output pages.
+TEST_F(Cli, ConvertsAndSplits) {
+  const std::vector<Bitmap> pages = putFax("in/Two Pages.fmf", 2, 11);
+  RunResult r = run({"/d=in", "/sd=out"});
+  ASSERT_EQ(0, r.status) << r.out;
+  EXPECT_TRUE(contains(r.out, "in/Two Pages.fmf --> out/Two Pages.tif : Success !\n"));
+  EXPECT_TRUE(contains(r.out, "Total converted FAX files: 1\n"));
+  EXPECT_EQ(pages, readTiffPages(dir_.file("out/Two Pages.tif")));
+
+  r = run({"/d=in", "/sd=split", "/m=1"});
+  ASSERT_EQ(0, r.status) << r.out;
+  EXPECT_TRUE(contains(r.out, "Multiple pages as following :\n"));
+  EXPECT_EQ(std::vector<Bitmap>{pages[0]}, readTiffPages(dir_.file("split/Two Pages001.tif")));
+  EXPECT_EQ(std::vector<Bitmap>{pages[1]}, readTiffPages(dir_.file("split/Two Pages002.tif")));
+}
+
+TEST_F(Cli, MergesFxsPartsInModeTwo) {
+  const Bitmap first = makeTextPage(1728, 100, 21);
+  const Bitmap second = makeTextPage(1728, 100, 22);
+  fs::create_directories(dir_.file("in"));
+  ASSERT_TRUE(writeFxsFile(dir_.file("in/ab12001.FXS"), {makeFxsPage(first, true)}));
+  ASSERT_TRUE(writeFxsFile(dir_.file("in/ab12002.FXS"), {makeFxsPage(second, false)}));
+  const RunResult r = run({"/d=in", "/sd=out", "/m=2"});
+  EXPECT_TRUE(fs::exists(dir_.file("in/ab12fxx.fxm")));
+  EXPECT_FALSE(contains(r.out, "ab12001")) << r.out;
+  EXPECT_FALSE(contains(r.out, "ab12002")) << r.out;
+  EXPECT_TRUE(contains(r.out, "in/ab12fxx.fxm --> out/ab12fxx.tif : Success !\n")) << r.out;
+  EXPECT_EQ((std::vector<Bitmap>{first, second}), readTiffPages(dir_.file("out/ab12fxx.tif")));
+  EXPECT_EQ(0, r.status);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
