@@ -89,8 +89,9 @@ int decodePage(FaxStream& stream, PageImage& page);
 // every stored line. Returns the bad codes met (coding recorded as 5).
 int decodeMhPrefixedPage(FaxStream& stream, PageImage& page, bool prefixed);
 // T.6. Returns 0 when a line was stored or the data ended right after a full
-// line, else kEndOfData (nothing decoded) or kBadCode (no start of data
-// found after a bad code); -1 for groupOptions with bit 0 set.
+// line; with nothing stored, kEndOfData (the data ended) or kBadCode (no start
+// of data found after a bad code); -1 for groupOptions with bit 0 set.
+// After a bad code decoding resumes where syncMmr(kSyncFromLater) finds data.
 int decodeMmrPage(FaxStream& stream, PageImage& page);
 
 // Where syncMmr starts its search.

@@ -1,15 +1,178 @@
+// MH, T.4 2-D and T.6 line decoders.
+
+#include <algorithm>
+#include <climits>
+
+#include "codec/bit_cursor.h"
 #include "codec/fax_decode.h"
 
 namespace tarnwick {
 
+using codec_detail::BitCursor;
+using codec_detail::writeRunInline;
+
 void RunList::assignFrom(const RunList& line) {
   next = 0;
-  count = 0;
-  for (uint32_t i = 0; i < line.count; ++i) append(line.runs[i]);
+  count = std::min<uint32_t>(line.count, uint32_t(runs.size()));
+  std::copy_n(line.runs.begin(), count, runs.begin());
 }
 
-int decodeMhLine(FaxStream&, RowWriter&, RunList*) { return kEndOfData; }
-int decode2dLine(FaxStream&, RowWriter&, RunList*, RunList&) { return kEndOfData; }
-int decodeMmrLine(FaxStream&, RowWriter&, RunList*, RunList&, int32_t&) { return kEndOfData; }
+namespace {
+
+int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
+
+struct LineOut {
+  RowWriter& writer;
+  RunList* runs;
+  int invert;
+  int64_t total = 0;
+
+  void emit(int64_t n, int colour) {
+    int32_t run = clamp32(n);
+    writeRunInline(writer, run, colour ^ invert);
+    if (runs) runs->append(run);
+    total += n;
+  }
+};
+
+// A full run in horizontal mode: make-up codes then one terminating code.
+int readFullRun(BitCursor& c, int colour, int64_t& run) {
+  run = 0;
+  for (;;) {
+    int r = c.runCode(colour);
+    if (r < 0) return r;
+    run += r;
+    if (r < 64) return 0;
+  }
+}
+
+int endOfData(const FaxStream& s, int64_t total) {
+  return total == s.width ? kEndAfterFullLine : kEndOfData;
+}
+
+// Two-dimensional decoding against `ref`. T.6 lines end at `width`; T.4
+// lines only at an EOL.
+template <bool kMmr>
+int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int64_t& total) {
+  BitCursor c(s);
+  LineOut out{writer, runs, s.invert & 1};
+  const int64_t width = s.width;
+  const int32_t* r = ref.runs.data();
+  const uint32_t count = ref.count;
+  int colour = 0;
+  int64_t a0 = 0, pending = 0;
+  int64_t b1 = count > 0 ? r[0] : width;
+  uint32_t next = 1;
+  int status = 0;
+  for (;;) {
+    int mode = c.modeCode();
+    if (mode == kModeHorizontal) {
+      int64_t run1 = 0, run2 = 0;
+      int st = readFullRun(c, colour, run1);
+      if (st == 0) {
+        out.emit(run1 + pending, colour);
+        pending = 0;
+        a0 += run1;
+        st = readFullRun(c, colour ^ 1, run2);
+      }
+      if (st == 0) {
+        out.emit(run2, colour ^ 1);
+        a0 += run2;
+      } else {
+        status = (kMmr && st == kEndOfData) ? endOfData(s, out.total) : st;
+        break;
+      }
+      if (kMmr && a0 >= width) break;
+    } else if (mode == kModePass) {
+      int64_t b2 = next < count ? b1 + r[next++] : width;
+      if (b2 < a0) {
+        status = kBadCode;
+        break;
+      }
+      pending += b2 - a0;
+      a0 = b2;
+      b1 = b2;
+    } else if (mode > 0 && mode <= kModeVL3) {
+      // V0, VR1..VR3 are 0x01..0x0D, VL1..VL3 0x11..0x19, in steps of 4.
+      int k = mode >> 2;
+      int64_t a1 = k <= 3 ? b1 + k : b1 - (k - 3);
+      if (k > 3) {
+        while (b1 > a1) {
+          if (next == 0) {
+            b1 = 0;
+            break;
+          }
+          --next;
+          b1 -= r[next];
+        }
+      }
+      if (a1 < a0) {
+        status = kBadCode;
+        break;
+      }
+      out.emit(a1 - a0 + pending, colour);
+      pending = 0;
+      colour ^= 1;
+      a0 = a1;
+      if (kMmr && a1 >= width) break;
+    } else if (mode == kEolFound) {
+      if (!kMmr) break;
+      status = kEolFound;
+      break;
+    } else if (mode == kEndOfData) {
+      status = endOfData(s, out.total);
+      break;
+    } else {
+      status = kBadCode;  // bad pattern or the extension code
+      break;
+    }
+    // b1: the next changing element right of a0 of the opposite colour.
+    while (b1 < width && b1 <= a0 && next < count) b1 += r[next++];
+    if ((next & 1u) == uint32_t(colour) && next < count) b1 += r[next++];
+  }
+  c.commit();
+  ref.next = next;
+  total = out.total;
+  return status != 0 ? status : clamp32(out.total);
+}
+
+}  // namespace
+
+int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
+  BitCursor c(s);
+  LineOut out{writer, runs, s.invert & 1};
+  int colour = 0;
+  int64_t pending = 0;
+  for (;;) {
+    int r = c.runCode(colour);
+    if (r >= 64) {
+      pending += r;
+      continue;
+    }
+    if (r >= 0) {
+      out.emit(pending + r, colour);
+      pending = 0;
+      colour ^= 1;
+      continue;
+    }
+    c.commit();
+    if (r == kEolFound) return clamp32(out.total);
+    if (r == kBadCode) return kBadCode;
+    return endOfData(s, out.total);
+  }
+}
+
+int decode2dLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference) {
+  int64_t total = 0;
+  return decodeTwoD<false>(s, writer, runs, reference, total);
+}
+
+int decodeMmrLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference,
+                  int32_t& total) {
+  int64_t t = 0;
+  int r = decodeTwoD<true>(s, writer, runs, reference, t);
+  total = clamp32(t);
+  return r;
+}
 
 }  // namespace tarnwick

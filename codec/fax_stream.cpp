@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/bit_cursor.h"
 #include "codec/fax_stream.h"
 
 namespace tarnwick {
@@ -138,36 +139,6 @@ int FaxStream::readRunCode(int colour) {
   return (leaf & 2) ? (leaf >> 2) * 64 : leaf >> 2;
 }
 
-int writeRun(RowWriter& w, int n, int skip) {
-  if (w.pos >= w.capacity) return -1;
-  if (n <= 0) return 0;
-  // Runs longer than the row cannot fit anyway; bounding them keeps the
-  // arithmetic below in range.
-  int64_t limit = int64_t(w.capacity) * 8 + 8;
-  int64_t bits = std::min<int64_t>(n, limit) + w.bitPos;
-  if (skip) {
-    w.pos += uint32_t(bits / 8);
-    w.bitPos = uint8_t(bits % 8);
-    return 0;
-  }
-  if (bits < 8) {
-    w.row[w.pos] |= uint8_t(kHighMask[size_t(n)] >> w.bitPos);
-    w.bitPos = uint8_t(bits);
-    return 0;
-  }
-  w.row[w.pos] |= uint8_t(kHighMask[size_t(8 - w.bitPos)] >> w.bitPos);
-  ++w.pos;
-  w.bitPos = 0;
-  if (w.pos >= w.capacity) return -1;
-  int64_t k = (bits - 8) / 8;
-  if (w.pos + k > w.capacity) return -1;
-  std::memset(w.row + w.pos, 0xFF, size_t(k));
-  w.pos += uint32_t(k);
-  if (w.pos >= w.capacity) return -1;
-  int tail = int(bits % 8);
-  w.row[w.pos] = kHighMask[size_t(tail)];
-  w.bitPos = uint8_t(tail);
-  return 0;
-}
+int writeRun(RowWriter& w, int n, int skip) { return codec_detail::writeRunInline(w, n, skip); }
 
 }  // namespace tarnwick

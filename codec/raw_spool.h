@@ -1,0 +1,149 @@
+#pragma once
+// Conversion of a headerless fax stream into two spool files, and the paging
+// that later cuts the stream into pages.
+//
+// Bitmap spool: a 37-byte header, then one row of bytesPerRow bytes per good
+// line in stream order (white pixels are 1 bits). Header, little-endian:
+//
+//    0 int32  reserved, 0           24 uint16 xResolution
+//    4 int32  width                 26 int16  yResolution
+//    8 int32  height (rows held)    28 uint8  resolutionUnit (2)
+//   12 int32  bytesPerRow           29 uint8  fillOrder (bit order of the stream)
+//   16 int16  samplesPerPixel (1)   30 uint8  coding (5, 6 or 7)
+//   18 int16  bitsPerSample (1)     31 uint8  paperClass
+//   20 uint32 codedSize             32 uint8  invert
+//                                   33 4 zero bytes (the page record's pixels)
+//
+// Index spool: a 4120-byte header, then 14-byte segment records. A segment
+// is a run of consecutive good lines together with the exact bit range of
+// their coded data in the stream. Header, little-endian:
+//
+//    0 int32  number of segment records
+//    4 int32  number of rows in the bitmap spool
+//    8 int32  width
+//   12 uint8  bit order        13 uint8 coding       14 uint8 paper class
+//   15 uint8  0
+//   16 int32  line count of the longest segment (estimateYResolution)
+//   20 int16  vertical resolution (estimateYResolution)
+//   22 2 bytes 0
+//   24 1024 x int32 page table: segments in each page (buildPageTable)
+//
+// Segment record: 0 int32 start byte, 4 int32 end byte, 8 int32 lines,
+// 12 uint8 start bit, 13 uint8 end bit. Bits count in reading order (after
+// bit-order mapping) from 0; the end is the first bit after the segment.
+// An end bit of 8 means the whole end byte belongs to the segment.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "codec/fax_stream.h"
+#include "engine/page_image.h"
+
+namespace tarnwick {
+
+inline constexpr int kBitmapSpoolHeaderBytes = 37;
+inline constexpr int kIndexHeaderBytes = 4120;
+inline constexpr int kSegmentRecordBytes = 14;
+inline constexpr int kPageTableEntries = 1024;
+
+enum SpoolStatus : int {
+  kSpoolFileFailed = -1,  // a spool file could not be created, written or opened
+  kSpoolNoSegments = -2,  // the index holds no segment
+  kSpoolPageEmpty = -3,   // the page has no segment in the page table
+  kSpoolPageBeyond = -4,  // the page's first segment lies past the records
+  kSpoolNoRows = -11,     // T.6 data ended before any line
+  kSpoolNoResync = -12,   // T.6: no start of data after a bad code, nothing kept
+};
+
+struct SpoolPaths {
+  std::string bitmap;  // bitmap spool (the options' workFile)
+  std::string index;   // index spool (the options' segmentFile)
+};
+
+struct IndexHeader {
+  int32_t records = 0;
+  int32_t rows = 0;
+  int32_t width = 0;
+  uint8_t bitOrder = 0;
+  uint8_t coding = 0;
+  uint8_t paperClass = 0;
+  int32_t longestSegment = 0;
+  int16_t yResolution = 0;
+  std::array<int32_t, kPageTableEntries> pageSegments{};
+};
+
+struct SegmentRecord {
+  int32_t startByte = 0;
+  int32_t endByte = 0;
+  int32_t lines = 0;
+  uint8_t startBit = 0;
+  uint8_t endBit = 0;
+};
+
+// Layout conversions (field by field, little-endian). The parsers return
+// false for a buffer of the wrong size.
+std::array<uint8_t, kBitmapSpoolHeaderBytes> serializeBitmapHeader(const PageImage& page);
+bool parseBitmapHeader(std::span<const uint8_t> bytes, PageImage& page);
+std::vector<uint8_t> serializeIndexHeader(const IndexHeader& header);
+bool parseIndexHeader(std::span<const uint8_t> bytes, IndexHeader& header);
+std::array<uint8_t, kSegmentRecordBytes> serializeSegment(const SegmentRecord& segment);
+SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> bytes);
+
+// Probe, then spool. convertMhMrRaw: MH at a standard width, then (with
+// nonStandard) MH above minWidth, then MR likewise; the first success is
+// spooled. convertMmrRaw: with nonStandard T.6 at exactly minWidth first,
+// then each width of kMmrTrialWidths; the stream must have been made for
+// T.6 (its flagCount and noSync are used). Both return the spool's result
+// (bad lines met, >= 0) or a negative value when nothing fits or the spool
+// fails. A threshold below 1 counts as 1.
+int convertMhMrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold,
+                   uint8_t bitOrder, bool nonStandard, int32_t minWidth);
+int convertMmrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold,
+                  uint8_t flagCount, uint8_t bitOrder, bool nonStandard, int32_t minWidth);
+
+// Spool every good line of the stream (whose width and bitOrder are set)
+// into both files, starting at the stream's cursor (MH and MR search their
+// first EOL). Results: bad lines met (>= 0), kSpoolFileFailed, for MR
+// kSpoolFileFailed also when no EOL + tag 1 exists, for T.6 kSpoolNoRows /
+// kSpoolNoResync when not a single row was kept.
+int spoolMh(FaxStream& stream, const SpoolPaths& paths);
+int spoolMr(FaxStream& stream, const SpoolPaths& paths);
+int spoolMmr(FaxStream& stream, const SpoolPaths& paths);
+
+// From the longest segment L of the index: class 1 (1145, 2289, 3432),
+// class 2 (1364, 2727, 4089), class 3 (1618, 3235, 4851) as (t1, t2, t3):
+// L < t1 -> 100, L >= t2 -> 300 if L <= t3 else 400, otherwise 200; another
+// class keeps `yResolution`. Stores L and the resolution in the header.
+// 0, kSpoolFileFailed or kSpoolNoSegments.
+int estimateYResolution(const std::string& indexPath, int16_t& yResolution);
+
+// Lines of one page: the class base (1144, 1363, 1617; any other class 1144)
+// times k = 1 up to 100 lines/inch, 2 up to 200, 3 up to 300, 4 above.
+int32_t linesPerPage(uint8_t paperClass, int yResolution);
+
+// Groups whole segments into pages of at most max(linesPerPage, longest
+// segment) lines and stores each page's segment count in the page table
+// (pages past kPageTableEntries are counted but not stored).
+// 0, kSpoolFileFailed or kSpoolNoSegments.
+int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& pageCount);
+
+// The coded bytes of page `pageIndex` as they stand in `raw`, segment after
+// segment, replacing `out`; `lines` receives the page's line count and
+// `segments` (when given) its segment count. For T.4 codings the bits of a
+// segment's first byte before its start and of its last byte from its end on
+// read as 0 (fill before an EOL). T.6 segments are shifted to begin at the
+// first bit of `out`, since zero bits are codes there. `raw` is never changed.
+// 0, kSpoolFileFailed, kSpoolNoSegments, kSpoolPageEmpty, kSpoolPageBeyond.
+int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
+                         const std::string& indexPath, std::vector<uint8_t>& out,
+                         int32_t& lines, int32_t* segments = nullptr);
+
+// The first bitmap-spool row of page `pageIndex` in the page table: the sum
+// of the lines of every segment before the page's first one. -1 when the
+// index cannot be read.
+int64_t firstRowOfPage(int32_t pageIndex, const std::string& indexPath);
+
+}  // namespace tarnwick
