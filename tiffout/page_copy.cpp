@@ -234,6 +234,12 @@ void copyLayout(TIFF* in, TIFF* out, const CopyState& state) {
         rowsPerStrip == 0)
       rowsPerStrip = TIFFDefaultStripSize(out, 0);
     if (length > 0 && rowsPerStrip > length) rowsPerStrip = length;
+    // JPEG strips other than the last must hold whole 16-row blocks
+    // (subsampled YCbCr); other strip heights make the encoder refuse.
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetField(out, TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_JPEG && rowsPerStrip < length && rowsPerStrip % 16 != 0)
+      rowsPerStrip = std::min(length, (rowsPerStrip + 15) / 16 * 16);
     TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::max<uint32_t>(rowsPerStrip, 1));
   }
   copyOne<uint16_t>(in, out, TIFFTAG_PLANARCONFIG);
