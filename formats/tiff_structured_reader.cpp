@@ -95,9 +95,11 @@ int TiffStructuredReader::scan() {
   while (offset != 0 && pageCount() < kMaxPages &&
          std::find(visited.begin(), visited.end(), offset) == visited.end()) {
     visited.push_back(offset);
-    if (addPage(int32_t(offset)) != 0) break;
+    // Only a directory whose entries are in the file is a page: a dangling
+    // next pointer after the last page must not fail the pages before it.
     uint16_t count = 0;
-    if (read16(offset, count) != 0) break;
+    if (read16(offset, count) != 0 || !inFile(uint64_t(offset) + 2, kEntryBytes * count)) break;
+    if (addPage(int32_t(offset)) != 0) break;
     uint32_t next = 0;
     if (read32(uint64_t(offset) + 2 + kEntryBytes * count, next) != 0) break;
     offset = next;
@@ -178,7 +180,8 @@ TiffPageDescriptor TiffStructuredReader::parseDirectory() const {
 
 int TiffStructuredReader::readPageDirectory(uint32_t index, TiffPageDescriptor& page) {
   const int count = readDirectory(uint32_t(pageOffset(index)));
-  if (count < 0) return count;
+  // Entries read in full make a page even when the next pointer is cut off.
+  if (count < 0 && count != kTiffDirectoryNextUnreadable) return count;
   page = parseDirectory();
   // Rationals live at offsets of their own, read only once the entries are in.
   for (const Entry& e : entries_) {
@@ -375,7 +378,7 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
   // The source's photometric travels with its data: under photometric 0 the
   // bits of an uncompressed or PackBits page of a "white is one" file would
   // come out as a negative.
-  writer.setCoding(kCodingT6, d.photometric);
+  writer.setCoding(kCodingT6, d.photometric == 1 ? 1 : 0);
   writer.setCompression(d.compression, d.compression == 3 ? d.t4Options : 0,
                         d.compression == 4 ? d.t6Options : 0);
   writer.setFillOrder(d.fillOrder);

@@ -110,8 +110,9 @@ class TiffStructuredReader : public FaxReader {
   int probe();
 
   // Walks the directory chain into the page table: the page count. Ends at
-  // an offset met before, at a directory that cannot be read, or when the
-  // table is full. Closes the file when no page is found.
+  // an offset met before, at a directory whose entries do not lie in the
+  // file (it is no page), or when the table is full. Closes the file when no
+  // page is found.
   int scan();
 
   // Reads the directory at `offset` into entries(): the entry count or a

@@ -273,6 +273,7 @@ TEST(TiffStructuredReader, DirectoryChainsEnd) {
       {"one page", 1, -1, 1},
       {"self loop", 1, 0, 1},
       {"three pages looping to the second", 3, 1, 3},
+      {"next pointer past the end", 2, 9, 2},
   };
   for (const auto& c : cases) {
     HandG4Page g4(testing::makeTextPage(300, 20, 1));
@@ -280,7 +281,10 @@ TEST(TiffStructuredReader, DirectoryChainsEnd) {
     for (int i = 0; i < c.directories; ++i) at.push_back(g4.tiff.directory(g4.entries(20)));
     for (int i = 0; i + 1 < c.directories; ++i)
       g4.tiff.put32At(at[i] + 2 + 12 * 6, at[i + 1]);
-    if (c.loopTo >= 0) g4.tiff.put32At(at.back() + 2 + 12 * 6, at[c.loopTo]);
+    if (c.loopTo >= 0) {
+      const uint32_t target = size_t(c.loopTo) < at.size() ? at[c.loopTo] : 0xFFFF;
+      g4.tiff.put32At(at.back() + 2 + 12 * 6, target);
+    }
     if (!at.empty()) g4.tiff.first(at[0]);
     ASSERT_TRUE(testing::writeFileBytes(dir.file("chain.fmf"), g4.tiff.bytes));
     Opened o;

@@ -1,0 +1,165 @@
+// TIFF-structured faxes (fmf, g3n, tif) converted end to end through
+// convertOne: reader, intermediate TIFF, page copy, destination G4 TIFF.
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/convert_one.h"
+#include "tests/fixtures/fax_fixtures.h"
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bitmap;
+using testing::Ccitt;
+using testing::TempDir;
+using testing::TiffPageSpec;
+
+TiffPageSpec page(const Bitmap& b, Ccitt coding, int rowsPerStrip = 0, int fillOrder = 1) {
+  TiffPageSpec s;
+  s.bitmap = b;
+  s.coding = coding;
+  s.rowsPerStrip = rowsPerStrip;
+  s.fillOrder = fillOrder;
+  return s;
+}
+
+std::vector<TiffPageSpec> mixedFax() {
+  return {page(testing::makeTextPage(1728, 400, 1), Ccitt::kT4OneD),
+          page(testing::makeTextPage(1728, 300, 2), Ccitt::kT4TwoD, 64),
+          page(testing::makeRandomRuns(2048, 200, 3), Ccitt::kT6),
+          page(testing::makeTextPage(1728, 250, 4), Ccitt::kT6, 100, 2),
+          page(testing::makeTextPage(1728, 120, 5), Ccitt::kT4OneDFill, 50, 2)};
+}
+
+std::vector<uint16_t> compressions(const std::string& path) {
+  std::vector<uint16_t> out;
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return out;
+  do {
+    uint16_t c = 0;
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &c);
+    out.push_back(c);
+  } while (TIFFReadDirectory(tif));
+  TIFFClose(tif);
+  return out;
+}
+
+struct Conversion {
+  TempDir dir;
+  BatchJob job;
+  ConversionOptions options;
+  Conversion() { options.intermediateFile = dir.file("work/qrvintif.tmp"); fs::create_directory(dir.file("work")); }
+  int convert(const std::string& source, const std::string& destination) {
+    return convertOne(job, options, source, destination);
+  }
+};
+
+TEST(TiffEndToEnd, MultiPageFilesBecomeG4WithTheSamePixels) {
+  const struct { const char* name; char byteOrder; } cases[] = {
+      {"fax.fmf", 'l'}, {"fax.g3n", 'b'}, {"fax.tif", 'l'}, {"fax.TIFF", 'b'}};
+  const auto pages = mixedFax();
+  for (const auto& c : cases) {
+    Conversion run;
+    const std::string source = run.dir.file(c.name);
+    ASSERT_TRUE(testing::writeTiff(source, pages, c.byteOrder)) << c.name;
+    const std::string destination = run.dir.file("out/fax.tif");
+    EXPECT_EQ(kConverted, run.convert(source, destination)) << c.name << run.job.resultsText;
+    EXPECT_EQ(source + " --> " + destination + " : Success !\r\n", run.job.resultsText);
+    const auto converted = testing::readTiffPages(destination);
+    ASSERT_EQ(pages.size(), converted.size()) << c.name;
+    for (size_t i = 0; i < pages.size(); ++i)
+      EXPECT_TRUE(pages[i].bitmap == converted[i]) << c.name << " page " << i;
+    EXPECT_EQ(std::vector<uint16_t>(pages.size(), 4), compressions(destination)) << c.name;
+  }
+}
+
+TEST(TiffEndToEnd, SplitModeWritesOnePageAFile) {
+  Conversion run;
+  run.options.ConvertFlag = 1;
+  const auto pages = mixedFax();
+  const std::string source = run.dir.file("in.fmf");
+  ASSERT_TRUE(testing::writeTiff(source, pages));
+  const std::string destination = run.dir.file("out/name.tif");
+  EXPECT_EQ(kConverted, run.convert(source, destination)) << run.job.resultsText;
+  EXPECT_NE(std::string::npos, run.job.resultsText.find("Multiple pages as following :\r\n"));
+  for (size_t i = 0; i < pages.size(); ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "out/name%03zu.tif", i + 1);
+    const auto converted = testing::readTiffPages(run.dir.file(name));
+    ASSERT_EQ(1u, converted.size()) << name;
+    EXPECT_TRUE(pages[i].bitmap == converted[0]) << name;
+  }
+  EXPECT_FALSE(fs::exists(run.dir.file("out/name.tif")));
+  EXPECT_FALSE(fs::exists(run.dir.file("out/name006.tif")));
+}
+
+TEST(TiffEndToEnd, OnePageInSplitModeKeepsTheDestinationName) {
+  Conversion run;
+  run.options.ConvertFlag = 1;
+  const std::string source = run.dir.file("one.g3n");
+  const Bitmap b = testing::makeTextPage(1728, 200, 8);
+  ASSERT_TRUE(testing::writeTiff(source, {page(b, Ccitt::kT4TwoDFill)}));
+  EXPECT_EQ(kConverted, run.convert(source, run.dir.file("one.tif")));
+  const auto converted = testing::readTiffPages(run.dir.file("one.tif"));
+  ASSERT_EQ(1u, converted.size());
+  EXPECT_TRUE(b == converted[0]);
+}
+
+TEST(TiffEndToEnd, FilesThatAreNoTiffAreNotFax) {
+  Conversion run;
+  const struct { const char* name; std::vector<uint8_t> bytes; } cases[] = {
+      {"text.fmf", {'h', 'e', 'l', 'l', 'o', ' ', 'f', 'a', 'x'}},
+      {"empty.g3n", {}},
+      {"no pages.fmf", {'I', 'I', 42, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::writeFileBytes(run.dir.file(c.name), c.bytes));
+    run.job.resultsText.clear();
+    EXPECT_EQ(kNotFax, run.convert(run.dir.file(c.name), run.dir.file("x.tif"))) << c.name;
+    EXPECT_NE(std::string::npos, run.job.resultsText.find(" - Not Fax\r\n")) << c.name;
+  }
+}
+
+// Real-world TIFF faxes, handed over as fmf: nothing crashes, and every file
+// libtiff can read converts to the same pixels.
+TEST(TiffEndToEnd, RealCorpusConvertsWithIdenticalPixels) {
+  const std::string corpus = testing::corpusFolder();
+  if (corpus.empty() || !fs::is_directory(corpus + "/tiff-fax")) GTEST_SKIP() << "no corpus";
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(corpus + "/tiff-fax")) {
+    std::string ext = e.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    if (ext == ".tif" || ext == ".tiff") files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  int converted = 0, identical = 0;
+  for (const fs::path& file : files) {
+    Conversion run;
+    const std::string source = run.dir.file("corpus.fmf");
+    fs::copy_file(file, source);
+    const std::string destination = run.dir.file("out.tif");
+    const int result = run.convert(source, destination);
+    const auto expected = testing::readTiffPages(source);
+    if (result != kConverted) {
+      if (!expected.empty())
+        std::printf("not converted (%d) although libtiff reads it: %s\n", result,
+                    file.filename().c_str());
+      continue;
+    }
+    ++converted;
+    if (expected.empty()) continue;
+    const auto actual = testing::readTiffPages(destination);
+    EXPECT_EQ(expected, actual) << file.filename();
+    if (expected == actual) ++identical;
+  }
+  std::printf("corpus: %zu files, %d converted, %d identical to libtiff\n", files.size(),
+              converted, identical);
+}
+
+}  // namespace
+}  // namespace tarnwick
