@@ -1,0 +1,709 @@
+#include "codec/raw_spool.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "codec/fax_decode.h"
+#include "codec/raw_probe.h"
+
+namespace tarnwick {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr openFile(const std::string& path, const char* mode) {
+  if (path.empty()) return nullptr;
+  return FilePtr(std::fopen(path.c_str(), mode));
+}
+
+void put16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t get32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+         (uint32_t(p[3]) << 24);
+}
+
+// A bit position in the stream: byte and bit in reading order. Bit 8 means
+// the whole byte has been read.
+struct BitMark {
+  int32_t byte = 0;
+  uint8_t bit = 0;
+};
+
+BitMark here(const FaxStream& s) { return {s.pos, s.bitPos}; }
+
+// `n` bits before the cursor; 12 reaches the first bit of an EOL just read,
+// 13 that of an EOL and its tag bit.
+BitMark back(const FaxStream& s, int n) {
+  const int64_t bit = std::max<int64_t>(0, s.bitPosition() - n);
+  return {int32_t(bit / 8), uint8_t(bit % 8)};
+}
+
+BitMark dataEnd(const FaxStream& s) { return {std::max(0, s.size - 1), 8}; }
+
+// Reads the index header and the number of records the file really holds.
+int readIndex(std::FILE* f, IndexHeader& header) {
+  std::vector<uint8_t> bytes(kIndexHeaderBytes);
+  if (std::fseek(f, 0, SEEK_END) != 0) return kSpoolFileFailed;
+  const long size = std::ftell(f);
+  if (size < kIndexHeaderBytes || std::fseek(f, 0, SEEK_SET) != 0) return kSpoolFileFailed;
+  if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return kSpoolFileFailed;
+  if (!parseIndexHeader(bytes, header)) return kSpoolFileFailed;
+  const long held = (size - kIndexHeaderBytes) / kSegmentRecordBytes;
+  header.records = int32_t(std::clamp<long>(header.records, 0, held));
+  return 0;
+}
+
+int writeIndexHeader(std::FILE* f, const IndexHeader& header) {
+  const std::vector<uint8_t> bytes = serializeIndexHeader(header);
+  if (std::fseek(f, 0, SEEK_SET) != 0) return kSpoolFileFailed;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return kSpoolFileFailed;
+  return std::fflush(f) == 0 ? 0 : kSpoolFileFailed;
+}
+
+// Reads records sequentially from `first`; false at a read failure.
+class SegmentReader {
+ public:
+  SegmentReader(std::FILE* f, int32_t first) : file_(f) {
+    ok_ = std::fseek(f, long(kIndexHeaderBytes) + long(first) * kSegmentRecordBytes,
+                     SEEK_SET) == 0;
+  }
+  bool next(SegmentRecord& segment) {
+    std::array<uint8_t, kSegmentRecordBytes> bytes{};
+    if (!ok_ || std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size()) return false;
+    segment = parseSegment(bytes);
+    return true;
+  }
+
+ private:
+  std::FILE* file_;
+  bool ok_ = false;
+};
+
+// Both spool files while a stream is being converted: rows go to the bitmap
+// spool, closed segments to the index.
+class SpoolWriter {
+ public:
+  int open(const SpoolPaths& paths, const FaxStream& s, FaxCoding coding) {
+    if (s.width <= 0 || s.width > kMaxPageWidth) return kSpoolFileFailed;
+    bitmapPath_ = paths.bitmap;
+    indexPath_ = paths.index;
+    bitmap_ = openFile(paths.bitmap, "w+b");
+    index_ = openFile(paths.index, "w+b");
+    if (!bitmap_ || !index_) return kSpoolFileFailed;
+    const WidthClass widthClass = classifyWidth(s.width);
+    page_.width = s.width;
+    page_.height = s.height;
+    page_.bytesPerRow = (s.width + 7) / 8;
+    page_.codedSize = uint32_t(s.size);
+    page_.xResolution = widthClass.xResolution;
+    page_.yResolution = 100;
+    page_.resolutionUnit = 2;
+    page_.fillOrder = s.bitOrder;
+    page_.coding = coding;
+    page_.paperClass = widthClass.paperClass;
+    page_.invert = s.invert;
+    index_header_.width = s.width;
+    index_header_.bitOrder = s.bitOrder;
+    index_header_.coding = coding;
+    index_header_.paperClass = widthClass.paperClass;
+    row_.assign(size_t(page_.bytesPerRow), 0);
+    writeBitmapHeader();
+    if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
+    return ok_ ? 0 : kSpoolFileFailed;
+  }
+
+  RowWriter freshRow() {
+    std::fill(row_.begin(), row_.end(), uint8_t(0));
+    RowWriter w;
+    w.capacity = uint32_t(row_.size());
+    w.row = row_.data();
+    return w;
+  }
+
+  // Appends the current row and counts it in the open segment.
+  void appendRow() {
+    if (std::fwrite(row_.data(), 1, row_.size(), bitmap_.get()) != row_.size()) ok_ = false;
+    ++rows_;
+    ++segment_.lines;
+  }
+  bool segmentEmpty() const { return segment_.lines == 0; }
+  void setStart(BitMark mark) {
+    segment_.startByte = mark.byte;
+    segment_.startBit = mark.bit;
+  }
+  void setStartIfEmpty(BitMark mark) {
+    if (segmentEmpty()) setStart(mark);
+  }
+  void setEnd(BitMark mark) {
+    segment_.endByte = mark.byte;
+    segment_.endBit = mark.bit;
+  }
+  void closeSegment() {
+    if (segment_.lines == 0) return;
+    const auto bytes = serializeSegment(segment_);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), index_.get()) != bytes.size()) ok_ = false;
+    ++index_header_.records;
+    segment_.lines = 0;
+  }
+  int32_t rows() const { return rows_; }
+
+  // Closes the last segment, completes both headers and closes the files.
+  int finish() {
+    closeSegment();
+    index_header_.rows = rows_;
+    if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
+    index_.reset();
+    int16_t yResolution = page_.yResolution;
+    if (estimateYResolution(indexPath_, yResolution) == 0) page_.yResolution = yResolution;
+    page_.height = rows_;
+    writeBitmapHeader();
+    if (std::fflush(bitmap_.get()) != 0) ok_ = false;
+    bitmap_.reset();
+    return ok_ ? 0 : kSpoolFileFailed;
+  }
+
+ private:
+  void writeBitmapHeader() {
+    const auto bytes = serializeBitmapHeader(page_);
+    if (std::fseek(bitmap_.get(), 0, SEEK_SET) != 0 ||
+        std::fwrite(bytes.data(), 1, bytes.size(), bitmap_.get()) != bytes.size() ||
+        std::fseek(bitmap_.get(), 0, SEEK_END) != 0)
+      ok_ = false;
+  }
+
+  FilePtr bitmap_, index_;
+  std::string bitmapPath_, indexPath_;
+  PageImage page_;
+  IndexHeader index_header_;
+  SegmentRecord segment_;
+  std::vector<uint8_t> row_;
+  int32_t rows_ = 0;
+  bool ok_ = true;
+};
+
+// The result of a spool: `value` unless a file failed.
+int finishSpool(SpoolWriter& out, int value) { return out.finish() == 0 ? value : kSpoolFileFailed; }
+
+// Searches the next EOL followed by tag bit 1; false when the data ends.
+bool syncToOneDimensional(FaxStream& s) {
+  for (;;) {
+    if (s.findEol() < 0) return false;
+    const int tag = s.readBits(1);
+    if (tag < 0) return false;
+    if (tag == 1) return true;
+  }
+}
+
+// Moves the cursor to an absolute bit position inside the data.
+void placeAt(FaxStream& s, int64_t bit) {
+  s.pos = int32_t(bit / 8);
+  s.bitPos = 0;
+  s.fetchByte(false);
+  if (bit % 8) s.readBits(int(bit % 8));
+}
+
+// After an EOL in T.6 data (the end of a page): consumes the second EOL of
+// EOFB, the fill up to the byte boundary and, when the stream carries flag
+// bytes, the flags before the next page. False when no data follows.
+bool skipToNextPage(FaxStream& s) {
+  FaxStream lookahead = s;
+  if (lookahead.readRunCode(0) == kEolFound) s = lookahead;
+  if (s.alignToByte(false) < 0) return false;
+  if (s.flagCount > 0 && !s.noSync) return syncMmr(s, kSyncFromLater) == 0;
+  return true;
+}
+
+bool createEmpty(const std::string& path) { return openFile(path, "wb") != nullptr; }
+
+}  // namespace
+
+std::array<uint8_t, kBitmapSpoolHeaderBytes> serializeBitmapHeader(const PageImage& page) {
+  std::array<uint8_t, kBitmapSpoolHeaderBytes> b{};
+  put32(&b[0], uint32_t(page.reserved));
+  put32(&b[4], uint32_t(page.width));
+  put32(&b[8], uint32_t(page.height));
+  put32(&b[12], uint32_t(page.bytesPerRow));
+  put16(&b[16], uint16_t(page.samplesPerPixel));
+  put16(&b[18], uint16_t(page.bitsPerSample));
+  put32(&b[20], page.codedSize);
+  put16(&b[24], page.xResolution);
+  put16(&b[26], uint16_t(page.yResolution));
+  b[28] = page.resolutionUnit;
+  b[29] = page.fillOrder;
+  b[30] = page.coding;
+  b[31] = page.paperClass;
+  b[32] = page.invert;
+  return b;  // 33..36 stay zero
+}
+
+bool parseBitmapHeader(std::span<const uint8_t> b, PageImage& page) {
+  if (b.size() != size_t(kBitmapSpoolHeaderBytes)) return false;
+  page.pixels.clear();
+  page.reserved = int32_t(get32(&b[0]));
+  page.width = int32_t(get32(&b[4]));
+  page.height = int32_t(get32(&b[8]));
+  page.bytesPerRow = int32_t(get32(&b[12]));
+  page.samplesPerPixel = int16_t(get16(&b[16]));
+  page.bitsPerSample = int16_t(get16(&b[18]));
+  page.codedSize = get32(&b[20]);
+  page.xResolution = get16(&b[24]);
+  page.yResolution = int16_t(get16(&b[26]));
+  page.resolutionUnit = b[28];
+  page.fillOrder = b[29];
+  page.coding = b[30];
+  page.paperClass = b[31];
+  page.invert = b[32];
+  return true;
+}
+
+std::vector<uint8_t> serializeIndexHeader(const IndexHeader& h) {
+  std::vector<uint8_t> b(kIndexHeaderBytes, 0);
+  put32(&b[0], uint32_t(h.records));
+  put32(&b[4], uint32_t(h.rows));
+  put32(&b[8], uint32_t(h.width));
+  b[12] = h.bitOrder;
+  b[13] = h.coding;
+  b[14] = h.paperClass;
+  put32(&b[16], uint32_t(h.longestSegment));
+  put16(&b[20], uint16_t(h.yResolution));
+  for (int i = 0; i < kPageTableEntries; ++i) put32(&b[24 + 4 * i], uint32_t(h.pageSegments[i]));
+  return b;
+}
+
+bool parseIndexHeader(std::span<const uint8_t> b, IndexHeader& h) {
+  if (b.size() != size_t(kIndexHeaderBytes)) return false;
+  h.records = int32_t(get32(&b[0]));
+  h.rows = int32_t(get32(&b[4]));
+  h.width = int32_t(get32(&b[8]));
+  h.bitOrder = b[12];
+  h.coding = b[13];
+  h.paperClass = b[14];
+  h.longestSegment = int32_t(get32(&b[16]));
+  h.yResolution = int16_t(get16(&b[20]));
+  for (int i = 0; i < kPageTableEntries; ++i) h.pageSegments[i] = int32_t(get32(&b[24 + 4 * i]));
+  return true;
+}
+
+std::array<uint8_t, kSegmentRecordBytes> serializeSegment(const SegmentRecord& s) {
+  std::array<uint8_t, kSegmentRecordBytes> b{};
+  put32(&b[0], uint32_t(s.startByte));
+  put32(&b[4], uint32_t(s.endByte));
+  put32(&b[8], uint32_t(s.lines));
+  b[12] = s.startBit;
+  b[13] = s.endBit;
+  return b;
+}
+
+SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> b) {
+  SegmentRecord s;
+  s.startByte = int32_t(get32(&b[0]));
+  s.endByte = int32_t(get32(&b[4]));
+  s.lines = int32_t(get32(&b[8]));
+  s.startBit = b[12];
+  s.endBit = b[13];
+  return s;
+}
+
+int spoolMh(FaxStream& s, const SpoolPaths& paths) {
+  SpoolWriter out;
+  if (out.open(paths, s, kCodingT4OneD) != 0) return kSpoolFileFailed;
+  int errors = 0;
+  if (s.findEol() < 0) return finishSpool(out, errors);
+  // Whatever precedes the first EOL is no line; a page must not carry it.
+  out.setStart(back(s, 12));
+  const int32_t width = s.width;
+  RowWriter row = out.freshRow();
+  int colour = 0;
+  int64_t total = 0;
+  int64_t pending = 0;
+  BitMark lineEnd = here(s);
+  const auto nextLine = [&] {
+    row = out.freshRow();
+    colour = 0;
+    total = 0;
+    pending = 0;
+    out.setStartIfEmpty(back(s, 12));
+  };
+  for (;;) {
+    const int code = s.readRunCode(colour);
+    if (code == kEndOfData) {
+      // A last line without an EOL after it is still a good line.
+      if (total == width) {
+        out.appendRow();
+        out.setEnd(lineEnd);
+      }
+      break;
+    }
+    if (code == kBadCode) {
+      if (total == width) {
+        // The segment must end where its last line does, not at the EOL
+        // before that line.
+        out.appendRow();
+        out.setEnd(lineEnd);
+      }
+      out.closeSegment();
+      ++errors;
+      if (s.findEol() < 0) break;
+      nextLine();
+      continue;
+    }
+    if (code == kEolFound) {
+      if (total == width)
+        out.appendRow();
+      else
+        out.closeSegment();  // an empty line (RTC) or a short one ends a segment
+      out.setEnd(back(s, 12));
+      nextLine();
+      continue;
+    }
+    pending += code;
+    if (code >= 64) continue;  // a make-up code: the terminating code follows
+    if (total + pending > width) {
+      out.closeSegment();
+      if (s.findEol() < 0) break;
+      nextLine();
+      continue;
+    }
+    writeRun(row, int(pending), colour ^ s.invert);
+    total += pending;
+    pending = 0;
+    colour ^= 1;
+    lineEnd = here(s);
+  }
+  return finishSpool(out, errors);
+}
+
+int spoolMr(FaxStream& s, const SpoolPaths& paths) {
+  SpoolWriter out;
+  if (out.open(paths, s, kCodingT4TwoD) != 0) return kSpoolFileFailed;
+  if (!syncToOneDimensional(s)) {
+    out.finish();
+    return kSpoolFileFailed;
+  }
+  out.setStart(back(s, 13));
+  const int32_t width = s.width;
+  RunList line, reference;
+  line.reset(width);
+  reference.reset(width);
+  reference.setAllWhite(width);
+  int tag = 1;
+  int errors = 0;
+  for (;;) {
+    RowWriter row = out.freshRow();
+    line.clear();
+    const int total = tag == 1 ? decodeMhLine(s, row, &line)
+                               : decode2dLine(s, row, &line, reference);
+    if (total == kEndOfData) break;
+    if (total == kEndAfterFullLine) {
+      out.appendRow();
+      out.setEnd(dataEnd(s));
+      break;
+    }
+    if (total == 0) {
+      // An empty line (RTC between pages) ends the segment: a decoder of the
+      // page would otherwise meet it as a line of wrong length.
+      tag = s.readBits(1);
+      out.closeSegment();
+      out.setStart(back(s, 13));
+      if (tag < 0) break;
+      if (tag == 0) {
+        // A segment must begin with a one-dimensional line.
+        if (!syncToOneDimensional(s)) break;
+        out.setStart(back(s, 13));
+        tag = 1;
+      }
+      continue;
+    }
+    if (total == width) {
+      out.setEnd(back(s, 12));
+      out.appendRow();
+      reference.assignFrom(line);
+      tag = s.readBits(1);
+      if (tag < 0) break;
+      continue;
+    }
+    out.closeSegment();
+    ++errors;
+    if (!syncToOneDimensional(s)) break;
+    out.setStart(back(s, 13));
+    tag = 1;
+  }
+  return finishSpool(out, errors);
+}
+
+int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
+  SpoolWriter out;
+  if (out.open(paths, s, kCodingT6) != 0) return kSpoolFileFailed;
+  const int32_t width = s.width;
+  RunList line, reference;
+  line.reset(width);
+  reference.reset(width);
+  reference.setAllWhite(width);
+  out.setStart(here(s));
+  int errors = 0;
+  bool resyncFailed = false;
+  int64_t lastSync = s.bitPosition();
+  for (;;) {
+    RowWriter row = out.freshRow();
+    line.clear();
+    int32_t total = 0;
+    const int result = decodeMmrLine(s, row, &line, reference, total);
+    if (result == kEndOfData) break;
+    if (result == kEndAfterFullLine) {
+      out.appendRow();
+      out.setEnd(dataEnd(s));
+      break;
+    }
+    if (result == kEolFound) {
+      // EOFB: the page ends here and so does its segment, so that each page
+      // of a multi-page stream stays a valid T.6 page of its own.
+      out.closeSegment();
+      reference.setAllWhite(width);
+      if (!skipToNextPage(s)) break;
+      out.setStart(here(s));
+      continue;
+    }
+    if (result == kBadCode) {
+      out.closeSegment();
+      ++errors;
+      if (syncMmr(s, kSyncFromLater) < 0) {
+        resyncFailed = true;
+        break;
+      }
+      if (s.bitPosition() <= lastSync) break;  // no progress (noSync)
+      lastSync = s.bitPosition();
+      reference.setAllWhite(width);
+      out.setStart(here(s));
+      continue;
+    }
+    out.appendRow();
+    out.setEnd(here(s));
+    reference.assignFrom(line);
+  }
+  const int32_t rows = out.rows();
+  if (out.finish() != 0) return kSpoolFileFailed;
+  // Rows kept before damage at the end of the data still make a fax.
+  if (rows == 0) return resyncFailed ? kSpoolNoResync : kSpoolNoRows;
+  return errors;
+}
+
+int convertMhMrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
+                   bool nonStandard, int32_t minWidth) {
+  if (!createEmpty(paths.bitmap) || !createEmpty(paths.index)) return kSpoolFileFailed;
+  if (probeMhWidth(s, bitOrder, threshold) == 0 ||
+      (nonStandard && probeMhWidthAbove(s, bitOrder, threshold, minWidth) == 0))
+    return spoolMh(s, paths);
+  if (probeMrWidth(s, bitOrder, threshold) == 0 ||
+      (nonStandard && probeMrWidthAbove(s, bitOrder, threshold, minWidth) == 0))
+    return spoolMr(s, paths);
+  return kDetectNothingFits;
+}
+
+int convertMmrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t flagCount,
+                  uint8_t bitOrder, bool nonStandard, int32_t minWidth) {
+  if (!createEmpty(paths.bitmap)) return kSpoolFileFailed;
+  int64_t start = 0;
+  bool found = nonStandard && minWidth > 0 &&
+               probeMmrWidth(s, bitOrder, minWidth, threshold, flagCount, &start) == 0;
+  for (size_t i = 0; !found && i < kMmrTrialWidths.size(); ++i)
+    found = probeMmrWidth(s, bitOrder, kMmrTrialWidths[i], threshold, flagCount, &start) == 0;
+  if (!found) return kDetectNothingFits;
+  // Start after the flag bytes the probe confirmed: decoded as T.6 they
+  // would read as white lines.
+  placeAt(s, s.noSync ? 0 : start);
+  s.syncPos = s.pos;
+  return spoolMmr(s, paths);
+}
+
+int estimateYResolution(const std::string& indexPath, int16_t& yResolution) {
+  FilePtr f = openFile(indexPath, "r+b");
+  if (!f) return kSpoolFileFailed;
+  IndexHeader header;
+  if (readIndex(f.get(), header) != 0) return kSpoolFileFailed;
+  if (header.records == 0) return kSpoolNoSegments;
+  int32_t longest = 0;
+  SegmentReader reader(f.get(), 0);
+  SegmentRecord segment;
+  for (int32_t i = 0; i < header.records && reader.next(segment); ++i)
+    longest = std::max(longest, segment.lines);
+  struct Thresholds {
+    int32_t t1, t2, t3;
+  };
+  static constexpr Thresholds kByClass[] = {{1145, 2289, 3432}, {1364, 2727, 4089},
+                                            {1618, 3235, 4851}};
+  if (header.paperClass >= 1 && header.paperClass <= 3) {
+    const Thresholds& t = kByClass[header.paperClass - 1];
+    if (longest < t.t1)
+      yResolution = 100;
+    else if (longest >= t.t2)
+      yResolution = longest <= t.t3 ? 300 : 400;
+    else
+      yResolution = 200;
+  }
+  header.longestSegment = longest;
+  header.yResolution = yResolution;
+  return writeIndexHeader(f.get(), header);
+}
+
+int32_t linesPerPage(uint8_t paperClass, int yResolution) {
+  const int k = yResolution <= 100 ? 1 : yResolution <= 200 ? 2 : yResolution <= 300 ? 3 : 4;
+  switch (paperClass) {
+    case 1:
+      return 1144 * k;
+    case 2:
+      return 1363 * k;
+    case 3:
+      return 1617 * k;
+    default:
+      return 1144;
+  }
+}
+
+int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& pageCount) {
+  pageCount = 0;
+  FilePtr f = openFile(indexPath, "r+b");
+  if (!f) return kSpoolFileFailed;
+  IndexHeader header;
+  if (readIndex(f.get(), header) != 0) return kSpoolFileFailed;
+  if (header.records == 0) return kSpoolNoSegments;
+  const int64_t limit = std::max<int64_t>(linesPerPage, header.longestSegment);
+  header.pageSegments.fill(0);
+  int32_t pageSegments = 0;
+  int64_t pageLines = 0;
+  const auto closePage = [&] {
+    if (pageCount < kPageTableEntries) header.pageSegments[size_t(pageCount)] = pageSegments;
+    ++pageCount;
+    pageSegments = 0;
+    pageLines = 0;
+  };
+  SegmentReader reader(f.get(), 0);
+  SegmentRecord segment;
+  for (int32_t i = 0; i < header.records && reader.next(segment); ++i) {
+    const int64_t lines = std::max(0, segment.lines);
+    if (pageSegments > 0 && pageLines + lines > limit) closePage();
+    ++pageSegments;
+    pageLines += lines;
+  }
+  if (pageSegments > 0) closePage();
+  return writeIndexHeader(f.get(), header);
+}
+
+namespace {
+
+// Appends bits [start, end) of `raw` (reading order) to `out` from its next
+// byte boundary, in the same bit order.
+void appendShifted(std::span<const uint8_t> raw, int64_t start, int64_t end, uint8_t bitOrder,
+                   std::vector<uint8_t>& out) {
+  const auto mapped = [&](int64_t i) -> uint8_t {
+    if (i >= int64_t(raw.size())) return 0;
+    return bitOrder == kMsbFirst ? raw[size_t(i)] : kBitReverse[raw[size_t(i)]];
+  };
+  const int64_t bits = end - start;
+  const size_t first = out.size();
+  out.resize(first + size_t((bits + 7) / 8), 0);
+  const int shift = int(start % 8);
+  const int64_t byte = start / 8;
+  for (size_t i = first; i < out.size(); ++i) {
+    const int64_t at = byte + int64_t(i - first);
+    const unsigned hi = mapped(at);
+    const unsigned lo = shift ? mapped(at + 1) : 0;
+    out[i] = uint8_t(shift ? (hi << shift) | (lo >> (8 - shift)) : hi);
+  }
+  if (bits % 8) out.back() &= kHighMask[bits % 8];
+  if (bitOrder != kMsbFirst)
+    for (size_t i = first; i < out.size(); ++i) out[i] = kBitReverse[out[i]];
+}
+
+// Appends the bytes of one segment with the bits outside it cleared.
+void appendMasked(std::span<const uint8_t> raw, const SegmentRecord& seg, uint8_t bitOrder,
+                  std::vector<uint8_t>& out) {
+  const size_t first = out.size();
+  out.insert(out.end(), raw.begin() + seg.startByte, raw.begin() + seg.endByte + 1);
+  const bool msb = bitOrder == kMsbFirst;
+  out[first] &= msb ? kLowMask[8 - seg.startBit] : kHighMask[8 - seg.startBit];
+  out.back() &= msb ? kHighMask[seg.endBit] : kLowMask[seg.endBit];
+}
+
+bool segmentInside(const SegmentRecord& seg, size_t rawSize) {
+  return seg.startByte >= 0 && seg.endByte >= seg.startByte && size_t(seg.endByte) < rawSize &&
+         seg.startBit <= 8 && seg.endBit <= 8;
+}
+
+// The page's first record (sum of the table entries before it) and its
+// segment count, checked against the records.
+int locatePage(const IndexHeader& header, int32_t pageIndex, int32_t& first, int32_t& count) {
+  if (pageIndex < 0 || pageIndex >= kPageTableEntries) return kSpoolPageEmpty;
+  count = header.pageSegments[size_t(pageIndex)];
+  if (count <= 0) return kSpoolPageEmpty;
+  int64_t sum = 0;
+  for (int32_t i = 0; i < pageIndex; ++i) sum += std::max(0, header.pageSegments[size_t(i)]);
+  if (sum >= header.records) return kSpoolPageBeyond;
+  first = int32_t(sum);
+  count = std::min(count, header.records - first);
+  return 0;
+}
+
+}  // namespace
+
+int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
+                         const std::string& indexPath, std::vector<uint8_t>& out,
+                         int32_t& lines, int32_t* segments) {
+  out.clear();
+  lines = 0;
+  if (segments) *segments = 0;
+  FilePtr f = openFile(indexPath, "rb");
+  if (!f) return kSpoolFileFailed;
+  IndexHeader header;
+  if (readIndex(f.get(), header) != 0) return kSpoolFileFailed;
+  if (header.records == 0) return kSpoolNoSegments;
+  int32_t first = 0, count = 0;
+  if (const int located = locatePage(header, pageIndex, first, count); located != 0)
+    return located;
+  if (segments) *segments = count;
+  SegmentReader reader(f.get(), first);
+  SegmentRecord seg;
+  for (int32_t i = 0; i < count && reader.next(seg); ++i) {
+    if (!segmentInside(seg, raw.size())) continue;
+    if (header.coding == kCodingT6) {
+      const int64_t start = int64_t(seg.startByte) * 8 + seg.startBit;
+      const int64_t end = int64_t(seg.endByte) * 8 + seg.endBit;
+      if (end <= start) continue;
+      appendShifted(raw, start, end, header.bitOrder, out);
+    } else {
+      appendMasked(raw, seg, header.bitOrder, out);
+    }
+    lines += std::max(0, seg.lines);
+  }
+  return 0;
+}
+
+int64_t firstRowOfPage(int32_t pageIndex, const std::string& indexPath) {
+  FilePtr f = openFile(indexPath, "rb");
+  if (!f) return -1;
+  IndexHeader header;
+  if (readIndex(f.get(), header) != 0) return -1;
+  int32_t first = 0, count = 0;
+  if (locatePage(header, pageIndex, first, count) != 0) return -1;
+  SegmentReader reader(f.get(), 0);
+  SegmentRecord seg;
+  int64_t rows = 0;
+  for (int32_t i = 0; i < first; ++i) {
+    if (!reader.next(seg)) return -1;
+    rows += std::max(0, seg.lines);
+  }
+  return rows;
+}
+
+}  // namespace tarnwick
