@@ -22,7 +22,9 @@ constexpr int kMaxRecountLines = 65535;
 
 // ---- FxsHeader ----
 
-uint16_t FxsHeader::le16(size_t at) const { return uint16_t(bytes[at] | bytes[at + 1] << 8); }
+uint16_t FxsHeader::le16(size_t at) const {
+  return uint16_t(bytes[at] | bytes[at + 1] << 8);
+}
 
 uint32_t FxsHeader::le32(size_t at) const {
   return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
@@ -100,7 +102,8 @@ int FxsReader::readPage(uint16_t index) {
   // reach past the end of the file.
   const uint64_t dataStart = offset + kFxsHeaderBytes;
   const uint64_t available = fileSize() > dataStart ? fileSize() - dataStart : 0;
-  const uint64_t length = std::min<uint64_t>({header_.dataLength(), available, uint64_t(kMaxOffset)});
+  const uint64_t length =
+      std::min<uint64_t>({header_.dataLength(), available, uint64_t(kMaxOffset)});
   header_.setDataLength(uint32_t(length));
   yResolution_ = header_.yResolution();
 
@@ -183,8 +186,7 @@ int FxsReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCou
   return writeCodedPage(writer, page, index, pageCount) == 0 ? 0 : kFxsWriteFailed;
 }
 
-int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount,
-                          uint8_t recaculate) {
+int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount, uint8_t recaculate) {
   if (!isOpen()) return kFxsNotOpen;
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen()) return kFxsWriteFailed;
@@ -230,7 +232,8 @@ int loadPart(const std::string& partPath, MergePart& part) {
   if (reader.fileSize() > uint64_t(kMaxOffset)) return kMergeTooLarge;
   const size_t size = size_t(reader.fileSize());
   if (reader.scan() == 0) return kMergeNotFxs;
-  for (uint16_t i = 0; i < reader.pageCount(); ++i) part.headerOffsets.push_back(reader.pageOffset(i));
+  for (uint16_t i = 0; i < reader.pageCount(); ++i)
+    part.headerOffsets.push_back(reader.pageOffset(i));
   return reader.readAt(0, size, part.bytes) == 0 ? 0 : kMergeEmptySource;
 }
 

@@ -160,11 +160,11 @@ class FxsReader : public FaxReader {
 };
 
 enum FxsMergeStatus : int {
-  kMergeEmptySource = -1,     // the part is missing or holds no byte
-  kMergeTooLarge = -2,        // the part or the combined file would outgrow 32-bit offsets
-  kMergeNotFxs = -3,          // the part does not start with a valid page header
-  kMergeBadCombined = -4,     // the combined file cannot be opened, or holds no valid header
-  kMergeWriteFailed = -5,     // writing the combined file failed
+  kMergeEmptySource = -1,  // the part is missing or holds no byte
+  kMergeTooLarge = -2,     // the part or the combined file would outgrow 32-bit offsets
+  kMergeNotFxs = -3,       // the part does not start with a valid page header
+  kMergeBadCombined = -4,  // the combined file cannot be opened, or holds no valid header
+  kMergeWriteFailed = -5,  // writing the combined file failed
 };
 
 // Appends the pages of the part file `partPath` to the combined file

@@ -1,13 +1,12 @@
 #include "formats/fxs_reader.h"
 
-#include "engine/convert_one.h"
-
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
 #include <memory>
 #include <random>
 
+#include "engine/convert_one.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "tests/fixtures/fax_fixtures.h"
@@ -217,7 +216,8 @@ TEST(FxsReader, MultiPageFileInOneTiffAndSplit) {
 
 TEST(FxsReader, CaptionWithoutTerminatorIsCutAtItsField) {
   TempDir dir;
-  auto bytes = testing::buildFxsFile({testing::makeFxsPage(testing::makeSolid(1728, 5, false), true)});
+  auto bytes =
+      testing::buildFxsFile({testing::makeFxsPage(testing::makeSolid(1728, 5, false), true)});
   for (size_t i = 9; i < 89; ++i) bytes[i] = 'x';
   ASSERT_TRUE(testing::writeFileBytes(dir.file("a.fxs"), bytes));
   FxsReader reader;
@@ -272,7 +272,8 @@ TEST(FxsReader, PageTableKeepsTheFirst1024Pages) {
 
 TEST(FxsReader, FileWithoutSignatureHasNoPagesAndIsClosed) {
   TempDir dir;
-  auto bytes = testing::buildFxsFile({testing::makeFxsPage(testing::makeSolid(1728, 5, false), true)});
+  auto bytes =
+      testing::buildFxsFile({testing::makeFxsPage(testing::makeSolid(1728, 5, false), true)});
   bytes[1] = 0x24;
   ASSERT_TRUE(testing::writeFileBytes(dir.file("n.fxs"), bytes));
   FxsReader reader;
@@ -361,7 +362,8 @@ TEST(FxsConversion, ConvertOneWritesEveryPageSingleAndSplit) {
 
 TEST(FxsConversion, DamagedFileIsNotFax) {
   TempDir dir;
-  auto bytes = testing::buildFxsFile({testing::makeFxsPage(testing::makeSolid(1728, 5, false), true)});
+  auto bytes =
+      testing::buildFxsFile({testing::makeFxsPage(testing::makeSolid(1728, 5, false), true)});
   bytes[0] = 0;
   ASSERT_TRUE(testing::writeFileBytes(dir.file("bad.fxs"), bytes));
   ConversionOptions options;
