@@ -1,0 +1,199 @@
+#include "formats/raw_fax_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+#include "codec/fax_decode.h"
+#include "codec/raw_spool.h"
+#include "tiffout/tiff_writer.h"
+
+namespace tarnwick {
+
+namespace {
+
+FilePtr openRead(const std::string& path) {
+  if (path.empty()) return nullptr;
+  return FilePtr(std::fopen(path.c_str(), "rb"));
+}
+
+// Reads the 37-byte header; false for a file shorter than that.
+bool readSpoolHeader(std::FILE* f, PageImage& page) {
+  std::array<uint8_t, kBitmapSpoolHeaderBytes> bytes{};
+  if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;
+  return parseBitmapHeader(bytes, page);
+}
+
+bool plausibleGeometry(const PageImage& page) {
+  return page.width > 0 && page.width <= kMaxPageWidth &&
+         page.bytesPerRow == (page.width + 7) / 8 && page.height >= 0;
+}
+
+// The vertical resolution a page length stands for, or 0 when the length is
+// no whole multiple (1..4) of the paper class's base.
+int16_t resolutionOfPageLines(uint8_t paperClass, int32_t lines) {
+  for (int k = 1; k <= 4; ++k)
+    if (lines == linesPerPage(paperClass, 100 * k) && (paperClass >= 1 && paperClass <= 3))
+      return int16_t(100 * k);
+  return 0;
+}
+
+}  // namespace
+
+void RawFaxReader::configure(const RawSettings& settings) {
+  settings_ = settings;
+  totalLines_ = 0;
+  pageLines_ = 0;
+}
+
+int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
+  data_.clear();
+  if (!isOpen()) return kRawNotAnalysed;
+  const uint64_t size = fileSize();
+  if (size == 0) {
+    close();
+    return kRawNotAnalysed;
+  }
+  // The bit cursor counts bytes in 32 bits.
+  if (size > uint64_t(std::numeric_limits<int32_t>::max())) return kRawNotAnalysed;
+  if (readAt(0, size_t(size), data_) != 0) return kRawNotAnalysed;
+
+  const int32_t bytes = int32_t(size);
+  FaxStream oneD;
+  oneD.init(data_.data(), bytes, kMsbFirst, kCodingT4OneD, 0);
+  FaxStream t6;
+  t6.noSync = settings_.rawFlag ? 1 : 0;
+  t6.initT6(data_.data(), bytes, kMsbFirst, 0, settings_.flagNum, 0);
+
+  const SpoolPaths paths{settings_.bitmapSpoolPath, settings_.indexSpoolPath};
+  const uint16_t threshold = std::max<uint16_t>(1, settings_.threshold);
+  const auto mhMr = [&](uint8_t order) {
+    return convertMhMrRaw(oneD, paths, threshold, order, nonStandard, settings_.minWidth);
+  };
+  const auto mmr = [&](uint8_t order) {
+    return convertMmrRaw(t6, paths, threshold, settings_.flagNum, order, nonStandard,
+                         settings_.minWidth);
+  };
+  if (bitOrderChoice == kMsbFirst || bitOrderChoice == kLsbFirst) {
+    const int result = mhMr(bitOrderChoice);
+    return result >= 0 ? result : mmr(bitOrderChoice);
+  }
+  int result = mhMr(kLsbFirst);
+  if (result < 0) result = mhMr(kMsbFirst);
+  if (result < 0) result = mmr(kLsbFirst);
+  if (result < 0) result = mmr(kMsbFirst);
+  return result;
+}
+
+int RawFaxReader::readAnalysisResult(const std::string& bitmapSpoolPath, PageImage& page) {
+  page.pixels.clear();
+  FilePtr f = openRead(bitmapSpoolPath);
+  if (!f) return kRawNotAnalysed;
+  PageImage header;
+  if (!readSpoolHeader(f.get(), header) || !plausibleGeometry(header)) return kRawNotAnalysed;
+  page = std::move(header);
+  totalLines_ = uint32_t(page.height);
+  return 0;
+}
+
+int32_t RawFaxReader::setPageLines(uint8_t paperClass, int yResolution) {
+  pageLines_ = linesPerPage(paperClass, yResolution);
+  return pageLines_;
+}
+
+int RawFaxReader::countRawPages() {
+  if (totalLines_ == 0) {
+    FilePtr f = openRead(settings_.bitmapSpoolPath);
+    if (!f) return kRawSpoolMissing;
+    PageImage header;
+    if (readSpoolHeader(f.get(), header)) totalLines_ = uint32_t(std::max(0, header.height));
+  }
+  const uint32_t perPage = uint32_t(pageLines_ > 0 ? pageLines_ : 1144);
+  return int((totalLines_ + perPage - 1) / perPage);
+}
+
+int RawFaxReader::readBitmapPage(int32_t pageIndex, int32_t lines, const std::string& path,
+                                 PageImage& page) {
+  const uint16_t xResolution = page.xResolution;
+  FilePtr f = openRead(path);
+  if (!f) return kRawSpoolMissing;
+  page.pixels.clear();
+  PageImage header;
+  if (!readSpoolHeader(f.get(), header)) return kRawSpoolEmpty;
+  if (!plausibleGeometry(header) || lines <= 0 || pageIndex < 0) return kRawNoMemory;
+  const uint64_t pageBytes = uint64_t(lines) * uint64_t(header.bytesPerRow);
+  if (uint64_t(lines) * uint64_t(header.width) > uint64_t(kMaxPagePixels)) return kRawNoMemory;
+
+  page = std::move(header);
+  const int64_t firstRow = int64_t(lines) * pageIndex;
+  page.height = int32_t(std::clamp<int64_t>(int64_t(page.height) - firstRow, 0, lines));
+  page.xResolution = std::max<uint16_t>(xResolution, 200);
+  if (const int16_t y = resolutionOfPageLines(page.paperClass, lines); y != 0)
+    page.yResolution = y;
+  page.pixels.assign(size_t(pageBytes), 0xFF);
+  const size_t wanted = size_t(page.height) * size_t(page.bytesPerRow);
+  const int64_t offset = kBitmapSpoolHeaderBytes + firstRow * page.bytesPerRow;
+  if (wanted > 0 && std::fseek(f.get(), long(offset), SEEK_SET) == 0) {
+    const size_t got = std::fread(page.pixels.data(), 1, wanted, f.get());
+    (void)got;  // rows the spool does not hold stay white
+  }
+  return 0;
+}
+
+int RawFaxReader::writeBitmapFromSpool(TiffWriter& writer, const PageImage& page,
+                                       int32_t pageIndex, int32_t lines, uint16_t pageCount) {
+  const int64_t firstRow = firstRowOfPage(pageIndex, settings_.indexSpoolPath);
+  if (firstRow < 0 || lines <= 0) return kNoBitmap;
+  PageImage bitmap;
+  const std::string& spool = settings_.bitmapSpoolPath;
+  FilePtr f = openRead(spool);
+  if (!f || !readSpoolHeader(f.get(), bitmap) || !plausibleGeometry(bitmap)) return kNoBitmap;
+  if (uint64_t(lines) * uint64_t(bitmap.width) > uint64_t(kMaxPagePixels)) return kNoBitmap;
+  bitmap.height = lines;
+  bitmap.xResolution = page.xResolution;
+  bitmap.yResolution = page.yResolution;
+  bitmap.pixels.assign(size_t(lines) * size_t(bitmap.bytesPerRow), 0xFF);
+  const int64_t offset = kBitmapSpoolHeaderBytes + firstRow * bitmap.bytesPerRow;
+  if (std::fseek(f.get(), long(offset), SEEK_SET) == 0) {
+    const size_t got = std::fread(bitmap.pixels.data(), 1, bitmap.pixels.size(), f.get());
+    (void)got;
+  }
+  return writeBitmapPage(writer, bitmap, uint16_t(pageIndex), pageCount);
+}
+
+int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& page) {
+  writtenPages_ = 0;
+  TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
+  if (!writer.isOpen()) return kTiffWriterNoFile;
+  if (beginTiffOutput(writer) != 0) return writer.close();
+  int32_t pages = 0;
+  if (buildPageTable(settings_.indexSpoolPath, pageLines_, pages) != 0) return writer.close();
+  const uint16_t pageCount = uint16_t(std::min(pages, kPageTableEntries));
+  std::vector<uint8_t> coded;
+  for (int32_t index = 0; index < pageCount; ++index) {
+    int32_t lines = 0, segments = 0;
+    if (extractPageCodedData(index, data_, settings_.indexSpoolPath, coded, lines, &segments) !=
+            0 ||
+        lines <= 0)
+      continue;
+    int written = 0;
+    if (page.coding == kCodingT6 && segments > 1) {
+      written = writeBitmapFromSpool(writer, page, index, lines, pageCount);
+    } else {
+      CodedPage out;
+      out.data = coded;
+      out.coding = page.coding;
+      out.fillOrder = page.fillOrder;
+      out.width = uint32_t(page.width);
+      out.length = uint32_t(lines);
+      out.xResolution = page.xResolution;
+      out.yResolution = uint16_t(page.yResolution);
+      out.resolutionUnit = 2;
+      written = writeCodedPage(writer, out, uint16_t(index), pageCount);
+    }
+    if (written == 0) ++writtenPages_;
+  }
+  return writer.close();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,97 @@
+#pragma once
+// Reader of headerless fax streams (fax type 0 and every type outside
+// 1..18): bare T.4 one-dimensional, T.4 two-dimensional or T.6 data whose
+// coding, bit order and line width nothing in the file states.
+//
+// The whole file is held in memory once. analyseRawFax finds the coding by
+// trial decoding and spools the decoded lines and an index of segments of
+// good lines to two work files (layouts in codec/raw_spool.h); the page
+// bitmaps are read back from the bitmap spool, and the TIFF output copies
+// each page's coded bytes out of the stream as they stand. Memory stays at
+// the file plus a page or two; no bitmap of the whole stream is ever held.
+//
+// Engine order: configure, open, analyseRawFax, readAnalysisResult,
+// setPageLines, countRawPages, readBitmapPage(0), writeRawPages.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/page_image.h"
+#include "formats/fax_reader.h"
+
+namespace tarnwick {
+
+enum RawReadStatus : int {
+  kRawNotAnalysed = -1,    // no file open, empty or too large, or no coding fits
+  kRawSpoolMissing = -13,  // the bitmap spool cannot be opened
+  kRawSpoolEmpty = -11,    // the bitmap spool holds no header
+  kRawNoMemory = -12,      // the page would exceed the page size limits
+};
+
+struct RawSettings {
+  uint16_t threshold = 50;  // good lines in a row that confirm a guess (below 1 counts as 1)
+  uint8_t flagNum = 3;      // 0xFF flag bytes expected before T.6 data
+  int32_t minWidth = 1728;  // non-standard widths must lie above it (T.6: be exactly it)
+  uint8_t rawFlag = 0;      // 1: no search for the start of T.6 data
+  std::string bitmapSpoolPath;
+  std::string indexSpoolPath;
+};
+
+class RawFaxReader : public FaxReader {
+ public:
+  // Takes the settings; the line total and lines per page return to 0.
+  void configure(const RawSettings& settings);
+  const RawSettings& settings() const { return settings_; }
+
+  // Reads the open file and converts it into the two spool files.
+  // `bitOrderChoice` 1 or 2 tries only that bit order (MH/MR, then T.6);
+  // any other value tries MH/MR in bit order 2 then 1, then T.6 in 2 then 1.
+  // `nonStandard` also accepts widths above minWidth. Returns the bad lines
+  // met (>= 0) or a negative value when no coding fits; an empty file is
+  // closed and gives kRawNotAnalysed.
+  int analyseRawFax(uint8_t bitOrderChoice, bool nonStandard);
+
+  // The bitmap spool's header into `page` (no pixels); the line total is
+  // taken from it. 0 or kRawNotAnalysed (missing, short or implausible).
+  int readAnalysisResult(const std::string& bitmapSpoolPath, PageImage& page);
+
+  // Lines per page from the paper class and vertical resolution, kept here.
+  int32_t setPageLines(uint8_t paperClass, int yResolution);
+  int32_t pageLines() const { return pageLines_; }
+
+  // ceil(line total / lines per page); kRawSpoolMissing when the total must
+  // be read and the spool cannot be opened.
+  int countRawPages();
+
+  // Rows [pageIndex * linesPerPage, +linesPerPage) of the bitmap spool into
+  // `page`: pixels hold linesPerPage rows (white beyond the spool's end),
+  // height the rows that exist. xResolution is raised to 200 at least;
+  // yResolution follows linesPerPage when it is a whole multiple of the
+  // paper class's base, else the spool's value. 0, kRawSpoolMissing,
+  // kRawSpoolEmpty or kRawNoMemory.
+  int readBitmapPage(int32_t pageIndex, int32_t linesPerPage, const std::string& bitmapSpoolPath,
+                     PageImage& page);
+
+  // Writes every page of the stream into the intermediate TIFF: each page's
+  // coded bytes under the page record's coding and fill order, pages cut
+  // from whole segments. A T.6 page that damage split into several segments
+  // is written as a bitmap from the spool instead (its pieces do not join
+  // into valid T.6). Returns the writer's close result (negative when the
+  // output cannot be created).
+  int writeRawPages(const std::string& outputPath, const PageImage& page);
+  // Pages the last writeRawPages wrote.
+  uint16_t writtenPages() const { return writtenPages_; }
+
+ private:
+  int writeBitmapFromSpool(TiffWriter& writer, const PageImage& page, int32_t pageIndex,
+                           int32_t lines, uint16_t pageCount);
+
+  RawSettings settings_;
+  std::vector<uint8_t> data_;  // the whole file
+  uint32_t totalLines_ = 0;
+  int32_t pageLines_ = 0;
+  uint16_t writtenPages_ = 0;
+};
+
+}  // namespace tarnwick
