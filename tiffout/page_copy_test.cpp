@@ -338,7 +338,8 @@ uint8_t sampleAt(uint32_t x, uint32_t y, uint16_t s) {
   return uint8_t((x * 3 + y * 5 + s * 60) & 0xFF);
 }
 
-void writeColour(const std::string& path, const ColourSpec& c) {
+void writeColour(const std::string& path, const ColourSpec& c,
+                 void (*decorate)(TIFF*) = nullptr) {
   TiffPtr tif(TIFFOpen(path.c_str(), "w"));
   ASSERT_TRUE(tif);
   TIFF* t = tif.get();
@@ -356,6 +357,7 @@ void writeColour(const std::string& path, const ColourSpec& c) {
   } else {
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 8u);
   }
+  if (decorate) decorate(t);
   const uint16_t planes = c.planar == PLANARCONFIG_SEPARATE ? c.samples : 1;
   const uint32_t perPixel = planes == 1 ? c.samples : 1;
   std::vector<uint8_t> image(size_t(c.width) * c.length * c.samples);
@@ -483,6 +485,55 @@ TEST(PageCopy, JpegChoices) {
   PageCopySettings settings;
   settings.compression = 7;
   EXPECT_EQ(kPageCopyDirectoryFailed, copyTiffPages(fax, out, settings));
+}
+
+// Each kind of value in the descriptive tag list survives the copy.
+TEST(PageCopy, DescriptiveTagsOfEveryType) {
+  TempDir dir;
+  const std::string in = dir.file("in.tif"), out = dir.file("out.tif");
+  ColourSpec spec;
+  spec.samples = 3;
+  writeColour(in, spec, [](TIFF* t) {
+    static float whitePoint[2] = {0.3125f, 0.25f};
+    TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, "scan of a letter");
+    TIFFSetField(t, TIFFTAG_ARTIST, "front desk");
+    TIFFSetField(t, TIFFTAG_XPOSITION, 1.5);
+    TIFFSetField(t, TIFFTAG_WHITEPOINT, whitePoint);
+    TIFFSetField(t, TIFFTAG_HALFTONEHINTS, 10, 200);
+    TIFFSetField(t, TIFFTAG_SMINSAMPLEVALUE, 2.0);
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, 4, 9);
+  });
+  PageCopySettings settings;
+  settings.compression = 9;
+  ASSERT_EQ(kPageCopyOk, copyTiffPages(in, out, settings));
+  TiffPtr tif(TIFFOpen(out.c_str(), "r"));
+  ASSERT_TRUE(tif);
+  TIFF* t = tif.get();
+  char *description = nullptr, *artist = nullptr;
+  float xPosition = 0, *whitePoint = nullptr;
+  uint16_t light = 0, dark = 0, index = 0, count = 0;
+  double minSample = 0;
+  uint32_t subfile = 0;
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_IMAGEDESCRIPTION, &description));
+  EXPECT_STREQ("scan of a letter", description);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_ARTIST, &artist));
+  EXPECT_STREQ("front desk", artist);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_XPOSITION, &xPosition));
+  EXPECT_EQ(1.5f, xPosition);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_WHITEPOINT, &whitePoint));
+  EXPECT_EQ(0.3125f, whitePoint[0]);
+  EXPECT_EQ(0.25f, whitePoint[1]);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_HALFTONEHINTS, &light, &dark));
+  EXPECT_EQ(10, light);
+  EXPECT_EQ(200, dark);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_SMINSAMPLEVALUE, &minSample));
+  EXPECT_EQ(2.0, minSample);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_SUBFILETYPE, &subfile));
+  EXPECT_EQ(uint32_t(FILETYPE_PAGE), subfile);
+  ASSERT_TRUE(TIFFGetField(t, TIFFTAG_PAGENUMBER, &index, &count));
+  EXPECT_EQ(4, index);
+  EXPECT_EQ(9, count);
 }
 
 }  // namespace
