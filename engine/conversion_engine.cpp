@@ -1,7 +1,10 @@
 #include "engine/conversion_engine.h"
 
+#include <algorithm>
+
 // Readers: each family's header is included here as its reader lands.
 #include "formats/fxs_reader.h"
+#include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
 
 namespace tarnwick {
@@ -12,6 +15,7 @@ struct ConversionEngine::Readers {
   // Reader members go here, one per family.
   FxsReader fxs;  // code 11
   TiffStructuredReader tiff;  // codes 10, 16, 17
+  RawFaxReader raw;           // code 0 and every code outside 1..18
 };
 
 namespace {
@@ -86,6 +90,44 @@ int writeTiff(TiffStructuredReader& tiff, const std::string& output) {
   return tiff.writePages(output);
 }
 
+// Raw streams (code 0 and every code outside 1..18): trial decoding into the
+// two work files. An analysis that finds no coding leaves no pages.
+int openRaw(RawFaxReader& raw, ConversionOptions& options, const std::string& source,
+            PageImage& page, uint8_t& ready) {
+  if (!raw.open(source)) return -1;
+  RawSettings settings;
+  settings.threshold = std::max<uint16_t>(1, options.Threshold);
+  settings.flagNum = options.FlagNum;
+  settings.minWidth = options.MinWidth;
+  settings.rawFlag = options.RawFlag;
+  settings.bitmapSpoolPath = options.workFile;
+  settings.indexSpoolPath = options.segmentFile;
+  raw.configure(settings);
+  if (raw.analyseRawFax(options.AutoBit, options.NStdWidth != 0) < 0) return 0;
+  if (raw.readAnalysisResult(options.workFile, page) != 0) return 0;
+  if (options.verticalResolution != 0) page.yResolution = int16_t(options.verticalResolution);
+  raw.setPageLines(page.paperClass, page.yResolution);
+  options.pageCount = uint16_t(std::clamp(raw.countRawPages(), 0, 0xFFFF));
+  ready = 1;
+  return 0;
+}
+
+void decodeRaw(RawFaxReader& raw, const ConversionOptions& options, uint8_t ready,
+               PageImage& page) {
+  if (!ready) return;
+  if (raw.readBitmapPage(0, raw.pageLines(), options.workFile, page) != 0) page.clear();
+}
+
+// Pages are cut from whole segments, so their number can differ from the
+// count by lines: the pages written are what the copy step must see.
+int writeRaw(RawFaxReader& raw, ConversionOptions& options, const std::string& output,
+             const PageImage& page) {
+  if (!raw.isOpen()) return -1;
+  (void)raw.writeRawPages(output, page);
+  options.pageCount = raw.writtenPages();
+  return 0;
+}
+
 }  // namespace
 
 ConversionEngine::ConversionEngine(const ConversionOptions& options)
@@ -108,8 +150,7 @@ int ConversionEngine::open(const std::string& source, FaxType type) {
 int ConversionEngine::openFamily(const std::string& source, FaxType type) {
   (void)source;
   if (!isFamilyType(type)) {
-    // [raw] code 0 and every code outside 1..18: raw stream analysis.
-    return -1;
+    return openRaw(readers_->raw, options_, source, page_, ready_);
   }
   switch (type) {
     // [families] one case per wired family, e.g.
@@ -130,7 +171,7 @@ int ConversionEngine::openFamily(const std::string& source, FaxType type) {
 
 void ConversionEngine::decodeFirstPage(FaxType type) {
   if (!isFamilyType(type)) {
-    // [raw] readBitmapPage of page 0 while ready.
+    decodeRaw(readers_->raw, options_, ready_, page_);
     return;
   }
   switch (type) {
@@ -156,8 +197,7 @@ int ConversionEngine::write(const std::string& output, FaxType type) {
 int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
   (void)output;
   if (!isFamilyType(type)) {
-    // [raw] writeRawPages.
-    return -1;
+    return writeRaw(readers_->raw, options_, output, page_);
   }
   switch (type) {
     // [families] one case per wired family; split-capable families set
@@ -178,6 +218,7 @@ void ConversionEngine::closeAll() {
   // [families] close every reader's file.
   readers_->fxs.close();
   readers_->tiff.close();
+  readers_->raw.close();
 }
 
 }  // namespace tarnwick
