@@ -27,7 +27,9 @@ struct OptionsFree {
   void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
-int discardMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int discardMessage(TIFF*, void*, const char*, const char*, va_list) {
+  return 1;
+}
 
 // libtiff's messages are of no use to anyone here; per-file handlers keep
 // them quiet without touching the process-wide ones.
@@ -50,20 +52,31 @@ struct CompressionChoice {
 
 CompressionChoice choiceFor(int32_t code) {
   switch (code) {
-    case 0: return {false, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
-    case 1: return {false, COMPRESSION_PACKBITS, 0, JPEGCOLORMODE_RAW};
-    case 2: return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, JPEGCOLORMODE_RAW};
-    case 3: return {false, COMPRESSION_CCITTFAX3, 0, JPEGCOLORMODE_RAW};
+    case 0:
+      return {false, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
+    case 1:
+      return {false, COMPRESSION_PACKBITS, 0, JPEGCOLORMODE_RAW};
+    case 2:
+      return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, JPEGCOLORMODE_RAW};
+    case 3:
+      return {false, COMPRESSION_CCITTFAX3, 0, JPEGCOLORMODE_RAW};
     case 4:
       return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS,
               JPEGCOLORMODE_RAW};
-    case 5: return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, JPEGCOLORMODE_RAW};
-    case 6: return {false, COMPRESSION_CCITTFAX4, 0, JPEGCOLORMODE_RAW};
-    case 7: return {false, COMPRESSION_JPEG, 0, JPEGCOLORMODE_RGB};
-    case 8: return {false, COMPRESSION_JPEG, 0, JPEGCOLORMODE_RAW};
-    case 9: return {false, COMPRESSION_LZW, 0, JPEGCOLORMODE_RAW};
-    case 10: return {false, COMPRESSION_ADOBE_DEFLATE, 0, JPEGCOLORMODE_RAW};
-    default: return {true, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
+    case 5:
+      return {false, COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, JPEGCOLORMODE_RAW};
+    case 6:
+      return {false, COMPRESSION_CCITTFAX4, 0, JPEGCOLORMODE_RAW};
+    case 7:
+      return {false, COMPRESSION_JPEG, 0, JPEGCOLORMODE_RGB};
+    case 8:
+      return {false, COMPRESSION_JPEG, 0, JPEGCOLORMODE_RAW};
+    case 9:
+      return {false, COMPRESSION_LZW, 0, JPEGCOLORMODE_RAW};
+    case 10:
+      return {false, COMPRESSION_ADOBE_DEFLATE, 0, JPEGCOLORMODE_RAW};
+    default:
+      return {true, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
   }
 }
 
@@ -98,8 +111,16 @@ void copyShortArray(TIFF* in, TIFF* out, ttag_t tag) {
   if (TIFFGetField(in, tag, &count, &values) && values) TIFFSetField(out, tag, count, values);
 }
 
-enum class TagKind { kShort, kShortPair, kShortArray, kLong, kAscii, kRational,
-                     kRationalArray, kDouble };
+enum class TagKind {
+  kShort,
+  kShortPair,
+  kShortArray,
+  kLong,
+  kAscii,
+  kRational,
+  kRationalArray,
+  kDouble
+};
 
 struct TagCopy {
   ttag_t tag;
@@ -145,26 +166,37 @@ constexpr TagCopy kDescriptiveTags[] = {
 
 void copyTag(TIFF* in, TIFF* out, const TagCopy& t) {
   switch (t.kind) {
-    case TagKind::kShort: return copyOne<uint16_t>(in, out, t.tag);
-    case TagKind::kShortPair: return copyShortPair(in, out, t.tag);
-    case TagKind::kShortArray: return copyShortArray(in, out, t.tag);
-    case TagKind::kLong: return copyOne<uint32_t>(in, out, t.tag);
-    case TagKind::kAscii: return copyOne<char*>(in, out, t.tag);
-    case TagKind::kRational: return copyOne<float>(in, out, t.tag);
-    case TagKind::kRationalArray: return copyFloatArray(in, out, t.tag);
-    case TagKind::kDouble: return copyOne<double>(in, out, t.tag);
+    case TagKind::kShort:
+      return copyOne<uint16_t>(in, out, t.tag);
+    case TagKind::kShortPair:
+      return copyShortPair(in, out, t.tag);
+    case TagKind::kShortArray:
+      return copyShortArray(in, out, t.tag);
+    case TagKind::kLong:
+      return copyOne<uint32_t>(in, out, t.tag);
+    case TagKind::kAscii:
+      return copyOne<char*>(in, out, t.tag);
+    case TagKind::kRational:
+      return copyOne<float>(in, out, t.tag);
+    case TagKind::kRationalArray:
+      return copyFloatArray(in, out, t.tag);
+    case TagKind::kDouble:
+      return copyOne<double>(in, out, t.tag);
   }
 }
 
 uint16_t mapOrientation(uint16_t orientation) {
   switch (orientation) {
     case ORIENTATION_BOTRIGHT:
-    case ORIENTATION_RIGHTBOT: return ORIENTATION_BOTLEFT;
+    case ORIENTATION_RIGHTBOT:
+      return ORIENTATION_BOTLEFT;
     case ORIENTATION_TOPLEFT:
     case ORIENTATION_BOTLEFT:
     case ORIENTATION_LEFTTOP:
-    case ORIENTATION_LEFTBOT: return orientation;
-    default: return ORIENTATION_TOPLEFT;
+    case ORIENTATION_LEFTBOT:
+      return orientation;
+    default:
+      return ORIENTATION_TOPLEFT;
   }
 }
 
@@ -183,8 +215,7 @@ uint16_t copyCoding(TIFF* in, TIFF* out, const CopyState& state) {
 
   uint16_t inCompression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(in, TIFFTAG_COMPRESSION, &inCompression);
-  const uint16_t compression =
-      state.choice.keepInput ? inCompression : state.choice.compression;
+  const uint16_t compression = state.choice.keepInput ? inCompression : state.choice.compression;
   if (compression == COMPRESSION_JPEG && inCompression == COMPRESSION_JPEG)
     TIFFSetField(in, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   TIFFSetField(out, TIFFTAG_COMPRESSION, compression);
@@ -290,7 +321,8 @@ void copyCodecTags(TIFF* in, TIFF* out, uint16_t compression, const CopyState& s
       TIFFSetField(out, TIFFTAG_JPEGQUALITY, std::clamp(state.jpegQuality, 1, 100));
       TIFFSetField(out, TIFFTAG_JPEGCOLORMODE, state.choice.jpegColorMode);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

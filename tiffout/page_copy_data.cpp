@@ -33,8 +33,12 @@ Shape shapeOf(TIFF* in, TIFF* out, uint64_t maxBytes) {
   return s;
 }
 
-bool separate(uint16_t planar) { return planar == PLANARCONFIG_SEPARATE; }
-uint16_t planesOf(const Shape& s, uint16_t planar) { return separate(planar) ? s.samples : 1; }
+bool separate(uint16_t planar) {
+  return planar == PLANARCONFIG_SEPARATE;
+}
+uint16_t planesOf(const Shape& s, uint16_t planar) {
+  return separate(planar) ? s.samples : 1;
+}
 
 // A zeroed buffer of `bytes`, or false when that is more than allowed.
 bool makeBuffer(std::vector<uint8_t>& buffer, uint64_t bytes, const Shape& s) {
@@ -149,16 +153,15 @@ bool readTiledImage(TIFF* in, const Shape& s, Image& image) {
   std::vector<uint8_t> tile;
   if (!makeBuffer(tile, uint64_t(TIFFTileSize64(in)), s)) return false;
   if (grid.rowBytes * grid.length > tile.size()) return false;
-  return forEachTile(image, s, grid,
-                     [&](uint16_t plane, uint32_t x, uint32_t y, uint32_t rows, uint64_t xBytes,
-                         uint64_t bytes) {
-                       std::fill(tile.begin(), tile.end(), 0);
-                       (void)TIFFReadTile(in, tile.data(), x, y, 0, plane);
-                       for (uint32_t k = 0; k < rows; ++k)
-                         std::memcpy(image.row(plane, y + k) + xBytes,
-                                     tile.data() + k * grid.rowBytes, bytes);
-                       return true;
-                     });
+  return forEachTile(
+      image, s, grid,
+      [&](uint16_t plane, uint32_t x, uint32_t y, uint32_t rows, uint64_t xBytes, uint64_t bytes) {
+        std::fill(tile.begin(), tile.end(), 0);
+        (void)TIFFReadTile(in, tile.data(), x, y, 0, plane);
+        for (uint32_t k = 0; k < rows; ++k)
+          std::memcpy(image.row(plane, y + k) + xBytes, tile.data() + k * grid.rowBytes, bytes);
+        return true;
+      });
 }
 
 bool writeStrippedImage(TIFF* out, const Shape& s, Image& image) {
@@ -182,15 +185,14 @@ bool writeTiledImage(TIFF* out, const Shape& s, Image& image) {
   std::vector<uint8_t> tile;
   if (!makeBuffer(tile, uint64_t(TIFFTileSize64(out)), s)) return false;
   if (grid.rowBytes * grid.length > tile.size()) return false;
-  return forEachTile(image, s, grid,
-                     [&](uint16_t plane, uint32_t x, uint32_t y, uint32_t rows, uint64_t xBytes,
-                         uint64_t bytes) {
-                       std::fill(tile.begin(), tile.end(), 0);
-                       for (uint32_t k = 0; k < rows; ++k)
-                         std::memcpy(tile.data() + k * grid.rowBytes,
-                                     image.row(plane, y + k) + xBytes, bytes);
-                       return TIFFWriteTile(out, tile.data(), x, y, 0, plane) >= 0;
-                     });
+  return forEachTile(
+      image, s, grid,
+      [&](uint16_t plane, uint32_t x, uint32_t y, uint32_t rows, uint64_t xBytes, uint64_t bytes) {
+        std::fill(tile.begin(), tile.end(), 0);
+        for (uint32_t k = 0; k < rows; ++k)
+          std::memcpy(tile.data() + k * grid.rowBytes, image.row(plane, y + k) + xBytes, bytes);
+        return TIFFWriteTile(out, tile.data(), x, y, 0, plane) >= 0;
+      });
 }
 
 bool copyThroughImage(TIFF* in, TIFF* out, const Shape& s) {

@@ -119,10 +119,14 @@ TEST(PageCopy, EveryBiLevelCompressionKeepsThePixels) {
     uint16_t compression;
     uint32_t t4Options;
   } rows[] = {
-      {0, COMPRESSION_NONE, 0},       {1, COMPRESSION_PACKBITS, 0},
-      {2, COMPRESSION_CCITTFAX3, 4},  {3, COMPRESSION_CCITTFAX3, 0},
-      {4, COMPRESSION_CCITTFAX3, 5},  {5, COMPRESSION_CCITTFAX3, 1},
-      {6, COMPRESSION_CCITTFAX4, 0},  {9, COMPRESSION_LZW, 0},
+      {0, COMPRESSION_NONE, 0},
+      {1, COMPRESSION_PACKBITS, 0},
+      {2, COMPRESSION_CCITTFAX3, 4},
+      {3, COMPRESSION_CCITTFAX3, 0},
+      {4, COMPRESSION_CCITTFAX3, 5},
+      {5, COMPRESSION_CCITTFAX3, 1},
+      {6, COMPRESSION_CCITTFAX4, 0},
+      {9, COMPRESSION_LZW, 0},
       {10, COMPRESSION_ADOBE_DEFLATE, 0},
       {42, COMPRESSION_CCITTFAX3, 5},  // unrecognised: the input's own
       {-1, COMPRESSION_CCITTFAX3, 5},
@@ -235,10 +239,17 @@ TEST(PageCopy, ImageListsSelectDirectories) {
     int result;
     std::vector<int> copied;
   } rows[] = {
-      {",2", 0, {2}},        {",0,2", 0, {0, 2}},    {",1,", 0, {1, 2}},
-      {",", 0, {0, 1, 2}},   {"", 0, {0, 1, 2}},     {",0,5", 0, {0}},
-      {",0x1", 0, {1}},      {",02,0", 0, {2, 0}},   {",2,,", 0, {2, 2}},
-      {",5", kPageCopyInputNotOpened, {}},           {",1x", kPageCopyInputNotOpened, {}},
+      {",2", 0, {2}},
+      {",0,2", 0, {0, 2}},
+      {",1,", 0, {1, 2}},
+      {",", 0, {0, 1, 2}},
+      {"", 0, {0, 1, 2}},
+      {",0,5", 0, {0}},
+      {",0x1", 0, {1}},
+      {",02,0", 0, {2, 0}},
+      {",2,,", 0, {2, 2}},
+      {",5", kPageCopyInputNotOpened, {}},
+      {",1x", kPageCopyInputNotOpened, {}},
   };
   for (const auto& r : rows) {
     std::string path;
@@ -261,10 +272,14 @@ TEST(PageCopy, ParseImageList) {
     std::vector<uint16_t> listed;
     bool andFollowing;
   } rows[] = {
-      {"", 0, {}, false},           {"2", 0, {2}, false},
-      {"0,2", 0, {0, 2}, false},    {"1,", 0, {1}, true},
-      {",", 0, {0}, true},          {"0x1F", 0, {31}, false},
-      {"017", 0, {15}, false},      {"3,,1", 0, {3, 3, 1}, false},
+      {"", 0, {}, false},
+      {"2", 0, {2}, false},
+      {"0,2", 0, {0, 2}, false},
+      {"1,", 0, {1}, true},
+      {",", 0, {0}, true},
+      {"0x1F", 0, {31}, false},
+      {"017", 0, {15}, false},
+      {"3,,1", 0, {3, 3, 1}, false},
       {"65535", 0, {65535}, false},
       {"65536", kPageCopyInputNotOpened, {}, false},
       {"2a", kPageCopyInputNotOpened, {}, false},
@@ -338,8 +353,7 @@ uint8_t sampleAt(uint32_t x, uint32_t y, uint16_t s) {
   return uint8_t((x * 3 + y * 5 + s * 60) & 0xFF);
 }
 
-void writeColour(const std::string& path, const ColourSpec& c,
-                 void (*decorate)(TIFF*) = nullptr) {
+void writeColour(const std::string& path, const ColourSpec& c, void (*decorate)(TIFF*) = nullptr) {
   TiffPtr tif(TIFFOpen(path.c_str(), "w"));
   ASSERT_TRUE(tif);
   TIFF* t = tif.get();
@@ -348,8 +362,7 @@ void writeColour(const std::string& path, const ColourSpec& c,
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, c.samples);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, c.planar);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
-               c.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, c.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
   if (c.tiled) {
     TIFFSetField(t, TIFFTAG_TILEWIDTH, 32u);
@@ -383,8 +396,8 @@ void writeColour(const std::string& path, const ColourSpec& c,
   } else {
     for (uint16_t p = 0; p < planes; ++p)
       for (uint32_t y = 0; y < c.length; ++y)
-        ASSERT_GE(TIFFWriteScanline(t, image.data() + p * planeBytes +
-                                           size_t(y) * c.width * perPixel, y, p),
+        ASSERT_GE(TIFFWriteScanline(
+                      t, image.data() + p * planeBytes + size_t(y) * c.width * perPixel, y, p),
                   0);
   }
 }

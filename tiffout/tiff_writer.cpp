@@ -48,9 +48,12 @@ struct CodingRow {
   uint32_t options;
 };
 constexpr CodingRow kCodingTable[] = {
-    {kCodingUncompressed, 1, 292, 0}, {kCodingMhByteAligned, 2, 292, 4},
-    {kCodingMhWordAligned, 32771, 292, 4}, {kCodingT4OneD, 3, 292, 4},
-    {kCodingT4TwoD, 3, 292, 5},        {kCodingT6, 4, 293, 0},
+    {kCodingUncompressed, 1, 292, 0},
+    {kCodingMhByteAligned, 2, 292, 4},
+    {kCodingMhWordAligned, 32771, 292, 4},
+    {kCodingT4OneD, 3, 292, 4},
+    {kCodingT4TwoD, 3, 292, 5},
+    {kCodingT6, 4, 293, 0},
     {kCodingPackBits, 32773, 292, 0},
 };
 
@@ -75,9 +78,8 @@ TiffWriter::TiffWriter(const std::string& path, uint16_t byteOrder, const char* 
   if (!file_) file_.reset(std::fopen(path.c_str(), "wb"));
   // The tags of the fixed directory never change; loadDefaultEntries and the
   // setters fill the values.
-  constexpr uint16_t tags[kTiffEntryCount] = {254, 256, 257, 258, 259, 262, 266,
-                                              273, 274, 277, 278, 279, 282, 283,
-                                              284, 292, 296, 297, 305, 306};
+  constexpr uint16_t tags[kTiffEntryCount] = {254, 256, 257, 258, 259, 262, 266, 273, 274, 277,
+                                              278, 279, 282, 283, 284, 292, 296, 297, 305, 306};
   for (int i = 0; i < kTiffEntryCount; ++i) entries_[i].tag = tags[i];
 }
 
@@ -120,8 +122,7 @@ int TiffWriter::writeHeader() {
   return writeBytes(header);
 }
 
-void TiffWriter::setEntry(int index, uint16_t tag, uint16_t type, uint32_t count,
-                          uint32_t value) {
+void TiffWriter::setEntry(int index, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
   entries_[index] = Entry{tag, type, count, value};
 }
 
@@ -141,8 +142,7 @@ int TiffWriter::setStripLayout(uint16_t stripCount, uint16_t rowsPerStrip,
   stripOffsets_.clear();
   stripByteCounts_.clear();
   rowsPerStrip_ = 0;
-  if (stripCount == 0 || stripOffsets.size() < stripCount ||
-      stripByteCounts.size() < stripCount)
+  if (stripCount == 0 || stripOffsets.size() < stripCount || stripByteCounts.size() < stripCount)
     return kTiffWriterBadStrips;
   const uint32_t first = stripOffsets[0];
   for (uint16_t i = 0; i < stripCount; ++i)
@@ -165,8 +165,7 @@ void TiffWriter::setCoding(FaxCoding coding, uint16_t photometric) {
   codingValid_ = false;
 }
 
-void TiffWriter::setCompression(uint16_t compression, uint32_t t4Options,
-                                uint32_t t6Options) {
+void TiffWriter::setCompression(uint16_t compression, uint32_t t4Options, uint32_t t6Options) {
   setEntry(kCompression, 259, kTypeShort, 1, compression);
   if (compression == 3)
     setEntry(kFaxOptions, 292, kTypeLong, 1, t4Options);
@@ -203,8 +202,7 @@ int TiffWriter::linkTo(uint32_t directoryOffset) {
   return writeBytes(link);
 }
 
-std::vector<uint8_t> TiffWriter::pageTrailer(uint32_t xResolution,
-                                             uint32_t yResolution) const {
+std::vector<uint8_t> TiffWriter::pageTrailer(uint32_t xResolution, uint32_t yResolution) const {
   std::vector<uint8_t> out;
   put32(out, xResolution);
   put32(out, 1);
@@ -228,14 +226,12 @@ std::vector<uint8_t> TiffWriter::stripArrays(uint32_t dataOffset) const {
 int TiffWriter::validateStrips(size_t dataLength) const {
   if (stripOffsets_.empty()) return kTiffWriterBadStrips;
   for (size_t i = 0; i < stripOffsets_.size(); ++i)
-    if (uint64_t(stripOffsets_[i]) + stripByteCounts_[i] > dataLength)
-      return kTiffWriterBadStrips;
+    if (uint64_t(stripOffsets_[i]) + stripByteCounts_[i] > dataLength) return kTiffWriterBadStrips;
   return 0;
 }
 
 int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResolution,
-                               uint32_t yResolution, uint16_t resolutionUnit,
-                               bool multiStrip) {
+                               uint32_t yResolution, uint16_t resolutionUnit, bool multiStrip) {
   if (!file_) return kTiffWriterNoFile;
   if (!codingValid_) return kTiffWriterBadCoding;
   if (multiStrip) {
@@ -294,8 +290,7 @@ int64_t TiffWriter::writeStrips(std::span<const uint8_t> data, uint32_t xResolut
 
 int TiffWriter::writeDirectory(int64_t directoryOffset) {
   if (!file_) return kTiffWriterNoFile;
-  if (directoryOffset <= 0 || directoryOffset != pendingDirectory_)
-    return kTiffWriterNoDirectory;
+  if (directoryOffset <= 0 || directoryOffset != pendingDirectory_) return kTiffWriterNoDirectory;
   std::vector<uint8_t> out;
   put16(out, kTiffEntryCount);
   for (const Entry& e : entries_) {
@@ -311,8 +306,7 @@ int TiffWriter::writeDirectory(int64_t directoryOffset) {
     }
   }
   put32(out, 0);
-  if (std::fseek(file_.get(), long(directoryOffset), SEEK_SET) != 0)
-    return kTiffWriterWriteFailed;
+  if (std::fseek(file_.get(), long(directoryOffset), SEEK_SET) != 0) return kTiffWriterWriteFailed;
   if (int status = writeBytes(out); status < 0) return status;
   linkOffset_ = directoryOffset + kTiffDirectoryBytes - 4;
   pendingDirectory_ = -1;

@@ -58,12 +58,12 @@ inline constexpr uint32_t kTiffDirectoryBytes = 2 + kTiffEntryCount * 12 + 4;  /
 inline constexpr char kTiffSoftwareName[] = "Brindlecot Works";
 
 enum TiffWriterStatus : int {
-  kTiffWriterNoFile = -1,        // the output could not be opened, or was closed
-  kTiffWriterWriteFailed = -2,   // a seek, write or flush failed
-  kTiffWriterBadCoding = -3,     // setCoding got a coding outside the table
-  kTiffWriterBadStrips = -4,     // strip layout missing, inconsistent or outside the data
-  kTiffWriterTooLarge = -5,      // the file would outgrow 32-bit TIFF offsets
-  kTiffWriterNoDirectory = -6,   // writeDirectory at an offset no page returned
+  kTiffWriterNoFile = -1,       // the output could not be opened, or was closed
+  kTiffWriterWriteFailed = -2,  // a seek, write or flush failed
+  kTiffWriterBadCoding = -3,    // setCoding got a coding outside the table
+  kTiffWriterBadStrips = -4,    // strip layout missing, inconsistent or outside the data
+  kTiffWriterTooLarge = -5,     // the file would outgrow 32-bit TIFF offsets
+  kTiffWriterNoDirectory = -6,  // writeDirectory at an offset no page returned
 };
 
 class TiffWriter {
@@ -130,8 +130,8 @@ class TiffWriter {
 
   // As writePage for a page of several strips laid out by setStripLayout:
   // the strip arrays follow the data. Every strip must lie inside `data`.
-  int64_t writeStrips(std::span<const uint8_t> data, uint32_t xResolution,
-                      uint32_t yResolution, uint16_t resolutionUnit);
+  int64_t writeStrips(std::span<const uint8_t> data, uint32_t xResolution, uint32_t yResolution,
+                      uint16_t resolutionUnit);
 
   // Writes the directory (count, entries, next offset 0) at `directoryOffset`
   // as returned by the last writePage/writeStrips, then flushes. 0 or a
@@ -167,7 +167,7 @@ class TiffWriter {
   bool bigEndian_ = false;
   bool codingValid_ = true;
   uint16_t rowsPerStrip_ = 0;
-  std::vector<uint32_t> stripOffsets_;     // relative to the first strip
+  std::vector<uint32_t> stripOffsets_;  // relative to the first strip
   std::vector<uint32_t> stripByteCounts_;
   int64_t linkOffset_ = 4;         // where the next page's directory offset is patched
   int64_t pendingDirectory_ = -1;  // offset returned by the last page, until written

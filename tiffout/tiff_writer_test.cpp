@@ -19,7 +19,9 @@ using testing::readFileBytes;
 using testing::readTiffPages;
 using testing::TempDir;
 
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
+  return uint16_t(b[at] | b[at + 1] << 8);
+}
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(le16(b, at)) | uint32_t(le16(b, at + 2)) << 16;
 }
@@ -82,11 +84,11 @@ TEST(TiffWriter, OnePageGoldenLayout) {
     uint16_t tag, type;
     uint32_t count, value;
   } entries[] = {
-      {254, 4, 1, 2},   {256, 4, 1, 1728},  {257, 4, 1, 100},      {258, 3, 1, 1},
-      {259, 3, 1, 3},   {262, 3, 1, 0},     {266, 3, 1, 1},        {273, 4, 1, 8},
-      {274, 3, 1, 1},   {277, 3, 1, 1},     {278, 4, 1, 100},      {279, 4, 1, 1000},
-      {282, 5, 1, 1008}, {283, 5, 1, 1016}, {284, 3, 1, 1},        {292, 4, 1, 5},
-      {296, 3, 1, 2},   {297, 3, 2, 1u << 16}, {305, 2, 22, 1024}, {306, 2, 20, 1046},
+      {254, 4, 1, 2},    {256, 4, 1, 1728},     {257, 4, 1, 100},   {258, 3, 1, 1},
+      {259, 3, 1, 3},    {262, 3, 1, 0},        {266, 3, 1, 1},     {273, 4, 1, 8},
+      {274, 3, 1, 1},    {277, 3, 1, 1},        {278, 4, 1, 100},   {279, 4, 1, 1000},
+      {282, 5, 1, 1008}, {283, 5, 1, 1016},     {284, 3, 1, 1},     {292, 4, 1, 5},
+      {296, 3, 1, 2},    {297, 3, 2, 1u << 16}, {305, 2, 22, 1024}, {306, 2, 20, 1046},
   };
   EXPECT_EQ(20, le16(b, 1066));
   for (size_t i = 0; i < std::size(entries); ++i) {
@@ -162,9 +164,12 @@ TEST(TiffWriter, CodingAndCompressionSetters) {
     uint16_t compression, tag;
     uint32_t options;
   } codings[] = {
-      {kCodingUncompressed, 1, 292, 0},     {kCodingMhByteAligned, 2, 292, 4},
-      {kCodingMhWordAligned, 32771, 292, 4}, {kCodingT4OneD, 3, 292, 4},
-      {kCodingT4TwoD, 3, 292, 5},            {kCodingT6, 4, 293, 0},
+      {kCodingUncompressed, 1, 292, 0},
+      {kCodingMhByteAligned, 2, 292, 4},
+      {kCodingMhWordAligned, 32771, 292, 4},
+      {kCodingT4OneD, 3, 292, 4},
+      {kCodingT4TwoD, 3, 292, 5},
+      {kCodingT6, 4, 293, 0},
       {kCodingPackBits, 32773, 292, 0},
   };
   for (const auto& c : codings) {
@@ -181,8 +186,8 @@ TEST(TiffWriter, CodingAndCompressionSetters) {
   } compressions[] = {
       {1, 5, 7, 292, 0}, {3, 1, 7, 292, 1}, {4, 5, 2, 293, 2}, {32773, 5, 2, 292, 0}};
   for (const auto& c : compressions) {
-    const auto e = codingEntries(
-        dir, [&](TiffWriter& w) { w.setCompression(c.compression, c.t4, c.t6); });
+    const auto e =
+        codingEntries(dir, [&](TiffWriter& w) { w.setCompression(c.compression, c.t4, c.t6); });
     EXPECT_EQ(c.compression, e.compression) << "compression " << c.compression;
     EXPECT_EQ(c.tag, e.optionsTag) << "compression " << c.compression;
     EXPECT_EQ(c.options, e.options) << "compression " << c.compression;
@@ -226,8 +231,10 @@ TEST(TiffWriter, LibtiffDecodesEveryCoding) {
   } rows[] = {
       // Word-aligned MH is left out: libtiff does not read back its own
       // encoding of it, so it cannot be the judge here.
-      {Ccitt::kMh, kCodingMhByteAligned},  {Ccitt::kT4OneDFill, kCodingT4OneD},
-      {Ccitt::kT4TwoDFill, kCodingT4TwoD}, {Ccitt::kT6, kCodingT6},
+      {Ccitt::kMh, kCodingMhByteAligned},
+      {Ccitt::kT4OneDFill, kCodingT4OneD},
+      {Ccitt::kT4TwoDFill, kCodingT4TwoD},
+      {Ccitt::kT6, kCodingT6},
   };
   for (const auto& r : rows)
     for (int fillOrder : {1, 2})
