@@ -107,15 +107,5 @@ TEST(ConvertFolder, EmptySaveChangesNothing) {
   EXPECT_EQ(0, calls);
 }
 
-TEST(ConvertFolder, EmptyListGivesHeaderAndZeroTotal) {
-  BatchJob job;
-  job.source = "/in";
-  job.save = "/out";
-  FileConverter never = [](BatchJob&, const ConversionOptions&, const std::string&,
-                           const std::string&) { return -9; };
-  ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, never));
-  EXPECT_NE(std::string::npos, job.resultsText.find("Total converted FAX files: 0\r\n"));
-}
-
 }  // namespace
 }  // namespace tarnwick::shell

@@ -54,13 +54,6 @@ TEST(AppendLog, FolderCreation) {
   EXPECT_EQ(0, appendLog("", "x", true));
 }
 
-TEST(FormatLogEntry, LayoutIsFixed) {
-  const std::string entry = formatLogEntry("a\r\nb\r\n", 0);
-  ASSERT_EQ(20u + 6u + 51u, entry.size());
-  EXPECT_TRUE(isStampLine(entry.substr(0, 20)));
-  EXPECT_EQ("a\r\nb\r\n" + kDashes + "\n", entry.substr(20));
-}
-
 // Large entries from several writers at once must each stay in one piece.
 TEST(AppendLog, ConcurrentEntriesNeverInterleave) {
   TempDir dir;

@@ -122,12 +122,5 @@ TEST_F(ProgramTest, RefusedCommandLines) {
   EXPECT_TRUE(logText().empty());
 }
 
-TEST_F(ProgramTest, HelpAndVersion) {
-  EXPECT_EQ(kExitSuccess, run({"--help"}, {}));
-  EXPECT_NE(std::string::npos, out_.find("/sd=FOLDER"));
-  EXPECT_EQ(kExitSuccess, run({"--version"}, {}));
-  EXPECT_EQ(0u, out_.find("tarnwick "));
-}
-
 }  // namespace
 }  // namespace tarnwick::shell
