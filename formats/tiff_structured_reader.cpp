@@ -251,11 +251,17 @@ int TiffStructuredReader::decodeStrip(const TiffPageDescriptor& page, uint32_t s
   if (page.bitsPerSample != 1) return 0;
   const int32_t size = int32_t(std::min<size_t>(pageData_.size(), INT32_MAX));
   const uint8_t fillOrder = uint8_t(page.fillOrder);
-  const uint8_t invert = uint8_t(page.photometric);
+  const uint8_t invert = page.photometric == 1 ? 1 : 0;  // only "white is one" flips
   const int32_t width = int32_t(page.imageWidth);
-  // Rows past what the page still lacks would be dropped, so the stream is
-  // never given room for them.
-  const int32_t capacity = int32_t(rowsLeft);
+  // Rows past what the page still lacks would be dropped, and every coded row
+  // takes at least one bit: the decoder is never given room for more, so a
+  // few lying bytes cannot ask for a page-sized buffer.
+  const uint64_t codedRowsAtMost = uint64_t(pageData_.size()) * 8 + 1;
+  const int32_t capacity = int32_t(std::min<uint64_t>(rowsLeft, codedRowsAtMost));
+  // A PackBits pair expands to at most 128 bytes.
+  const uint64_t bytesAtMost =
+      page.compression == 1 ? pageData_.size() : uint64_t(pageData_.size()) * 64 + 128;
+  const uint64_t bitmapRowsAtMost = bytesAtMost / ((uint64_t(width) + 7) / 8) + 1;
   FaxStream stream;
   switch (page.compression) {
     case 1:
@@ -273,7 +279,7 @@ int TiffStructuredReader::decodeStrip(const TiffPageDescriptor& page, uint32_t s
       source.invert = invert;
       source.bitsPerSample = 1;
       source.width = width;
-      source.height = int32_t(std::min(rows, rowsLeft));
+      source.height = int32_t(std::min<uint64_t>(std::min(rows, rowsLeft), bitmapRowsAtMost));
       return page.compression == 1 ? copyUncompressedPage(source, strip)
                                    : decodePackBitsPage(source, strip);
     }
@@ -309,7 +315,7 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
     return;
   std::vector<TiffStrip> strips;
   if (readStripTable(d, strips) != 0) return;
-  std::vector<uint8_t> bitmap(size_t(bytesPerRow * d.imageLength), 0);
+  std::vector<uint8_t> bitmap;  // grows with the rows decoded
   uint32_t lines = 0;
   for (uint32_t i = 0; i < strips.size(); ++i) {
     if (strips[i].byteCount == 0 || (i > 0 && lines >= d.imageLength)) break;
@@ -323,11 +329,10 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
     const uint32_t rows = std::min(decoded, d.imageLength - lines);
     const size_t rowBytes = size_t(bytesPerRow);
     const size_t copyRows = std::min(size_t(rows), rowsDecoded.size() / rowBytes);
-    std::copy_n(rowsDecoded.begin(), copyRows * rowBytes,
-                bitmap.begin() + size_t(lines) * rowBytes);
+    bitmap.insert(bitmap.end(), rowsDecoded.begin(),
+                  rowsDecoded.begin() + ptrdiff_t(copyRows * rowBytes));
     lines += uint32_t(copyRows);
   }
-  bitmap.resize(size_t(lines) * size_t(bytesPerRow));
   page.pixels = std::move(bitmap);
   page.height = int32_t(lines);
   page.resolutionUnit = uint8_t(d.resolutionUnit);

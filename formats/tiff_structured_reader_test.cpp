@@ -266,6 +266,31 @@ TEST(TiffStructuredReader, ImageLengthBoundsTheDecodedRows) {
   }
 }
 
+TEST(TiffStructuredReader, LyingSizesGiveSmallOrEmptyPages) {
+  TempDir dir;
+  const struct { const char* name; uint32_t width, length, compression; int maxRows; } cases[] = {
+      {"too wide", 70000, 10, 4, 0},
+      {"too many pixels", 65535, 40000, 4, 0},
+      {"huge G4 page from a few bytes", 65535, 32768, 4, 8 * 6 + 1},
+      {"huge PackBits page from a few bytes", 65535, 32768, 32773, 1},
+      {"huge uncompressed page from a few bytes", 65535, 32768, 1, 1},
+  };
+  for (const auto& c : cases) {
+    HandTiff t;
+    const uint32_t dataAt = t.append({0x00, 0x10, 0x01, 0x00, 0x10, 0x01});
+    t.first(t.directory({{256, 4, 1, c.width}, {257, 4, 1, c.length}, {259, 3, 1, c.compression},
+                         {273, 4, 1, dataAt}, {279, 4, 1, 6}}));
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("lie.fmf"), t.bytes));
+    Opened o;
+    openFile(o, dir.file("lie.fmf"));
+    ASSERT_EQ(1, o.pages) << c.name;
+    PageImage page;
+    o.reader.preparePage(0, page);
+    EXPECT_LE(page.height, c.maxRows) << c.name;
+    EXPECT_LE(page.pixels.size(), size_t(c.maxRows) * 8192) << c.name;
+  }
+}
+
 TEST(TiffStructuredReader, DirectoryChainsEnd) {
   TempDir dir;
   const struct { const char* name; int directories; int loopTo; int pages; } cases[] = {

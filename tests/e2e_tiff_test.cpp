@@ -61,7 +61,7 @@ struct Conversion {
 
 TEST(TiffEndToEnd, MultiPageFilesBecomeG4WithTheSamePixels) {
   const struct { const char* name; char byteOrder; } cases[] = {
-      {"fax.fmf", 'l'}, {"fax.g3n", 'b'}, {"fax.tif", 'l'}, {"fax.TIFF", 'b'}};
+      {"fax.fmf", 'l'}, {"fax.g3n", 'b'}, {"fax.tif", 'l'}, {"fax.TIFF", 'b'}, {"fax.g3f", 'l'}};
   const auto pages = mixedFax();
   for (const auto& c : cases) {
     Conversion run;
