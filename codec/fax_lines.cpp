@@ -27,7 +27,7 @@ struct LineOut {
   int invert;
   int64_t total = 0;
 
-  void emit(int64_t n, int colour) {
+  [[gnu::always_inline]] void emit(int64_t n, int colour) {
     int32_t run = clamp32(n);
     writeRunInline(writer, run, colour ^ invert);
     if (runs) runs->append(run);

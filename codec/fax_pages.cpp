@@ -22,11 +22,13 @@ class PageRows {
   PageRows(PageImage& page, int32_t capacity)
       : page_(page), capacity_(capacity), bytes_(page.bytesPerRow), scratch_(size_t(bytes_)) {}
 
-  // Clears the row the next line goes to and points `w` at it.
+  // Clears the row the next line goes to and points `w` at it. Page rows
+  // start zeroed, so only a row handed out before (a dropped line) is cleared.
   void start(RowWriter& w) {
     uint8_t* row = lines_ < capacity_ ? page_.pixels.data() + size_t(lines_) * bytes_
                                       : scratch_.data();
-    std::memset(row, 0, size_t(bytes_));
+    if (row == lastRow_ || row == scratch_.data()) std::memset(row, 0, size_t(bytes_));
+    lastRow_ = row;
     w = RowWriter{0, uint32_t(bytes_), 0, row};
   }
   void store() {
@@ -41,15 +43,18 @@ class PageRows {
   int32_t bytes_;
   int32_t lines_ = 0;
   std::vector<uint8_t> scratch_;
+  uint8_t* lastRow_ = nullptr;
 };
 
 // Checks the size against the limits, fills the fields and allocates the
 // zeroed page buffer. False when the page is refused.
 bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding) {
-  page.pixels = {};
   page.height = 0;
-  if (s.width < 1 || s.width > kMaxPageWidth || s.height < 0) return false;
-  if (int64_t(s.width) * s.height > kMaxPagePixels) return false;
+  if (s.width < 1 || s.width > kMaxPageWidth || s.height < 0 ||
+      int64_t(s.width) * s.height > kMaxPagePixels) {
+    page.pixels = {};
+    return false;
+  }
   WidthClass wc = classifyWidth(s.width);
   page.reserved = 0;
   page.width = s.width;
@@ -64,6 +69,8 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding) {
   page.coding = coding;
   page.paperClass = wc.paperClass;
   page.invert = s.invert;
+  // Reusing the previous page's memory spares the page faults of a fresh
+  // buffer; the content is all new either way.
   page.pixels.assign(size_t(s.height) * size_t(page.bytesPerRow), 0);
   return true;
 }
@@ -221,7 +228,7 @@ int decodeMr(FaxStream& s, PageImage& page) {
     if (r == 0 || r == s.width) {
       if (r == s.width) {
         rows.store();
-        ref.assignFrom(line);
+        std::swap(ref, line);  // the line becomes the reference
       }
       tag = s.readBits(1);
       if (tag < 0) break;
@@ -289,7 +296,7 @@ int decodeMmrPage(FaxStream& s, PageImage& page) {
       continue;
     }
     rows.store();
-    ref.assignFrom(line);
+    std::swap(ref, line);  // the line becomes the reference
   }
 }
 
