@@ -43,7 +43,9 @@ std::string belowFolder(const std::string& path, const std::string& folder) {
   return platform::fileNameOf(path);
 }
 
-bool counts(int result) { return result == 0; }
+bool counts(int result) {
+  return result == 0;
+}
 
 }  // namespace
 

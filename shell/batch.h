@@ -31,8 +31,8 @@ bool isTiffName(const std::string& path);
 // How the files of one folder run ended.
 struct FolderRunCounts {
   int converted = 0;
-  int skipped = 0;     // destination already held data
-  int alreadyTiff = 0; // needed no conversion
+  int skipped = 0;      // destination already held data
+  int alreadyTiff = 0;  // needed no conversion
   int failed = 0;
 };
 

@@ -138,8 +138,9 @@ int parseCommandLine(const std::vector<std::string>& args, BatchJob& job,
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view token = trimmed(args[i]);
     if (token.empty()) continue;
-    const auto exact = std::find_if(std::begin(kExactOptions), std::end(kExactOptions),
-                                    [&](const ExactOption& o) { return equalsIgnoreCase(token, o.name); });
+    const auto exact =
+        std::find_if(std::begin(kExactOptions), std::end(kExactOptions),
+                     [&](const ExactOption& o) { return equalsIgnoreCase(token, o.name); });
     if (exact != std::end(kExactOptions)) {
       exact->apply(job, options);
       continue;

@@ -11,10 +11,10 @@
 namespace tarnwick::shell {
 
 enum ParseResult : int {
-  kRunJob = 0,          // a file or folder job is ready to run
-  kNoArguments = -1,    // no argument at all
-  kEmptyArguments = -2, // only empty or blank arguments
-  kNoJob = 126,         // usage or save-folder error already written
+  kRunJob = 0,           // a file or folder job is ready to run
+  kNoArguments = -1,     // no argument at all
+  kEmptyArguments = -2,  // only empty or blank arguments
+  kNoJob = 126,          // usage or save-folder error already written
 };
 
 // What the command line sets outside the job and the options.

@@ -34,21 +34,44 @@ TEST(ParseCommandLine, JobKindAndPaths) {
     const char* source;
     const char* save;
   } cases[] = {
-      {"folder job, names in any case", {"/D=/In/Faxes", "/SD=/Out", "/Q"}, kRunJob, 1,
-       "/In/Faxes", "/Out"},
-      {"file job", {"/f=/home/Ann/Fax.g3", "/sf=/out/Ann.TIF"}, kRunJob, 2, "/home/Ann/Fax.g3",
+      {"folder job, names in any case",
+       {"/D=/In/Faxes", "/SD=/Out", "/Q"},
+       kRunJob,
+       1,
+       "/In/Faxes",
+       "/Out"},
+      {"file job",
+       {"/f=/home/Ann/Fax.g3", "/sf=/out/Ann.TIF"},
+       kRunJob,
+       2,
+       "/home/Ann/Fax.g3",
        "/out/Ann.TIF"},
-      {"one argument with spaces", {"/d=/srv/My Faxes", "/sd=/srv/Tif Out"}, kRunJob, 1,
-       "/srv/My Faxes", "/srv/Tif Out"},
-      {"quotes inside the argument", {"/d=\"/srv/My Faxes\"", "/sd=\"/d/Tif Out\""}, kRunJob, 1,
-       "/srv/My Faxes", "/d/Tif Out"},
+      {"one argument with spaces",
+       {"/d=/srv/My Faxes", "/sd=/srv/Tif Out"},
+       kRunJob,
+       1,
+       "/srv/My Faxes",
+       "/srv/Tif Out"},
+      {"quotes inside the argument",
+       {"/d=\"/srv/My Faxes\"", "/sd=\"/d/Tif Out\""},
+       kRunJob,
+       1,
+       "/srv/My Faxes",
+       "/d/Tif Out"},
       {"quoted without space", {"/d=\"/In\"", "/sd=/o"}, kRunJob, 1, "/In", "/o"},
-      {"quote spread over arguments", {"/d=\"/srv/My", "Faxes\"", "/sd=/o"}, kRunJob, 1,
-       "/srv/My Faxes", "/o"},
-      {"missing closing quote takes the rest", {"/sd=/o", "/d=\"/a b", "/q"}, kRunJob, 1,
-       "/a b /q", "/o"},
-      {"later kind wins", {"/f=/a.g3", "/sd=/o", "/sf=/o/a.tif"}, kRunJob, 2, "/a.g3",
-       "/o/a.tif"},
+      {"quote spread over arguments",
+       {"/d=\"/srv/My", "Faxes\"", "/sd=/o"},
+       kRunJob,
+       1,
+       "/srv/My Faxes",
+       "/o"},
+      {"missing closing quote takes the rest",
+       {"/sd=/o", "/d=\"/a b", "/q"},
+       kRunJob,
+       1,
+       "/a b /q",
+       "/o"},
+      {"later kind wins", {"/f=/a.g3", "/sd=/o", "/sf=/o/a.tif"}, kRunJob, 2, "/a.g3", "/o/a.tif"},
       {"last occurrence wins", {"/d=/a", "/d=/b", "/sd=/o"}, kRunJob, 1, "/b", "/o"},
       {"unknown tokens ignored", {"/zz", "hello", "/d=/a", "/sd=/o"}, kRunJob, 1, "/a", "/o"},
       {"bare destination refused", {"/d=/a", "/out"}, kNoJob, 0, "/a", ""},
@@ -66,9 +89,9 @@ TEST(ParseCommandLine, JobKindAndPaths) {
 }
 
 TEST(ParseCommandLine, SwitchesReachJobAndOptions) {
-  const Parsed p = parse({"/l", "/Q", "/ke", "/I", "/kh", "/raw", "/RELINES", "/m=1", "/b=1",
-                          "/b=2", "/v=3", "/nw=1500", "/filter=*.FAX", "/bd=/Backup",
-                          "/log=/Logs/Run.txt", "/d=/a", "/sd=/o"});
+  const Parsed p =
+      parse({"/l", "/Q", "/ke", "/I", "/kh", "/raw", "/RELINES", "/m=1", "/b=1", "/b=2", "/v=3",
+             "/nw=1500", "/filter=*.FAX", "/bd=/Backup", "/log=/Logs/Run.txt", "/d=/a", "/sd=/o"});
   ASSERT_EQ(kRunJob, p.result);
   EXPECT_EQ(1, p.job.keepDateTime);
   EXPECT_EQ(1, p.job.quiet);
@@ -94,9 +117,9 @@ TEST(ParseCommandLine, NumericValues) {
     int convertFlag;
     int minWidth;
   } cases[] = {
-      {"/v=1", 100, 0, 1728}, {"/v=4", 400, 0, 1728}, {"/v=5", 0, 0, 1728},
-      {"/m=2", 0, 2, 1728},   {"/m=3", 0, 0, 1728},   {"/nw=abc", 0, 0, 0},
-      {"/nw=+2048x", 0, 0, 2048}, {"/nw=-5", 0, 0, 0}, {"/nw=99999999", 0, 0, 65535},
+      {"/v=1", 100, 0, 1728},     {"/v=4", 400, 0, 1728}, {"/v=5", 0, 0, 1728},
+      {"/m=2", 0, 2, 1728},       {"/m=3", 0, 0, 1728},   {"/nw=abc", 0, 0, 0},
+      {"/nw=+2048x", 0, 0, 2048}, {"/nw=-5", 0, 0, 0},    {"/nw=99999999", 0, 0, 65535},
   };
   for (const auto& c : cases) {
     const Parsed p = parse({c.token, "/d=/a", "/sd=/o"});

@@ -60,14 +60,12 @@ void mergePart(Walk& walk, const std::string& folder, const std::string& relFold
     return;
   }
   walk.startedCombined.insert(combinedPath);
-  const std::string_view number =
-      std::string_view(name).substr(name.size() - kPartSuffixLength, 3);
+  const std::string_view number = std::string_view(name).substr(name.size() - kPartSuffixLength, 3);
   if (number == "001") walk.timesFrom[combinedPath] = partPath;
   walk.list(relativeTo(relFolder, combinedName));
 }
 
-int walkFolder(Walk& walk, const std::string& folder, const std::string& relFolder,
-               bool recurse) {
+int walkFolder(Walk& walk, const std::string& folder, const std::string& relFolder, bool recurse) {
   std::vector<platform::FolderEntry> entries;
   if (platform::listFolder(folder, entries) != 0) return kSourceUnreadable;
   const bool mergeParts = walk.options.ConvertFlag == kMergeFxsParts && walk.merger;

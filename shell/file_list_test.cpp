@@ -1,7 +1,7 @@
 #include "shell/file_list.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -48,7 +48,9 @@ TEST(BuildFileList, FilterSubfoldersAndExcludedTypes) {
     Names expected;
   } cases[] = {
       {"top only", "*.*", false, {"A.FAX", "b.fax", "noext"}},
-      {"recursive, sorted, depth first", "*.*", true,
+      {"recursive, sorted, depth first",
+       "*.*",
+       true,
        {"A.FAX", "b.fax", "noext", "sub/c.g3", "sub/deeper/d.fax", "x.fax.d/e.d"}},
       {"filter ignores case, skips unmatched folders", "*.fax", true, {"A.FAX", "b.fax"}},
       {"filter matching a folder enters it", "*.d", true, {"x.fax.d/e.d"}},
@@ -75,7 +77,7 @@ TEST(BuildFileList, FxsPartsMergeIntoTheirCombinedFile) {
   touch(dir, "ab12002.FXS");
   touch(dir, "ab12fxx.fxm");  // left from an earlier run: listed once, not twice
   touch(dir, "cd99001.fxr");
-  touch(dir, "a.fxs");        // too short to carry a part number
+  touch(dir, "a.fxs");  // too short to carry a part number
   touch(dir, "other.fax");
   struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, dir.file("ab12001.FXS").c_str(), old, 0));

@@ -14,9 +14,9 @@
 namespace tarnwick::shell {
 
 enum ExitStatus : int {
-  kExitSuccess = 0,  // every file converted, skipped as existing, or needing no conversion
-  kExitFailures = 1, // some file failed, the source could not be read, or no work folder
-  kExitRefused = 2,  // no job could be formed and no window was opened
+  kExitSuccess = 0,   // every file converted, skipped as existing, or needing no conversion
+  kExitFailures = 1,  // some file failed, the source could not be read, or no work folder
+  kExitRefused = 2,   // no job could be formed and no window was opened
 };
 
 // Opens the window with what the command line set; gives the exit status.

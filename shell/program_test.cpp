@@ -45,7 +45,8 @@ TEST_F(ProgramTest, FileJobOptionsReachTheConverterInsideAWorkFolder) {
     seen = options;
     source = s;
     destination = d;
-    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(options.workFile).parent_path()));
+    EXPECT_TRUE(
+        std::filesystem::is_directory(std::filesystem::path(options.workFile).parent_path()));
     job.resultsText += s + " --> " + d + " : Success !\r\n";
     return 0;
   };
@@ -67,9 +68,8 @@ TEST_F(ProgramTest, FileJobOptionsReachTheConverterInsideAWorkFolder) {
   EXPECT_EQ(work / "tmptif", seen.tiffWorkFile);
   EXPECT_EQ(work / "qrvintif.tmp", seen.intermediateFile);
   EXPECT_FALSE(std::filesystem::exists(work)) << "work folder left behind";
-  EXPECT_EQ(
-      "Tarnwick command line mode : convert file\n/In/A Fax.g3 --> /Out/A.TIF : Success !\n",
-      out_);
+  EXPECT_EQ("Tarnwick command line mode : convert file\n/In/A Fax.g3 --> /Out/A.TIF : Success !\n",
+            out_);
   EXPECT_NE(std::string::npos,
             logText().find("convert file\r\n/In/A Fax.g3 --> /Out/A.TIF : Success !\r\n"));
 }
@@ -95,8 +95,9 @@ TEST_F(ProgramTest, ExitStatusFollowsTheOutcomes) {
 TEST_F(ProgramTest, FolderJobFailsWhenTheSourceCannotBeRead) {
   int calls = 0;
   ProgramHooks hooks;
-  hooks.convert = [&](BatchJob&, const ConversionOptions&, const std::string&,
-                      const std::string&) { return ++calls, 0; };
+  hooks.convert = [&](BatchJob&, const ConversionOptions&, const std::string&, const std::string&) {
+    return ++calls, 0;
+  };
   EXPECT_EQ(kExitFailures, run({"/d=" + data_.file("missing"), "/sd=" + data_.file("out")}, hooks));
   EXPECT_EQ(0, calls);
   EXPECT_NE(std::string::npos, out_.find("Total converted FAX files: 0"));

@@ -55,7 +55,8 @@ class Cli : public ::testing::Test {
 
   // Runs the executable with its current folder at the test folder.
   RunResult run(const std::vector<std::string>& args) {
-    std::string command = "cd " + shellQuoted(dir_.path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY" +
+    std::string command = "cd " + shellQuoted(dir_.path()) +
+                          " && env -u DISPLAY -u WAYLAND_DISPLAY" +
                           " -u QT_QPA_PLATFORM TARNWICK_HOME=" + shellQuoted(dir_.file("home")) +
                           " TMPDIR=" + shellQuoted(dir_.file("tmp")) + " " + shellQuoted(bin_);
     for (const std::string& a : args) command += " " + shellQuoted(a);
@@ -104,7 +105,10 @@ TEST_F(Cli, RefusedCommandLines) {
     const char* err;
   } cases[] = {
       {"no arguments", {}, "Usage: tarnwick [/q /l] [/b=0 /v=0] /f=source-file", ""},
-      {"bare destination", {"/d=in", "out"}, "Usage: tarnwick [/q /l] [/b=0 /v=0] /d=source-folder", ""},
+      {"bare destination",
+       {"/d=in", "out"},
+       "Usage: tarnwick [/q /l] [/b=0 /v=0] /d=source-folder",
+       ""},
       {"empty save", {"/d=in", "/sd="}, "", "ERROR Save Folder"},
   };
   for (const auto& c : cases) {
@@ -137,21 +141,29 @@ TEST_F(Cli, FolderJobNamesAndReport) {
     std::vector<const char*> absent;
     int status = 1;  // the junk files fail
   } cases[] = {
-      {"top only", {"/d=in", "/sd=out"},
+      {"top only",
+       {"/d=in", "/sd=out"},
        {"in/a.fax --> out/a.tif : Failed : in/a.fax - Not Fax\n",
         "in/scan.TIF : already TIFF format, need no converting!\n"},
        {"sub/b", "notes"}},
       {"subfolders flattened", {"/d=in", "/sd=out", "/I"}, {"in/sub/b.g3 --> out/b.tif : "}, {}},
-      {"hierarchy kept", {"/d=in", "/sd=out", "/i", "/kh"}, {"in/sub/b.g3 --> out/sub/b.tif : "}, {}},
+      {"hierarchy kept",
+       {"/d=in", "/sd=out", "/i", "/kh"},
+       {"in/sub/b.g3 --> out/sub/b.tif : "},
+       {}},
       {"extension kept", {"/d=in", "/sd=out", "/ke"}, {"in/a.fax --> out/a.fax.tif : "}, {}},
-      {"filter skips unmatched subfolders", {"/d=in", "/sd=out", "/i", "/filter=*.G3"}, {},
-       {"a.fax", "b.g3"}, 0},
+      {"filter skips unmatched subfolders",
+       {"/d=in", "/sd=out", "/i", "/filter=*.G3"},
+       {},
+       {"a.fax", "b.g3"},
+       0},
   };
   for (const auto& c : cases) {
     const RunResult r = run(c.args);
     EXPECT_EQ(c.status, r.status) << c.name;
     EXPECT_EQ(0u, r.out.find("Tarnwick command line mode : convert folder\nSource Folder: in\n"
-                             "Save Folder: out\n")) << c.name << ": " << r.out;
+                             "Save Folder: out\n"))
+        << c.name << ": " << r.out;
     EXPECT_TRUE(contains(r.out, "\n---------\nTotal converted FAX files: 0\n")) << c.name;
     for (const char* p : c.present) EXPECT_TRUE(contains(r.out, p)) << c.name << ": " << p;
     for (const char* a : c.absent) EXPECT_FALSE(contains(r.out, a)) << c.name << ": " << a;
@@ -175,9 +187,11 @@ TEST_F(Cli, LogHoldsOneEntryPerRunOldestFirstAndWorkFolderIsGone) {
   EXPECT_EQ(20u, first.find("Tarnwick command line mode : convert folder\r\n")) << log;
   EXPECT_TRUE(contains(first, "\r\nTotal converted FAX files: 0\r\n")) << log;
   EXPECT_TRUE(isStampLine(secondEntry.substr(0, 20))) << log;
-  EXPECT_EQ("Tarnwick command line mode : convert file\r\n"
-            "in/a.g3 --> out/one.tif : Failed : in/a.g3 - Not Fax\r\n" + dashes,
-            secondEntry.substr(20));
+  EXPECT_EQ(
+      "Tarnwick command line mode : convert file\r\n"
+      "in/a.g3 --> out/one.tif : Failed : in/a.g3 - Not Fax\r\n" +
+          dashes,
+      secondEntry.substr(20));
   EXPECT_TRUE(fs::is_empty(dir_.file("tmp"))) << "a work folder was left behind";
 }
 

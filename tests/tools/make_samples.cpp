@@ -25,7 +25,8 @@ TiffPageSpec page(uint32_t seed, Ccitt coding) {
 }
 
 bool writeRaw(const std::string& path, uint32_t seed) {
-  return writeFileBytes(path, encodeCcitt(makeTextPage(kWidthPixels, kLines, seed), Ccitt::kT4OneD));
+  return writeFileBytes(path,
+                        encodeCcitt(makeTextPage(kWidthPixels, kLines, seed), Ccitt::kT4OneD));
 }
 
 }  // namespace
@@ -40,15 +41,20 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(out + "/parts");
   bool ok = writeTiff(out + "/letter.fmf", {page(1, Ccitt::kT4OneD), page(2, Ccitt::kT4OneD)});
   ok = writeTiff(out + "/memo.g3n",
-                 {page(3, Ccitt::kT4TwoD), page(4, Ccitt::kT4TwoD), page(5, Ccitt::kT4TwoD)}) && ok;
+                 {page(3, Ccitt::kT4TwoD), page(4, Ccitt::kT4TwoD), page(5, Ccitt::kT4TwoD)}) &&
+       ok;
   ok = writeTiff(out + "/scan.tif", {page(6, Ccitt::kT6)}) && ok;
   ok = writeFxsFile(out + "/notice.fxs",
-                    {makeFxsPage(makeTextPage(kWidthPixels, kLines, 7), true, 1, "Notice")}) && ok;
+                    {makeFxsPage(makeTextPage(kWidthPixels, kLines, 7), true, 1, "Notice")}) &&
+       ok;
   ok = writeFxsFile(out + "/parts/ab12001.fxs",
-                    {makeFxsPage(makeTextPage(kWidthPixels, kLines, 8), false, 1, "Part 1")}) && ok;
+                    {makeFxsPage(makeTextPage(kWidthPixels, kLines, 8), false, 1, "Part 1")}) &&
+       ok;
   ok = writeFxsFile(out + "/parts/ab12002.fxs",
-                    {makeFxsPage(makeTextPage(kWidthPixels, kLines, 9), false, 1, "Part 2")}) && ok;
+                    {makeFxsPage(makeTextPage(kWidthPixels, kLines, 9), false, 1, "Part 2")}) &&
+       ok;
   ok = writeRaw(out + "/raw/stream.g3", 10) && ok;
-  if (!ok) std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
+  if (!ok)
+    std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;
 }
