@@ -42,6 +42,7 @@ class BitCursor {
     bit_ = s_.bitPosition();
     floor_ = s_.bitPos != 8;
     ok_ = s_.current >= 0 && data_ != nullptr;
+    winBits_ = 0;
   }
 
   // Writes the position back into the stream (pos, bitPos, current).
@@ -59,33 +60,22 @@ class BitCursor {
 
   // One run code: a run, or kEndOfData, kBadCode, kEolFound.
   int runCode(int colour) {
+    static_assert(kWhiteFastBits == kBlackFastBits);
     if (!ok_) return slowRun(colour);
-    uint64_t w = peek();
-    FastEntry e = colour ? kBlackFast[w >> (64 - kBlackFastBits)]
-                         : kWhiteFast[w >> (64 - kWhiteFastBits)];
-    if (e.needMore) {
-      e = simulateMatch(colour ? blackCodeTable() : whiteCodeTable(), colour ? 2 : 4, w, 56,
-                        true);
-      if (e.needMore) return slowRun(colour);
-    }
-    if (bit_ + e.readLen > endBit_) return slowRun(colour);
-    bit_ += e.consumed;
-    floor_ = e.floorForm;
+    refillIfShort();
+    const FastEntry& e = (colour ? kBlackFast : kWhiteFast)[win_ >> (64 - kWhiteFastBits)];
+    if (e.consumed == 0 || e.consumed + e.floorForm > winBits_) return mediumRun(colour);
+    consume(e);
     return e.value;
   }
 
   // One 2-D mode code: a ModeLeaf, or kEndOfData, kBadCode, kEolFound.
   int modeCode() {
     if (!ok_) return slowMode();
-    uint64_t w = peek();
-    FastEntry e = kModeFast[w >> (64 - kModeFastBits)];
-    if (e.needMore) {
-      e = simulateMatch(modeCodeTable(), 1, w, 56, false);
-      if (e.needMore) return slowMode();
-    }
-    if (bit_ + e.readLen > endBit_) return slowMode();
-    bit_ += e.consumed;
-    floor_ = e.floorForm;
+    refillIfShort();
+    const FastEntry& e = kModeFast[win_ >> (64 - kModeFastBits)];
+    if (e.consumed == 0 || e.consumed + e.floorForm > winBits_) return mediumMode();
+    consume(e);
     return e.value;
   }
 
@@ -99,9 +89,46 @@ class BitCursor {
     bit_ = (bit_ + 7) & ~int64_t(7);
     if (wordAlign && ((bit_ >> 3) & 1)) bit_ += 8;
     floor_ = true;
+    winBits_ = 0;
   }
 
  private:
+  // Keeps at least 16 bits in the window unless the data ends sooner;
+  // winBits_ never counts bits past the end of the data.
+  void refillIfShort() {
+    if (winBits_ >= 16) return;
+    win_ = peek();
+    winBits_ = int(std::min<int64_t>(56, endBit_ - bit_));
+  }
+
+  void consume(const FastEntry& e) {
+    bit_ += e.consumed;
+    floor_ = e.floorForm;
+    win_ <<= e.consumed;
+    winBits_ -= e.consumed;
+  }
+
+  // Codes longer than a table window: the matcher over a fresh 56-bit window,
+  // or bit by bit when that does not decide it inside the data.
+  int mediumRun(int colour) {
+    FastEntry e = simulateMatch(colour ? blackCodeTable() : whiteCodeTable(), colour ? 2 : 4,
+                                peek(), 56, true);
+    if (e.consumed == 0 || bit_ + e.readLen > endBit_) return slowRun(colour);
+    bit_ += e.consumed;
+    floor_ = e.floorForm;
+    winBits_ = 0;
+    return e.value;
+  }
+
+  int mediumMode() {
+    FastEntry e = simulateMatch(modeCodeTable(), 1, peek(), 56, false);
+    if (e.consumed == 0 || bit_ + e.readLen > endBit_) return slowMode();
+    bit_ += e.consumed;
+    floor_ = e.floorForm;
+    winBits_ = 0;
+    return e.value;
+  }
+
   // 64 bits from the cursor, first bit most significant; zeros past the end.
   uint64_t peek() const {
     int64_t byte = bit_ >> 3;
@@ -141,6 +168,8 @@ class BitCursor {
   int64_t size_ = 0;
   int64_t endBit_ = 0;
   int64_t bit_ = 0;
+  uint64_t win_ = 0;  // bits from bit_ on, first bit most significant
+  int winBits_ = 0;   // how many of them are loaded
   bool lsb_ = false;
   bool floor_ = true;
   bool ok_ = false;

@@ -14,12 +14,12 @@
 
 namespace tarnwick::codec_detail {
 
+// One decided code; consumed 0 means the window did not decide it.
 struct FastEntry {
   int16_t value = 0;      // run length or mode leaf; kBadCode or kEolFound
   uint8_t consumed = 0;   // bits the code takes
-  uint8_t readLen = 0;    // bits the matcher reads (consumed + 1 for an over-read EOL)
-  uint8_t floorForm = 0;  // 1: the matcher stepped back, leaving bitPos 0..7
-  uint8_t needMore = 0;   // 1: the window did not decide the code
+  uint8_t floorForm = 0;  // 1: an over-read EOL bit was stepped back (bitPos 0..7 after)
+  uint8_t readLen = 0;    // bits the matcher reads: consumed + floorForm
 };
 
 constexpr int16_t leafValue(uint8_t leaf, bool runTable) {
@@ -34,10 +34,7 @@ constexpr FastEntry simulateMatch(std::span<const uint8_t> table, int firstBits,
                                   uint64_t window, int bits, bool runTable) {
   FastEntry e;
   int used = firstBits;
-  if (used > bits) {
-    e.needMore = 1;
-    return e;
-  }
+  if (used > bits) return e;
   uint32_t state = uint32_t(window >> (64 - firstBits));
   for (;;) {
     uint8_t entry = table[state];
@@ -50,10 +47,7 @@ constexpr FastEntry simulateMatch(std::span<const uint8_t> table, int firstBits,
       return e;
     }
     int step = (entry & 2) ? 2 : 1;
-    if (used + step > bits) {
-      e.needMore = 1;
-      return e;
-    }
+    if (used + step > bits) return e;
     uint32_t v = uint32_t((window << used) >> (64 - step));
     used += step;
     state = (entry & 2) ? entry - 2u + v : entry + v;

@@ -21,18 +21,37 @@ namespace {
 
 int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
 
-struct LineOut {
-  RowWriter& writer;
-  RunList* runs;
-  int invert;
-  int64_t total = 0;
-
+// The line's output, held in locals while decoding: row stores may alias
+// anything, so state behind references would be reloaded after each one.
+class LineOut {
+ public:
+  LineOut(RowWriter& writer, RunList* runs, int invert)
+      : out_(writer), w_(writer), runs_(runs), invert_(invert) {
+    if (runs) {
+      list_ = runs->runs.data();
+      count_ = runs->count;
+      room_ = uint32_t(runs->runs.size());
+    }
+  }
+  ~LineOut() {
+    out_ = w_;
+    if (runs_) runs_->count = count_;
+  }
   [[gnu::always_inline]] void emit(int64_t n, int colour) {
     int32_t run = clamp32(n);
-    writeRunInline(writer, run, colour ^ invert);
-    if (runs) runs->append(run);
+    writeRunInline(w_, run, colour ^ invert_);
+    if (count_ < room_) list_[count_++] = run;
     total += n;
   }
+  int64_t total = 0;
+
+ private:
+  RowWriter& out_;
+  RowWriter w_;
+  RunList* runs_;
+  int32_t* list_ = nullptr;
+  uint32_t count_ = 0, room_ = 0;
+  int invert_;
 };
 
 // A full run in horizontal mode: make-up codes then one terminating code.
@@ -55,7 +74,7 @@ int endOfData(const FaxStream& s, int64_t total) {
 template <bool kMmr>
 int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int64_t& total) {
   BitCursor c(s);
-  LineOut out{writer, runs, s.invert & 1};
+  LineOut out(writer, runs, s.invert & 1);
   const int64_t width = s.width;
   const int32_t* r = ref.runs.data();
   const uint32_t count = ref.count;
@@ -66,7 +85,30 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
   int status = 0;
   for (;;) {
     int mode = c.modeCode();
-    if (mode == kModeHorizontal) {
+    if (mode > 0 && mode <= kModeVL3) {
+      // V0, VR1..VR3 are 0x01..0x0D, VL1..VL3 0x11..0x19, in steps of 4.
+      static constexpr int8_t kDelta[7] = {0, 1, 2, 3, -1, -2, -3};
+      int64_t a1 = b1 + kDelta[mode >> 2];
+      if (a1 < b1) {
+        while (b1 > a1) {
+          if (next == 0) {
+            b1 = 0;
+            break;
+          }
+          --next;
+          b1 -= r[next];
+        }
+      }
+      if (a1 < a0) {
+        status = kBadCode;
+        break;
+      }
+      out.emit(a1 - a0 + pending, colour);
+      pending = 0;
+      colour ^= 1;
+      a0 = a1;
+      if (kMmr && a1 >= width) break;
+    } else if (mode == kModeHorizontal) {
       int64_t run1 = 0, run2 = 0;
       int st = readFullRun(c, colour, run1);
       if (st == 0) {
@@ -92,29 +134,6 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
       pending += b2 - a0;
       a0 = b2;
       b1 = b2;
-    } else if (mode > 0 && mode <= kModeVL3) {
-      // V0, VR1..VR3 are 0x01..0x0D, VL1..VL3 0x11..0x19, in steps of 4.
-      int k = mode >> 2;
-      int64_t a1 = k <= 3 ? b1 + k : b1 - (k - 3);
-      if (k > 3) {
-        while (b1 > a1) {
-          if (next == 0) {
-            b1 = 0;
-            break;
-          }
-          --next;
-          b1 -= r[next];
-        }
-      }
-      if (a1 < a0) {
-        status = kBadCode;
-        break;
-      }
-      out.emit(a1 - a0 + pending, colour);
-      pending = 0;
-      colour ^= 1;
-      a0 = a1;
-      if (kMmr && a1 >= width) break;
     } else if (mode == kEolFound) {
       if (!kMmr) break;
       status = kEolFound;
@@ -140,7 +159,7 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
 
 int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
   BitCursor c(s);
-  LineOut out{writer, runs, s.invert & 1};
+  LineOut out(writer, runs, s.invert & 1);
   int colour = 0;
   int64_t pending = 0;
   for (;;) {
