@@ -45,6 +45,10 @@ class ProbeRow {
   std::vector<uint8_t> bytes_;
 };
 
+bool sameRuns(const RunList& a, const RunList& b) {
+  return a.count == b.count && std::equal(a.runs.begin(), a.runs.begin() + a.count, b.runs.begin());
+}
+
 // Searches the next EOL followed by tag bit 1: 0, or kProbeDataEnd.
 int syncToOneDimensional(FaxStream& s) {
   for (;;) {
@@ -229,7 +233,11 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
     const int result = decodeMmrLine(s, w, &line, reference, total);
     if (result == kEndOfData) return finish(s, kProbeDataEnd);
     if (result != kBadCode && result == width) {
-      ++matches;
+      // A line equal to its reference is coded as 1 bits only, and runs of 1
+      // bits (the 0xFF bytes of white areas) decode alike in either bit
+      // order: only lines that change confirm a guess, the others merely
+      // keep the run going.
+      if (!sameRuns(line, reference)) ++matches;
       reference.assignFrom(line);
       continue;
     }

@@ -40,7 +40,10 @@ int probeMrWidth(FaxStream& stream, uint8_t bitOrder, uint16_t threshold);
 // T.4 two-dimensional lines of one width above `minWidth`, at most 4864.
 int probeMrWidthAbove(FaxStream& stream, uint8_t bitOrder, uint16_t threshold, int32_t minWidth);
 // T.6 lines of exactly `width` (1..kMaxPageWidth), searched with syncMmr and
-// `flagCount` flag bytes (the stream's noSync is honoured). On success
+// `flagCount` flag bytes (the stream's noSync is honoured). A line equal to
+// the line before keeps a run of good lines going but does not count towards
+// `threshold`: it is coded as 1 bits, which decode alike in both bit orders.
+// On success
 // `dataStartBit`, when given, receives the absolute bit position at which the
 // confirmed T.6 data starts (after any flag bytes).
 int probeMmrWidth(FaxStream& stream, uint8_t bitOrder, int32_t width, uint16_t threshold,

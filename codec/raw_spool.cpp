@@ -475,7 +475,9 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
       out.setStart(here(s));
       continue;
     }
-    if (result == kBadCode) {
+    // A line of another length is as damaged as a bad code: a segment holds
+    // only lines of exactly `width` pixels.
+    if (result == kBadCode || result != width) {
       out.closeSegment();
       ++errors;
       if (syncMmr(s, kSyncFromLater) < 0) {

@@ -1,0 +1,439 @@
+#include "formats/raw_fax_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+#include "codec/raw_spool.h"
+#include "engine/convert_one.h"
+#include "tests/fixtures/fax_fixtures.h"
+#include "tests/fixtures/raw_fixtures.h"
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bitmap;
+using testing::RawCoding;
+using testing::TempDir;
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+         uint32_t(b[at + 3]) << 24;
+}
+void putLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// What the two spool files hold, read at their documented offsets.
+struct Spool {
+  int32_t width = 0;
+  int32_t rows = 0;
+  uint8_t fillOrder = 0, coding = 0;
+  std::vector<int32_t> segmentLines;
+  Bitmap bitmap;  // 1 = black, as the source pages
+};
+
+Spool readSpool(const std::string& bitmapPath, const std::string& indexPath) {
+  Spool s;
+  const std::vector<uint8_t> bitmap = testing::readFileBytes(bitmapPath);
+  const std::vector<uint8_t> index = testing::readFileBytes(indexPath);
+  if (bitmap.size() < 37 || index.size() < 4120) return s;
+  s.width = int32_t(le32(bitmap, 4));
+  s.rows = int32_t(le32(bitmap, 8));
+  const int32_t rowBytes = int32_t(le32(bitmap, 12));
+  s.fillOrder = bitmap[29];
+  s.coding = bitmap[30];
+  EXPECT_EQ(uint32_t(s.rows), le32(index, 4));
+  for (uint32_t i = 0; i < le32(index, 0); ++i)
+    s.segmentLines.push_back(int32_t(le32(index, 4120 + 14 * i + 8)));
+  s.bitmap = Bitmap(s.width, s.rows);
+  for (int32_t y = 0; y < s.rows; ++y)
+    for (int32_t x = 0; x < rowBytes; ++x) {
+      const size_t at = 37 + size_t(y) * rowBytes + x;
+      uint8_t v = at < bitmap.size() ? uint8_t(~bitmap[at]) : 0;  // white is 1 in the spool
+      if (x == rowBytes - 1 && s.width % 8) v &= uint8_t(0xFF << (8 - s.width % 8));
+      s.bitmap.bits[size_t(y) * rowBytes + x] = v;
+    }
+  return s;
+}
+
+class RawAnalysisTest : public ::testing::Test {
+ protected:
+  RawAnalysisTest() {
+    settings.bitmapSpoolPath = dir.file("qrvtmp.tmp");
+    settings.indexSpoolPath = dir.file("bsegtmp.tmp");
+  }
+
+  int analyse(const std::vector<uint8_t>& stream, uint8_t bitOrder = 0, bool nonStandard = true) {
+    const std::string path = dir.file("in.g3");
+    EXPECT_TRUE(testing::writeFileBytes(path, stream));
+    RawFaxReader reader;
+    reader.configure(settings);
+    EXPECT_TRUE(reader.open(path));
+    return reader.analyseRawFax(bitOrder, nonStandard);
+  }
+  Spool spool() const { return readSpool(settings.bitmapSpoolPath, settings.indexSpoolPath); }
+
+  TempDir dir;
+  RawSettings settings;
+};
+
+std::vector<Bitmap> marked(int width, std::initializer_list<int> heights, uint32_t seed = 7) {
+  std::vector<Bitmap> pages;
+  for (int h : heights) pages.push_back(testing::makeMarkedPage(width, h, seed++));
+  return pages;
+}
+
+TEST_F(RawAnalysisTest, FindsEachCodingAndBitOrderWithOneSegmentPerPage) {
+  const struct {
+    const char* name;
+    RawCoding coding;
+    int fillOrder;
+    uint8_t choice;
+    uint8_t expectedCoding;
+  } cases[] = {
+      {"MH msb auto", RawCoding::kMh, 1, 0, 5},   {"MH lsb auto", RawCoding::kMh, 2, 0, 5},
+      {"MH msb forced", RawCoding::kMh, 1, 1, 5}, {"MH lsb forced", RawCoding::kMh, 2, 2, 5},
+      {"MR msb auto", RawCoding::kMr, 1, 0, 6},   {"MR lsb forced", RawCoding::kMr, 2, 2, 6},
+      {"MMR msb auto", RawCoding::kMmr, 1, 0, 7}, {"MMR lsb forced", RawCoding::kMmr, 2, 2, 7},
+  };
+  const std::vector<Bitmap> pages = marked(1728, {240, 200, 260});
+  for (const auto& c : cases) {
+    const auto stream = testing::makeRawStream(pages, c.coding, c.fillOrder, 3);
+    EXPECT_EQ(0, analyse(stream, c.choice)) << c.name;
+    const Spool s = spool();
+    EXPECT_EQ(c.expectedCoding, s.coding) << c.name;
+    EXPECT_EQ(c.fillOrder, s.fillOrder) << c.name;
+    EXPECT_EQ(std::vector<int32_t>({240, 200, 260}), s.segmentLines) << c.name;
+    EXPECT_TRUE(testing::stackPages(pages) == s.bitmap) << c.name;
+  }
+}
+
+TEST_F(RawAnalysisTest, ForcedWrongBitOrderFindsNothing) {
+  const std::vector<Bitmap> pages = marked(1728, {240});
+  for (int fillOrder : {1, 2})
+    for (RawCoding coding : {RawCoding::kMh, RawCoding::kMmr}) {
+      const auto stream = testing::makeRawStream(pages, coding, fillOrder, 3);
+      EXPECT_LT(analyse(stream, uint8_t(3 - fillOrder)), 0) << fillOrder;
+    }
+}
+
+TEST_F(RawAnalysisTest, FlagBytesBeforeT6Data) {
+  const std::vector<Bitmap> pages = marked(2048, {240});
+  const struct {
+    int flags;
+    uint8_t flagNum;
+  } cases[] = {{3, 3}, {2, 3}, {0, 0}, {5, 0}};
+  for (const auto& c : cases) {
+    settings.flagNum = c.flagNum;
+    const auto stream = testing::makeRawStream(pages, RawCoding::kMmr, 1, c.flags);
+    EXPECT_EQ(0, analyse(stream)) << c.flags << " flags";
+    EXPECT_TRUE(pages[0] == spool().bitmap) << c.flags << " flags";
+  }
+}
+
+TEST_F(RawAnalysisTest, LineWidthsStandardAndNonStandard) {
+  const struct {
+    int width;
+    bool nonStandard;
+    int32_t minWidth;
+    bool found;
+  } cases[] = {
+      {1728, false, 1728, true}, {2048, false, 1728, true}, {2432, false, 1728, true},
+      {2000, false, 1728, false}, {2000, true, 1728, true}, {2000, true, 2000, false},
+  };
+  for (const auto& c : cases) {
+    settings.minWidth = c.minWidth;
+    const auto pages = marked(c.width, {80});
+    for (RawCoding coding : {RawCoding::kMh, RawCoding::kMr}) {
+      const int result = analyse(testing::makeRawStream(pages, coding), 0, c.nonStandard);
+      EXPECT_EQ(c.found, result >= 0) << c.width << " min " << c.minWidth;
+      if (c.found) {
+        EXPECT_EQ(c.width, spool().width) << c.width;
+      }
+    }
+  }
+}
+
+TEST_F(RawAnalysisTest, ThresholdCountsGoodLinesInARow) {
+  // Random runs: every line differs from the one before.
+  const std::vector<Bitmap> pages = {testing::makeRandomRuns(1728, 4, 3)};
+  for (RawCoding coding : {RawCoding::kMh, RawCoding::kMmr}) {
+    const auto stream = testing::makeRawStream(pages, coding, 1, 3);
+    settings.threshold = 5;
+    EXPECT_LT(analyse(stream), 0);
+    settings.threshold = 4;
+    EXPECT_GE(analyse(stream), 0);
+  }
+}
+
+// Damage in the middle of the first page: the lines before it are kept as a
+// segment of their own, the bad code is counted, and the second page is
+// found again whole. (One-dimensional and MR data resynchronise at the next
+// EOL; T.6 data only at the flags of the next page, and what is decoded in
+// between depends on where the search lands.)
+TEST_F(RawAnalysisTest, DamagedBytesSplitSegmentsAndKeepGoodLines) {
+  const auto pages = marked(1728, {300, 200});
+  const Bitmap all = testing::stackPages(pages);
+  const size_t rowBytes = size_t(all.bytesPerRow());
+  for (RawCoding coding : {RawCoding::kMh, RawCoding::kMr, RawCoding::kMmr}) {
+    auto stream = testing::makeRawStream(pages, coding, 1, 3);
+    const size_t middle = stream.size() / 4;
+    for (size_t i = 0; i < 12; ++i) stream[middle + i] = uint8_t(i % 2 ? 0x00 : 0x80 >> (i % 7));
+    const int errors = analyse(stream);
+    ASSERT_GE(errors, coding == RawCoding::kMh ? 0 : 1) << int(coding);
+    const Spool s = spool();
+    ASSERT_GE(s.segmentLines.size(), 3u) << int(coding);
+    const int kept = s.segmentLines.front();
+    EXPECT_GT(kept, 20) << int(coding);
+    EXPECT_LT(kept, 300) << int(coding);
+    EXPECT_EQ(0, std::memcmp(all.bits.data(), s.bitmap.bits.data(), kept * rowBytes)) << int(coding);
+    EXPECT_EQ(200, s.segmentLines.back()) << int(coding);
+    EXPECT_EQ(0, std::memcmp(pages[1].bits.data(), s.bitmap.row(s.rows - 200), 200 * rowBytes))
+        << int(coding);
+    if (coding == RawCoding::kMmr) continue;
+    // Every kept row is a source row, in source order.
+    int y = 0;
+    for (int k = 0; k < s.rows; ++k) {
+      while (y < all.height && std::memcmp(all.row(y), s.bitmap.row(k), rowBytes) != 0) ++y;
+      ASSERT_LT(y, all.height) << "row " << k << " coding " << int(coding);
+      ++y;
+    }
+  }
+}
+
+TEST(RawSpool, EmptyFileIsClosedAndNotAnalysed) {
+  TempDir dir;
+  const std::string path = dir.file("empty.g3");
+  ASSERT_TRUE(testing::writeFileBytes(path, {}));
+  RawFaxReader reader;
+  RawSettings settings;
+  settings.bitmapSpoolPath = dir.file("a");
+  settings.indexSpoolPath = dir.file("b");
+  reader.configure(settings);
+  ASSERT_TRUE(reader.open(path));
+  EXPECT_EQ(kRawNotAnalysed, reader.analyseRawFax(0, true));
+  EXPECT_FALSE(reader.isOpen());
+}
+
+// An index spool spelled byte by byte: one record per entry of `lines`.
+std::vector<uint8_t> makeIndex(uint8_t paperClass, const std::vector<int32_t>& lines,
+                               int32_t longest = 0, uint8_t coding = 5, uint8_t bitOrder = 1) {
+  std::vector<uint8_t> b(4120 + 14 * lines.size(), 0);
+  putLe32(b, 0, uint32_t(lines.size()));
+  putLe32(b, 8, 1728);
+  b[12] = bitOrder;
+  b[13] = coding;
+  b[14] = paperClass;
+  putLe32(b, 16, uint32_t(longest));
+  for (size_t i = 0; i < lines.size(); ++i) putLe32(b, 4120 + 14 * i + 8, uint32_t(lines[i]));
+  return b;
+}
+
+TEST(RawSpool, VerticalResolutionFromLongestSegment) {
+  TempDir dir;
+  const std::string path = dir.file("index");
+  const struct {
+    uint8_t paperClass;
+    int32_t lines;
+    int16_t expected;
+  } cases[] = {{1, 1143, 100}, {1, 1144, 100}, {1, 1145, 200}, {1, 2288, 200}, {1, 2289, 300},
+               {1, 3432, 300}, {1, 3433, 400}, {2, 1363, 100}, {2, 1364, 200}, {3, 4852, 400},
+               {7, 5000, 150}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::writeFileBytes(path, makeIndex(c.paperClass, {10, c.lines, 5})));
+    int16_t y = 150;
+    EXPECT_EQ(0, estimateYResolution(path, y)) << c.lines;
+    EXPECT_EQ(c.expected, y) << "class " << int(c.paperClass) << " lines " << c.lines;
+    const auto bytes = testing::readFileBytes(path);
+    EXPECT_EQ(uint32_t(c.lines), le32(bytes, 16)) << c.lines;
+    EXPECT_EQ(c.expected, int16_t(bytes[20] | bytes[21] << 8)) << c.lines;
+  }
+  ASSERT_TRUE(testing::writeFileBytes(path, makeIndex(1, {})));
+  int16_t y = 100;
+  EXPECT_EQ(kSpoolNoSegments, estimateYResolution(path, y));
+  EXPECT_EQ(kSpoolFileFailed, estimateYResolution(dir.file("missing"), y));
+}
+
+TEST(RawSpool, LinesPerPageByClassAndResolution) {
+  const struct {
+    uint8_t paperClass;
+    int y;
+    int32_t lines;
+  } cases[] = {{1, 100, 1144}, {1, 200, 2288}, {1, 300, 3432}, {1, 400, 4576}, {2, 150, 2726},
+               {2, 100, 1363}, {3, 300, 4851}, {3, 500, 6468}, {7, 100, 1144}, {0, 400, 1144}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.lines, linesPerPage(c.paperClass, c.y)) << int(c.paperClass) << "/" << c.y;
+}
+
+TEST(RawSpool, PagesAreWholeSegments) {
+  TempDir dir;
+  const std::string path = dir.file("index");
+  const struct {
+    std::vector<int32_t> segments;
+    int32_t linesPerPage;
+    std::vector<int32_t> table;
+  } cases[] = {
+      {{1100, 1100, 50}, 1144, {1, 1, 1}},
+      {{1000, 100}, 1144, {2}},
+      {{3000, 100, 100}, 1144, {1, 2}},  // the longest segment raises the limit
+  };
+  for (const auto& c : cases) {
+    const int32_t longest = *std::max_element(c.segments.begin(), c.segments.end());
+    ASSERT_TRUE(testing::writeFileBytes(path, makeIndex(1, c.segments, longest)));
+    int32_t pages = -1;
+    ASSERT_EQ(0, buildPageTable(path, c.linesPerPage, pages));
+    EXPECT_EQ(int32_t(c.table.size()), pages);
+    const auto bytes = testing::readFileBytes(path);
+    for (size_t p = 0; p <= c.table.size(); ++p)
+      EXPECT_EQ(p < c.table.size() ? uint32_t(c.table[p]) : 0u, le32(bytes, 24 + 4 * p)) << p;
+  }
+}
+
+TEST(RawSpool, ExtractMasksBitsOutsideTheSegmentAndLeavesRawAlone) {
+  TempDir dir;
+  const std::string path = dir.file("index");
+  const std::vector<uint8_t> raw = {0xAB, 0xCD, 0xEF, 0x12};
+  const struct {
+    uint8_t coding, bitOrder;
+    std::vector<uint8_t> expected;
+  } cases[] = {
+      {5, 1, {0x0B, 0xCD, 0xE0}},
+      {5, 2, {0xA0, 0xCD, 0x0F}},
+      {7, 1, {0xBC, 0xDE}},  // T.6 is moved to start at bit 0
+  };
+  for (const auto& c : cases) {
+    auto index = makeIndex(1, {3}, 3, c.coding, c.bitOrder);
+    putLe32(index, 24, 1);     // page 0 holds one segment
+    putLe32(index, 4120, 0);   // start byte
+    putLe32(index, 4124, 2);   // end byte
+    index[4120 + 12] = 4;      // start bit
+    index[4120 + 13] = 4;      // end bit
+    ASSERT_TRUE(testing::writeFileBytes(path, index));
+    std::vector<uint8_t> out;
+    int32_t lines = 0;
+    ASSERT_EQ(0, extractPageCodedData(0, raw, path, out, lines));
+    EXPECT_EQ(c.expected, out) << int(c.coding) << "/" << int(c.bitOrder);
+    EXPECT_EQ(3, lines);
+    EXPECT_EQ(std::vector<uint8_t>({0xAB, 0xCD, 0xEF, 0x12}), raw);
+    EXPECT_EQ(kSpoolPageEmpty, extractPageCodedData(1, raw, path, out, lines));
+  }
+  auto index = makeIndex(1, {3});
+  putLe32(index, 24, 0);
+  putLe32(index, 28, 1);
+  putLe32(index, 24, 5);  // page 0 claims every record: page 1 starts beyond them
+  ASSERT_TRUE(testing::writeFileBytes(path, index));
+  std::vector<uint8_t> out;
+  int32_t lines = 0;
+  EXPECT_EQ(kSpoolPageBeyond, extractPageCodedData(1, raw, path, out, lines));
+  ASSERT_TRUE(testing::writeFileBytes(path, makeIndex(1, {})));
+  EXPECT_EQ(kSpoolNoSegments, extractPageCodedData(0, raw, path, out, lines));
+}
+
+class RawConvertTest : public ::testing::Test {
+ protected:
+  RawConvertTest() {
+    options.workFile = dir.file("qrvtmp.tmp");
+    options.segmentFile = dir.file("bsegtmp.tmp");
+    options.tiffWorkFile = dir.file("tmptif");
+    options.intermediateFile = dir.file("qrvintif.tmp");
+  }
+  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(testing::writeFileBytes(path, bytes));
+    return path;
+  }
+  TempDir dir;
+  ConversionOptions options;
+  BatchJob job;
+};
+
+TEST_F(RawConvertTest, TextFileIsNotFaxAndStaysInPlace) {
+  const std::string text(200000, 'x');
+  const std::string source = write("fax.g3", std::vector<uint8_t>(text.begin(), text.end()));
+  const std::string backup = dir.file("backup");
+  fs::create_directories(backup);
+  job.backupFolder = backup;
+  const std::string destination = dir.file("fax.tif");
+  EXPECT_EQ(kNotFax, convertOne(job, options, source, destination));
+  EXPECT_EQ(source + " --> " + destination + " : Failed : " + source + " - Not Fax\r\n",
+            job.resultsText);
+  EXPECT_TRUE(fs::exists(source));
+  EXPECT_TRUE(fs::is_empty(backup));
+}
+
+// Several pages through the whole pipeline: libtiff reads back every row.
+// Heights 700, 650 and 300 put the last two pages' segments into one page,
+// so pages of one and of two segments are both written.
+TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
+  const auto pages = marked(1728, {700, 650, 300}, 21);
+  const Bitmap all = testing::stackPages(pages);
+  const struct {
+    const char* name;
+    RawCoding coding;
+    int fillOrder;
+  } cases[] = {{"mh.g3", RawCoding::kMh, 2},
+               {"mr.g32d", RawCoding::kMr, 1},
+               {"mmr.g4", RawCoding::kMmr, 1},
+               {"mmr-lsb.g4", RawCoding::kMmr, 2}};
+  for (const auto& c : cases) {
+    job.resultsText.clear();
+    const std::string source = write(c.name, testing::makeRawStream(pages, c.coding, c.fillOrder, 3));
+    const std::string destination = dir.file(std::string(c.name) + ".tif");
+    ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << job.resultsText;
+    const std::vector<Bitmap> out = testing::readTiffPages(destination);
+    EXPECT_EQ(2u, out.size()) << c.name;
+    EXPECT_TRUE(all == testing::stackPages(out)) << c.name;
+  }
+}
+
+TEST_F(RawConvertTest, ForcedVerticalResolutionSetsPageLength) {
+  options.verticalResolution = 200;
+  const auto pages = marked(1728, {700, 650, 300}, 5);
+  const std::string source = write("fine.g3", testing::makeRawStream(pages, RawCoding::kMh));
+  const std::string destination = dir.file("fine.tif");
+  ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << job.resultsText;
+  const std::vector<Bitmap> out = testing::readTiffPages(destination);
+  ASSERT_EQ(1u, out.size());  // 1650 lines fit the 2288 of a fine page
+  EXPECT_EQ(1650, out[0].height);
+}
+
+// Real streams: none may crash; those with a PBM rendering must match it.
+// Widths in the names ("-w360") set the smallest width the analysis takes.
+TEST_F(RawConvertTest, CorpusStreams) {
+  const std::string corpus = testing::corpusFolder();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  int compared = 0;
+  for (const char* family : {"raw-g3", "raw-g4"}) {
+    const fs::path folder = fs::path(corpus) / family;
+    if (!fs::exists(folder)) continue;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(".reference.") != std::string::npos) continue;
+      ConversionOptions o = options;
+      std::smatch m;
+      if (std::regex_search(name, m, std::regex("-w([0-9]+)"))) {
+        const int width = std::stoi(m[1]);
+        o.MinWidth = uint16_t(std::string(family) == "raw-g4" ? width : width - 1);
+      }
+      if (std::string(family) == "raw-g4") o.FlagNum = 0;
+      const std::string destination = dir.file(name + ".tif");
+      job.resultsText.clear();
+      const int result = convertOne(job, o, entry.path().string(), destination);
+      const fs::path pbm =
+          folder / (entry.path().stem().string() + ".reference.pbm");
+      if (!fs::exists(pbm)) continue;
+      ASSERT_EQ(kConverted, result) << name << ": " << job.resultsText;
+      const Bitmap expected = testing::readPbm(pbm.string());
+      EXPECT_TRUE(expected == testing::stackPages(testing::readTiffPages(destination))) << name;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 0);
+}
+
+}  // namespace
+}  // namespace tarnwick
