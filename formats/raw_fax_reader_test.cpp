@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -419,7 +420,10 @@ TEST_F(RawConvertTest, CorpusStreams) {
         const int width = std::stoi(m[1]);
         o.MinWidth = uint16_t(std::string(family) == "raw-g4" ? width : width - 1);
       }
-      if (std::string(family) == "raw-g4") o.FlagNum = 0;
+      if (std::string(family) == "raw-g4") {
+        o.FlagNum = 0;
+        o.RawFlag = 1;  // T.6 from the first bit: white top lines are no flags
+      }
       const std::string destination = dir.file(name + ".tif");
       job.resultsText.clear();
       const int result = convertOne(job, o, entry.path().string(), destination);
@@ -427,8 +431,18 @@ TEST_F(RawConvertTest, CorpusStreams) {
           folder / (entry.path().stem().string() + ".reference.pbm");
       if (!fs::exists(pbm)) continue;
       ASSERT_EQ(kConverted, result) << name << ": " << job.resultsText;
-      const Bitmap expected = testing::readPbm(pbm.string());
-      EXPECT_TRUE(expected == testing::stackPages(testing::readTiffPages(destination))) << name;
+      // A rendering may pad the coded lines with white rows up to a height
+      // the stream itself does not state.
+      Bitmap expected = testing::readPbm(pbm.string());
+      const Bitmap got = testing::stackPages(testing::readTiffPages(destination));
+      ASSERT_LE(got.height, expected.height) << name;
+      const size_t coded = size_t(got.height) * size_t(got.bytesPerRow());
+      EXPECT_TRUE(std::all_of(expected.bits.begin() + coded, expected.bits.end(),
+                              [](uint8_t b) { return b == 0; }))
+          << name;
+      expected.bits.resize(coded);
+      expected.height = got.height;
+      EXPECT_TRUE(expected == got) << name;
       ++compared;
     }
   }
