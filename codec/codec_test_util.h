@@ -3,6 +3,7 @@
 // and turn the page into a fixture Bitmap (1 = black).
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "codec/fax_decode.h"
@@ -59,6 +60,19 @@ inline Decoded decodeBytes(const uint8_t* data, size_t size, FaxCoding coding, i
     d.result = decodePage(s, d.page);
   }
   return d;
+}
+
+// "0101 1" -> bytes, MSB first, padded with zeros; other characters are ignored.
+inline std::vector<uint8_t> bits(const std::string& text) {
+  std::vector<uint8_t> out;
+  int n = 0;
+  for (char c : text) {
+    if (c != '0' && c != '1') continue;
+    if (n % 8 == 0) out.push_back(0);
+    if (c == '1') out.back() |= uint8_t(0x80 >> (n % 8));
+    ++n;
+  }
+  return out;
 }
 
 inline Decoded decodeBytes(const std::vector<uint8_t>& coded, FaxCoding coding, int fillOrder,

@@ -21,12 +21,14 @@ namespace {
 
 int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
 
-// The line's output, held in locals while decoding: row stores may alias
-// anything, so state behind references would be reloaded after each one.
+// The line's output. Runs are collected while decoding and written into the
+// row in batches: row stores may alias anything, so writing them between
+// code lookups would force the decoder's state out of registers. The
+// writes, and so the row and the writer, are the same as run by run.
 class LineOut {
  public:
   LineOut(RowWriter& writer, RunList* runs, int invert)
-      : out_(writer), w_(writer), runs_(runs), invert_(invert) {
+      : out_(writer), runs_(runs), invert_(invert) {
     if (runs) {
       list_ = runs->runs.data();
       count_ = runs->count;
@@ -34,24 +36,43 @@ class LineOut {
     }
   }
   ~LineOut() {
-    out_ = w_;
+    flush();
     if (runs_) runs_->count = count_;
   }
-  [[gnu::always_inline]] void emit(int64_t n, int colour) {
+  LineOut(const LineOut&) = delete;
+  LineOut& operator=(const LineOut&) = delete;
+
+  // Runs alternate in colour, white first, so the colour is implied.
+  [[gnu::always_inline]] void emit(int64_t n) {
     int32_t run = clamp32(n);
-    writeRunInline(w_, run, colour ^ invert_);
+    if (held_ == kBatch) flush();
+    batch_[held_++] = run;
     if (count_ < room_) list_[count_++] = run;
     total += n;
   }
   int64_t total = 0;
 
  private:
+  static constexpr int kBatch = 256;
+
+  void flush() {
+    RowWriter w = out_;
+    for (int i = 0; i < held_; ++i) {
+      writeRunInline(w, batch_[i], colour_ ^ invert_);
+      colour_ ^= 1;
+    }
+    out_ = w;
+    held_ = 0;
+  }
+
   RowWriter& out_;
-  RowWriter w_;
   RunList* runs_;
   int32_t* list_ = nullptr;
   uint32_t count_ = 0, room_ = 0;
   int invert_;
+  int colour_ = 0;
+  int held_ = 0;
+  int32_t batch_[kBatch];
 };
 
 // A full run in horizontal mode: make-up codes then one terminating code.
@@ -103,7 +124,7 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
         status = kBadCode;
         break;
       }
-      out.emit(a1 - a0 + pending, colour);
+      out.emit(a1 - a0 + pending);
       pending = 0;
       colour ^= 1;
       a0 = a1;
@@ -112,13 +133,13 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
       int64_t run1 = 0, run2 = 0;
       int st = readFullRun(c, colour, run1);
       if (st == 0) {
-        out.emit(run1 + pending, colour);
+        out.emit(run1 + pending);
         pending = 0;
         a0 += run1;
         st = readFullRun(c, colour ^ 1, run2);
       }
       if (st == 0) {
-        out.emit(run2, colour ^ 1);
+        out.emit(run2);
         a0 += run2;
       } else {
         status = (kMmr && st == kEndOfData) ? endOfData(s, out.total) : st;
@@ -169,7 +190,7 @@ int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
       continue;
     }
     if (r >= 0) {
-      out.emit(pending + r, colour);
+      out.emit(pending + r);
       pending = 0;
       colour ^= 1;
       continue;

@@ -236,7 +236,11 @@ int decodeMr(FaxStream& s, PageImage& page) {
     }
     ++errors;
     std::memset(w.row, 0, w.capacity);
-    if (!syncToOneD(s)) break;
+    // A line of the wrong length ended at its EOL, so the next tag bit is
+    // already here: a 1-D line after it is decoded, not skipped.
+    tag = r > 0 ? s.readBits(1) : 0;
+    if (tag < 0) break;
+    if (tag != 1 && !syncToOneD(s)) break;
     tag = 1;
   }
   return errors;

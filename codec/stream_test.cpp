@@ -10,19 +10,6 @@
 namespace tarnwick::testing {
 namespace {
 
-// "0101 1" -> bytes, MSB first, padded with zeros; spaces are ignored.
-std::vector<uint8_t> bits(const std::string& text) {
-  std::vector<uint8_t> out;
-  int n = 0;
-  for (char c : text) {
-    if (c != '0' && c != '1') continue;
-    if (n % 8 == 0) out.push_back(0);
-    if (c == '1') out.back() |= uint8_t(0x80 >> (n % 8));
-    ++n;
-  }
-  return out;
-}
-
 FaxStream streamOver(const std::vector<uint8_t>& data, uint8_t order = 1) {
   FaxStream s;
   s.init(data.data(), int32_t(data.size()), order, kCodingT4OneD, 0);
