@@ -71,8 +71,11 @@ int decodeMhLine(FaxStream& stream, RowWriter& writer, RunList* runs);
 // kBadCode; a failed run read inside horizontal mode returns its status as is.
 int decode2dLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& reference);
 // T.6: like decode2dLine, but the line ends as soon as a1 (vertical) or a0
-// (horizontal) reaches `width`; the total is also stored in `total`. An EOL
-// (as in EOFB) is kEolFound.
+// (horizontal or pass) reaches `width`; the total is also stored in `total`.
+// An EOL (as in EOFB) is kEolFound. In both 2-D decoders pixels passed over by
+// a pass code that runs to the end of the line are written as the line's last
+// run (in decode2dLine when the EOL comes).
+// Corrupt codes that would move a1 or b2 left of a0 are kBadCode.
 int decodeMmrLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& reference,
                   int32_t& total);
 

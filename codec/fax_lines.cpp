@@ -155,8 +155,18 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
       pending += b2 - a0;
       a0 = b2;
       b1 = b2;
+      // A pass reaching the end of the line ends it: encoders code the rest
+      // of a line that repeats its reference this way, and the passed-over
+      // pixels belong to the line.
+      if (kMmr && a0 >= width) {
+        out.emit(pending);
+        break;
+      }
     } else if (mode == kEolFound) {
-      if (!kMmr) break;
+      if (!kMmr) {
+        if (pending > 0) out.emit(pending);  // a pass up to the end of the line
+        break;
+      }
       status = kEolFound;
       break;
     } else if (mode == kEndOfData) {
