@@ -85,7 +85,9 @@ int decodeMmrLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& 
 //
 // By the stream's coding: 3/4 aligned MH (byte/word aligned rows, no EOLs;
 // an EOL there ends the page) -> 1 if a bad code ended the page else 0;
-// 5 MH with EOL -> bad codes met; 6 MR -> lines rejected. Others: -1.
+// 5 MH with EOL -> bad codes met; 6 MR -> lines rejected (after a line of
+// the wrong length the next tag bit is read at once; only a 2-D line there,
+// a bad code or a stray EOL make the decoder search for EOL + 1). Others: -1.
 int decodePage(FaxStream& stream, PageImage& page);
 // MH with EOL where a line is stored as soon as it reaches exactly `width`;
 // with `prefixed`, a 16-bit word is skipped before the first line and after
