@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-// Readers: each family's header is included here as its reader lands.
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
@@ -12,8 +11,7 @@ namespace tarnwick {
 // One reader per family, all closed at construction. This is the only place
 // besides the switches below that knows every family.
 struct ConversionEngine::Readers {
-  // Reader members go here, one per family.
-  FxsReader fxs;  // code 11
+  FxsReader fxs;               // code 11
   TiffStructuredReader tiff;  // codes 10, 16, 17
   RawFaxReader raw;           // code 0 and every code outside 1..18
 };
@@ -22,22 +20,14 @@ namespace {
 
 bool isFamilyType(FaxType type) { return type >= 1 && type <= 18; }
 
-// Per-family steps, one trio per family, with these shapes:
-//
-//   int openX(Readers& r, ConversionOptions& options, const std::string& source,
-//             uint8_t& ready);
-//     opens the reader, probes and scans it, sets options.pageCount and
-//     ready; -1 when the reader is not open afterwards.
-//   void decodeX(Readers& r, const ConversionOptions& options, uint8_t ready,
-//                PageImage& page);
-//     decodes page 0 into `page` (leaves it empty when it cannot).
-//   int writeX(Readers& r, const ConversionOptions& options, const std::string& output,
-//              bool& wroteSplitPages);
-//     writes every page into the intermediate TIFF `output`, or, when
-//     options.ConvertFlag is 1 and the family has a split writer, one file
-//     per page named platform::pageFileName(output, page number from 1) and
-//     sets wroteSplitPages; -1 when the reader is not open, else 0 or the
-//     family's result.
+// Per-family steps, a trio per family, each taking its family's reader:
+//   open   opens the reader, probes and scans it, sets options.pageCount and
+//          ready; -1 when the reader is not open afterwards.
+//   decode decodes page 0 into `page` (leaves it empty when it cannot).
+//   write  writes every page into the intermediate TIFF `output`, or, when
+//          options.ConvertFlag is 1 and the family has a split writer, one
+//          file per page named platform::pageFileName(output, n) and sets
+//          wroteSplitPages; -1 when the reader is not open.
 
 // fxs (code 11): no probe, the scan checks the signature itself.
 int openFxs(FxsReader& fxs, ConversionOptions& options, const std::string& source,
@@ -148,15 +138,10 @@ int ConversionEngine::open(const std::string& source, FaxType type) {
 }
 
 int ConversionEngine::openFamily(const std::string& source, FaxType type) {
-  (void)source;
   if (!isFamilyType(type)) {
     return openRaw(readers_->raw, options_, source, page_, ready_);
   }
   switch (type) {
-    // [families] one case per wired family, e.g.
-    // case FAX_TYPE_FXS: return openFxs(*readers_, options_, source, ready_);
-    // case FAX_TYPE_FXS: decodeFxs(*readers_, options_, ready_, page_); return;
-    // case FAX_TYPE_FXS: return writeFxs(*readers_, options_, output, wroteSplitPages_);
     case FAX_TYPE_FXS:
       return openFxs(readers_->fxs, options_, source, ready_);
     case FAX_TYPE_FMF:
@@ -166,7 +151,7 @@ int ConversionEngine::openFamily(const std::string& source, FaxType type) {
     default:
       break;
   }
-  return -1;  // no reader for this family: the file counts as not opened
+  return -1;  // a family without a reader: the file counts as not opened
 }
 
 void ConversionEngine::decodeFirstPage(FaxType type) {
@@ -175,7 +160,6 @@ void ConversionEngine::decodeFirstPage(FaxType type) {
     return;
   }
   switch (type) {
-    // [families] one case per wired family.
     case FAX_TYPE_FXS:
       decodeFxs(readers_->fxs, options_, page_);
       return;
@@ -195,13 +179,10 @@ int ConversionEngine::write(const std::string& output, FaxType type) {
 }
 
 int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
-  (void)output;
   if (!isFamilyType(type)) {
     return writeRaw(readers_->raw, options_, output, page_);
   }
   switch (type) {
-    // [families] one case per wired family; split-capable families set
-    // wroteSplitPages_ when options_.ConvertFlag is 1.
     case FAX_TYPE_FXS:
       return writeFxs(readers_->fxs, options_, output, wroteSplitPages_);
     case FAX_TYPE_FMF:
@@ -215,7 +196,6 @@ int ConversionEngine::writeFamily(const std::string& output, FaxType type) {
 }
 
 void ConversionEngine::closeAll() {
-  // [families] close every reader's file.
   readers_->fxs.close();
   readers_->tiff.close();
   readers_->raw.close();
