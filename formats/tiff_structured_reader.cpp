@@ -308,7 +308,8 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
   if (readPageDirectory(index, d) != 0) return;
   page.clear();
   const uint64_t bytesPerRow = (uint64_t(d.bitsPerSample) * d.imageWidth + 7) / 8;
-  if (d.imageLength == 0 || d.imageWidth == 0) return;
+  // BitsPerSample 0 makes rows of no bytes; nothing decodes such a page.
+  if (d.imageLength == 0 || d.imageWidth == 0 || bytesPerRow == 0) return;
   if (d.imageWidth > uint32_t(kMaxPageWidth) ||
       uint64_t(d.imageWidth) * d.imageLength > uint64_t(kMaxPagePixels) ||
       bytesPerRow * d.imageLength > uint64_t(kMaxPagePixels))

@@ -291,6 +291,27 @@ TEST(TiffStructuredReader, LyingSizesGiveSmallOrEmptyPages) {
   }
 }
 
+// Tags that leave no room for a row must give an empty page, not a division
+// by a zero row size.
+TEST(TiffStructuredReader, ZeroBitsPerSampleGivesAnEmptyPage) {
+  TempDir dir;
+  for (uint32_t compression : {1u, 4u, 32773u}) {
+    HandG4Page g4(testing::makeTextPage(64, 10, 3));
+    std::vector<HandTiff::Entry> entries = g4.entries(10);
+    entries[2].value = compression;
+    entries.push_back({258, 3, 1, 0});
+    g4.tiff.first(g4.tiff.directory(entries));
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("bps0.fmf"), g4.tiff.bytes));
+    Opened o;
+    openFile(o, dir.file("bps0.fmf"));
+    ASSERT_EQ(1, o.pages) << compression;
+    PageImage page;
+    o.reader.preparePage(0, page);
+    EXPECT_EQ(0, page.height) << compression;
+    EXPECT_TRUE(page.pixels.empty()) << compression;
+  }
+}
+
 TEST(TiffStructuredReader, DirectoryChainsEnd) {
   TempDir dir;
   const struct { const char* name; int directories; int loopTo; int pages; } cases[] = {
