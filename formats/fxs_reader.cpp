@@ -232,8 +232,15 @@ int loadPart(const std::string& partPath, MergePart& part) {
   if (reader.fileSize() > uint64_t(kMaxOffset)) return kMergeTooLarge;
   const size_t size = size_t(reader.fileSize());
   if (reader.scan() == 0) return kMergeNotFxs;
-  for (uint16_t i = 0; i < reader.pageCount(); ++i)
-    part.headerOffsets.push_back(reader.pageOffset(i));
+  // The scan reads a header cut short by the end of the part as zeros; the
+  // merge rewrites whole headers, so such a page is left out and the page
+  // before it takes the rest of the part as its data.
+  for (uint16_t i = 0; i < reader.pageCount(); ++i) {
+    const int64_t at = reader.pageOffset(i);
+    if (at + int64_t(kFxsHeaderBytes) > int64_t(size)) break;
+    part.headerOffsets.push_back(at);
+  }
+  if (part.headerOffsets.empty()) return kMergeNotFxs;
   return reader.readAt(0, size, part.bytes) == 0 ? 0 : kMergeEmptySource;
 }
 

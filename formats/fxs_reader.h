@@ -176,7 +176,8 @@ enum FxsMergeStatus : int {
 // the part's pages are appended to the combined file, which is created when
 // missing.
 //
-// The part's pages are found by walking its chain. Every page header is
+// The part's pages are found by walking its chain; a page whose header the
+// end of the part cuts short is left out. Every page header is
 // rebased by the combined file's former size (offsets 89, and 93 and 97 where
 // positive); the last page's header gets a data length that ends its step
 // exactly at the end of the part when its lengths do not add up to the part's

@@ -450,5 +450,39 @@ TEST(FxsMerge, UnusablePartsLeaveTheCombinedFileAlone) {
   EXPECT_TRUE(testing::readFileBytes(combined).empty());
 }
 
+// The chain walk reads a header cut short by the end of the file as zeros;
+// the merge rewrites whole headers and must not read past the part.
+TEST(FxsMerge, HeadersCutShortByThePartEndAreLeftOut) {
+  TempDir dir;
+  const Bitmap a = testing::makeTextPage(1728, 30, 25);
+  const std::vector<FxsPageSpec> two{testing::makeFxsPage(a, true), testing::makeFxsPage(a, false)};
+  const auto whole = testing::buildFxsFile(two);
+  const size_t second = testing::fxsHeaderOffsets(two)[1];
+  const struct {
+    const char* name;
+    size_t size;
+    int status;
+    int pages;  // in the combined file after appending the part twice
+  } cases[] = {{"lone header cut", 100, kMergeNotFxs, 0},
+               {"second header cut after its signature", second + 2, 0, 2},
+               {"second header cut midway", second + 60, 0, 2},
+               {"whole part", whole.size(), 0, 4}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("cut.fxs"), {whole.begin(), whole.begin() + c.size}));
+    const std::string combined = dir.file("cut.fxm");
+    ASSERT_EQ(c.status, mergeFxsPart(dir.file("cut.fxs"), combined, true)) << c.name;
+    if (c.status != 0) continue;
+    ASSERT_EQ(0, mergeFxsPart(dir.file("cut.fxs"), combined, false)) << c.name;
+    EXPECT_EQ(c.pages, testing::peekLe16(testing::readFileBytes(combined), 101)) << c.name;
+    FxsReader reader;
+    ASSERT_EQ(c.pages, openAndScan(reader, combined)) << c.name;
+    ASSERT_EQ(0, reader.writePages(dir.file("cut.tmp"), uint16_t(c.pages), 0)) << c.name;
+    const auto pages = testing::readTiffPages(dir.file("cut.tmp"));
+    ASSERT_EQ(size_t(c.pages), pages.size()) << c.name;
+    EXPECT_EQ(a, pages[0]) << c.name;
+    EXPECT_EQ(a, pages[c.pages / 2]) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
