@@ -64,7 +64,7 @@ class BitCursor {
     if (!ok_) return slowRun(colour);
     refillIfShort();
     const FastEntry& e = (colour ? kBlackFast : kWhiteFast)[win_ >> (64 - kWhiteFastBits)];
-    if (e.consumed == 0 || e.consumed + e.floorForm > winBits_) return mediumRun(colour);
+    if (e.readLen > winBits_) return mediumRun(colour);
     consume(e);
     return e.value;
   }
@@ -74,10 +74,21 @@ class BitCursor {
     if (!ok_) return slowMode();
     refillIfShort();
     const FastEntry& e = kModeFast[win_ >> (64 - kModeFastBits)];
-    if (e.consumed == 0 || e.consumed + e.floorForm > winBits_) return mediumMode();
+    if (e.readLen > winBits_) return mediumMode();
     consume(e);
     return e.value;
   }
+
+  // Moves to a position given as WordCursor keeps it (valid cursors only).
+  void seek(int64_t bit, bool floor) {
+    if (!ok_) return;
+    bit_ = bit;
+    floor_ = floor;
+    winBits_ = 0;
+  }
+  int64_t bit() const { return bit_; }
+  bool floorForm() const { return floor_; }
+  bool ok() const { return ok_; }
 
   // As FaxStream::alignToByte, without the fetch.
   void alignToByte(bool wordAlign) {
@@ -98,7 +109,7 @@ class BitCursor {
   void refillIfShort() {
     if (winBits_ >= 16) return;
     win_ = peek();
-    winBits_ = int(std::min<int64_t>(56, endBit_ - bit_));
+    winBits_ = std::min<int64_t>(56, endBit_ - bit_);
   }
 
   void consume(const FastEntry& e) {
@@ -169,8 +180,111 @@ class BitCursor {
   int64_t endBit_ = 0;
   int64_t bit_ = 0;
   uint64_t win_ = 0;  // bits from bit_ on, first bit most significant
-  int winBits_ = 0;   // how many of them are loaded
+  // How many of them are loaded. 64-bit like the rest of the hot state: the
+  // decoders' int32 run stores could otherwise alias it and force reloads.
+  int64_t winBits_ = 0;
   bool lsb_ = false;
+  bool floor_ = true;
+  bool ok_ = false;
+};
+
+// One code decoded off the fast path, and the cursor after it.
+struct CodeStep {
+  int value = 0;
+  int64_t bit = 0;
+  bool floor = false;
+  bool ok = false;
+};
+enum CodeKind : int { kWhiteRun = 0, kBlackRun = 1, kModeCode = 2 };
+// Decodes one code with a BitCursor standing at (bit, floor); `ok` false
+// means the stream already holds a failed state. Out of line, and the
+// position travels by value, so the hot loops keep theirs in registers.
+CodeStep slowStep(FaxStream& s, int64_t bit, bool floor, bool ok, int kind);
+
+// The decoders' cursor: the position is the only state, and every code is
+// looked up in a window loaded straight from the bytes. While at least eight
+// bytes remain, a window holds more bits than any table entry reads, so a
+// decided entry is final; the last eight bytes, undecided entries and failed
+// streams go through BitCursor (slowStep), which handles them exactly.
+template <bool kLsb>
+class WordCursor {
+ public:
+  explicit WordCursor(FaxStream& s) : s_(s) { load(); }
+
+  // Takes the position from the stream.
+  void load() {
+    data_ = s_.data;
+    ok_ = s_.current >= 0 && data_ != nullptr;
+    bit_ = s_.bitPosition();
+    floor_ = s_.bitPos != 8;
+    safeEnd_ = ok_ ? (int64_t(s_.size) - 8) * 8 : -1;
+  }
+
+  // As BitCursor::commit.
+  void commit() {
+    if (!ok_) return;
+    if (floor_ || (bit_ & 7) != 0) {
+      s_.pos = int32_t(bit_ >> 3);
+      s_.bitPos = uint8_t(bit_ & 7);
+    } else {
+      s_.pos = int32_t((bit_ >> 3) - 1);
+      s_.bitPos = 8;
+    }
+    s_.fetchByte(false);
+  }
+
+  // As BitCursor::runCode and modeCode.
+  [[gnu::always_inline]] int runCode(int colour) {
+    return colour ? step<kBlackFastBits>(kBlackFast.data(), kBlackRun)
+                  : step<kWhiteFastBits>(kWhiteFast.data(), kWhiteRun);
+  }
+  [[gnu::always_inline]] int modeCode() { return step<kModeFastBits>(kModeFast.data(), kModeCode); }
+
+  // As BitCursor::alignToByte.
+  void alignToByte(bool wordAlign) {
+    if (!ok_) {
+      s_.alignToByte(wordAlign);
+      load();
+      return;
+    }
+    bit_ = (bit_ + 7) & ~int64_t(7);
+    if (wordAlign && ((bit_ >> 3) & 1)) bit_ += 8;
+    floor_ = true;
+  }
+
+ private:
+  template <int kBits>
+  [[gnu::always_inline]] int step(const FastEntry* table, int kind) {
+    if (bit_ <= safeEnd_) [[likely]] {
+      uint64_t v;
+      std::memcpy(&v, data_ + (bit_ >> 3), 8);
+      if (kLsb) v = reverseBitsInBytes(v);
+      v = __builtin_bswap64(v) << (bit_ & 7);
+      const FastEntry& e = table[v >> (64 - kBits)];
+      if (e.readLen != kUndecided) [[likely]] {
+        bit_ += e.consumed;
+        floor_ = e.floorForm;
+        return e.value;
+      }
+    }
+    return slow(kind);
+  }
+
+  [[gnu::noinline]] int slow(int kind) {
+    CodeStep r = slowStep(s_, bit_, floor_, ok_, kind);
+    bit_ = r.bit;
+    floor_ = r.floor;
+    if (!r.ok) {
+      ok_ = false;
+      safeEnd_ = -1;
+    }
+    return r.value;
+  }
+
+  FaxStream& s_;
+  const uint8_t* data_ = nullptr;
+  int64_t bit_ = 0;
+  int64_t safeEnd_ = -1;  // the last position with eight bytes from its byte on
   bool floor_ = true;
   bool ok_ = false;
 };
@@ -206,5 +320,105 @@ inline int writeRunInline(RowWriter& w, int n, int skip) {
   w.bitPos = uint8_t(tail);
   return 0;
 }
+
+// A row written run by run with exactly writeRunInline's result, but through
+// a private word buffer: setting the bits of a run takes a few word stores
+// instead of byte masks and a memset call, and the stores cannot alias the
+// decoder's state. writeRunInline only ever sets bits and, while a run ends
+// inside the row, sets exactly the run's pixels and leaves the writer at its
+// end; so runs are kept in the buffer until one would reach past the row,
+// and from that one on (rare: wrong-length lines) they go through
+// writeRunInline itself. Setting bits commutes, so ORing the buffer into the
+// row at the end gives the same row as writing run by run.
+class FastRow {
+ public:
+  // Starts writing where `w` stands.
+  void begin(const RowWriter& w) {
+    exact_ = w;
+    row_ = w.row;
+    capacity_ = w.capacity;
+    bit_ = int64_t(w.pos) * 8 + w.bitPos;
+    startBit_ = bit_;
+    endBit_ = int64_t(w.capacity) * 8;
+    plain_ = w.pos < w.capacity && w.capacity <= kMaxBytes;
+    if (plain_) std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) - (bit_ >> 6)) * 8);
+  }
+
+  // writeRunInline(w, n, skip), the result ignored.
+  [[gnu::always_inline]] void put(int32_t n, int skip) {
+    if (plain_ && bit_ + n <= endBit_) {
+      if (!skip && n > 0) setBits(bit_, bit_ + n);
+      if (n > 0) bit_ += n;
+      return;
+    }
+    putExact(n, skip);
+  }
+
+  // Puts the buffered pixels into the row; returns the writer as run by run
+  // writing would have left it.
+  RowWriter end() {
+    if (!plain_) return exact_;
+    int64_t from = startBit_ >> 3;
+    int64_t to = std::min<int64_t>(capacity_, (std::min(bit_, endBit_) + 7) >> 3);
+    orInto(from, to);
+    plain_ = false;  // `exact_` is complete: end() again changes nothing
+    exact_.pos = uint32_t(std::min(bit_, endBit_) >> 3);
+    exact_.bitPos = uint8_t(std::min(bit_, endBit_) & 7);
+    exact_.row = row_;
+    exact_.capacity = capacity_;
+    return exact_;
+  }
+
+ private:
+  static constexpr uint32_t kMaxBytes = 8192;  // the widest page row, 65535 pixels
+  static constexpr int64_t wordsFor(uint32_t bytes) { return (int64_t(bytes) + 7) >> 3; }
+
+  // row[from, to) |= the buffer's bytes there.
+  void orInto(int64_t from, int64_t to) {
+    uint8_t* row = row_;
+    const uint64_t* words = words_;
+    int64_t b = from;
+    for (; b < to && (b & 7) != 0; ++b) row[b] |= uint8_t(words[b >> 3] >> (56 - 8 * (b & 7)));
+    for (; b + 8 <= to; b += 8) {
+      uint64_t v;
+      std::memcpy(&v, row + b, 8);
+      v |= __builtin_bswap64(words[b >> 3]);
+      std::memcpy(row + b, &v, 8);
+    }
+    for (; b < to; ++b) row[b] |= uint8_t(words[b >> 3] >> (56 - 8 * (b & 7)));
+  }
+
+  void setBits(int64_t from, int64_t to) {
+    int64_t i = from >> 6, j = (to - 1) >> 6;
+    uint64_t head = ~uint64_t(0) >> (from & 63);
+    uint64_t tail = ~uint64_t(0) << (63 - ((to - 1) & 63));
+    if (i == j) {
+      words_[i] |= head & tail;
+      return;
+    }
+    words_[i] |= head;
+    for (int64_t k = i + 1; k < j; ++k) words_[k] = ~uint64_t(0);
+    words_[j] = tail;  // no earlier run reaches into it
+  }
+
+  [[gnu::noinline]] void putExact(int32_t n, int skip) {
+    if (plain_) {
+      // The first run reaching past the row: the buffer so far goes into the
+      // row, and the writer continues from where the runs put it.
+      int64_t at = bit_;
+      end();
+      exact_.pos = uint32_t(at >> 3);
+      exact_.bitPos = uint8_t(at & 7);
+    }
+    writeRunInline(exact_, n, skip);
+  }
+
+  RowWriter exact_;
+  uint8_t* row_ = nullptr;
+  uint32_t capacity_ = 0;
+  bool plain_ = false;
+  int64_t bit_ = 0, startBit_ = 0, endBit_ = 0;
+  uint64_t words_[kMaxBytes / 8 + 1];
+};
 
 }  // namespace tarnwick::codec_detail

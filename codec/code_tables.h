@@ -22,6 +22,10 @@ struct FastEntry {
   uint8_t readLen = 0;    // bits the matcher reads: consumed + floorForm
 };
 
+// In the window tables an undecided entry has readLen kUndecided, so one
+// comparison against the bits loaded rejects both undecided and cut-off codes.
+inline constexpr uint8_t kUndecided = 0xFF;
+
 constexpr int16_t leafValue(uint8_t leaf, bool runTable) {
   if (leaf == kLeafBadCode) return kBadCode;
   if (leaf == kLeafEol || leaf == kLeafEolOver0 || leaf == kLeafEolOver1) return kEolFound;

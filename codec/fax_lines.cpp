@@ -8,8 +8,8 @@
 
 namespace tarnwick {
 
-using codec_detail::BitCursor;
-using codec_detail::writeRunInline;
+using codec_detail::WordCursor;
+using codec_detail::FastRow;
 
 void RunList::assignFrom(const RunList& line) {
   next = 0;
@@ -21,22 +21,20 @@ namespace {
 
 int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
 
-// The line's output. Runs are collected while decoding and written into the
-// row in batches: row stores may alias anything, so writing them between
-// code lookups would force the decoder's state out of registers. The
-// writes, and so the row and the writer, are the same as run by run.
+// The line's output: the row through a FastRow, and the run list.
 class LineOut {
  public:
   LineOut(RowWriter& writer, RunList* runs, int invert)
-      : out_(writer), runs_(runs), invert_(invert) {
+      : out_(writer), runs_(runs), skip_(invert) {
     if (runs) {
       list_ = runs->runs.data();
       count_ = runs->count;
       room_ = uint32_t(runs->runs.size());
     }
+    row_.begin(writer);
   }
   ~LineOut() {
-    flush();
+    out_ = row_.end();
     if (runs_) runs_->count = count_;
   }
   LineOut(const LineOut&) = delete;
@@ -45,38 +43,25 @@ class LineOut {
   // Runs alternate in colour, white first, so the colour is implied.
   [[gnu::always_inline]] void emit(int64_t n) {
     int32_t run = clamp32(n);
-    if (held_ == kBatch) flush();
-    batch_[held_++] = run;
+    row_.put(run, skip_);
+    skip_ ^= 1;
     if (count_ < room_) list_[count_++] = run;
     total += n;
   }
   int64_t total = 0;
 
  private:
-  static constexpr int kBatch = 256;
-
-  void flush() {
-    RowWriter w = out_;
-    for (int i = 0; i < held_; ++i) {
-      writeRunInline(w, batch_[i], colour_ ^ invert_);
-      colour_ ^= 1;
-    }
-    out_ = w;
-    held_ = 0;
-  }
-
   RowWriter& out_;
   RunList* runs_;
   int32_t* list_ = nullptr;
   uint32_t count_ = 0, room_ = 0;
-  int invert_;
-  int colour_ = 0;
-  int held_ = 0;
-  int32_t batch_[kBatch];
+  int skip_;  // colour ^ invert of the next run
+  FastRow row_;
 };
 
 // A full run in horizontal mode: make-up codes then one terminating code.
-int readFullRun(BitCursor& c, int colour, int64_t& run) {
+template <class Cursor>
+[[gnu::always_inline]] inline int readFullRun(Cursor& c, int colour, int64_t& run) {
   run = 0;
   for (;;) {
     int r = c.runCode(colour);
@@ -92,9 +77,9 @@ int endOfData(const FaxStream& s, int64_t total) {
 
 // Two-dimensional decoding against `ref`. T.6 lines end at `width`; T.4
 // lines only at an EOL.
-template <bool kMmr>
+template <bool kMmr, bool kLsb>
 int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int64_t& total) {
-  BitCursor c(s);
+  WordCursor<kLsb> c(s);
   LineOut out(writer, runs, s.invert & 1);
   const int64_t width = s.width;
   const int32_t* r = ref.runs.data();
@@ -186,10 +171,9 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
   return status != 0 ? status : clamp32(out.total);
 }
 
-}  // namespace
-
-int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
-  BitCursor c(s);
+template <bool kLsb>
+int decodeMh(FaxStream& s, RowWriter& writer, RunList* runs) {
+  WordCursor<kLsb> c(s);
   LineOut out(writer, runs, s.invert & 1);
   int colour = 0;
   int64_t pending = 0;
@@ -212,15 +196,24 @@ int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
   }
 }
 
+}  // namespace
+
+int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
+  return s.bitOrder == kMsbFirst ? decodeMh<false>(s, writer, runs)
+                                 : decodeMh<true>(s, writer, runs);
+}
+
 int decode2dLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference) {
   int64_t total = 0;
-  return decodeTwoD<false>(s, writer, runs, reference, total);
+  return s.bitOrder == kMsbFirst ? decodeTwoD<false, false>(s, writer, runs, reference, total)
+                                 : decodeTwoD<false, true>(s, writer, runs, reference, total);
 }
 
 int decodeMmrLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference,
                   int32_t& total) {
   int64_t t = 0;
-  int r = decodeTwoD<true>(s, writer, runs, reference, t);
+  int r = s.bitOrder == kMsbFirst ? decodeTwoD<true, false>(s, writer, runs, reference, t)
+                                   : decodeTwoD<true, true>(s, writer, runs, reference, t);
   total = clamp32(t);
   return r;
 }

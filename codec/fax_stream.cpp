@@ -141,4 +141,19 @@ int FaxStream::readRunCode(int colour) {
 
 int writeRun(RowWriter& w, int n, int skip) { return codec_detail::writeRunInline(w, n, skip); }
 
+namespace codec_detail {
+
+CodeStep slowStep(FaxStream& s, int64_t bit, bool floor, bool ok, int kind) {
+  BitCursor c(s);
+  if (ok) c.seek(bit, floor);
+  CodeStep r;
+  r.value = kind == kModeCode ? c.modeCode() : c.runCode(kind);
+  r.bit = c.bit();
+  r.floor = c.floorForm();
+  r.ok = c.ok();
+  return r;
+}
+
+}  // namespace codec_detail
+
 }  // namespace tarnwick

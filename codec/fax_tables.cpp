@@ -256,6 +256,7 @@ constexpr std::array<FastEntry, (1 << Bits)> buildFast(const StateTable& t, int 
     uint64_t window = uint64_t(v) << (64 - Bits);
     out[v] = simulateMatch(std::span<const uint8_t>(t.bytes.data(), size_t(t.used)), firstBits,
                            window, Bits, runTable);
+    if (out[v].consumed == 0) out[v].readLen = codec_detail::kUndecided;
   }
   return out;
 }
