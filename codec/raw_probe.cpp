@@ -27,22 +27,15 @@ void rewind(FaxStream& s, uint8_t bitOrder) {
 // A threshold of 0 would accept a stream without seeing a single line.
 int effectiveThreshold(uint16_t threshold) { return std::max<int>(1, threshold); }
 
-// The probes' private row: wide enough for the widest standard line, and for
-// the exact width a T.6 probe is asked about.
+// The probes only need a line's length and runs, never its pixels: a writer
+// without room decodes the line and writes nothing.
 class ProbeRow {
  public:
-  explicit ProbeRow(int32_t widthPixels)
-      : bytes_(std::max<size_t>(kProbeRowBytes, (size_t(std::max(widthPixels, 0)) + 7) / 8)) {}
-  RowWriter fresh() {
-    std::fill(bytes_.begin(), bytes_.end(), uint8_t(0));
-    RowWriter w;
-    w.capacity = uint32_t(bytes_.size());
-    w.row = bytes_.data();
-    return w;
-  }
+  explicit ProbeRow(int32_t) {}
+  RowWriter fresh() { return RowWriter{0, 0, 0, &spare_}; }
 
  private:
-  std::vector<uint8_t> bytes_;
+  uint8_t spare_ = 0;
 };
 
 bool sameRuns(const RunList& a, const RunList& b) {
@@ -64,16 +57,39 @@ int finish(FaxStream& s, int result) {
   return result;
 }
 
+// The give-up window of a probe: asked before each line, false once
+// kProbeGiveUpBytes have passed since the run of good lines last held half
+// the threshold (or since byte 0).
+class Progress {
+ public:
+  Progress(int needed, ProbeWork* work) : mark_(std::max(1, needed / 2)), work_(work) {
+    if (work_) ++work_->trials;
+  }
+  bool keepGoing(const FaxStream& s, int matches) {
+    if (work_) ++work_->lines;
+    const int64_t at = s.bitPosition();
+    if (matches >= mark_) last_ = at;
+    return at - last_ <= int64_t(kProbeGiveUpBytes) * 8;
+  }
+
+ private:
+  int mark_;
+  int64_t last_ = 0;
+  ProbeWork* work_;
+};
+
 }  // namespace
 
-int probeMhWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold) {
+int probeMhWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold, ProbeWork* work) {
   rewind(s, bitOrder);
   s.width = -1;
   if (s.findEol() < 0) return finish(s, kProbeDataEnd);
   ProbeRow row(kMaxProbeWidth);
   const int needed = effectiveThreshold(threshold);
+  Progress progress(needed, work);
   int matches = 0;
   while (matches < needed) {
+    if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     const int total = decodeMhLine(s, w, nullptr);
     if (total == kEndOfData) return finish(s, kProbeDataEnd);
@@ -94,15 +110,18 @@ int probeMhWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold) {
   return finish(s, 0);
 }
 
-int probeMhWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_t minWidth) {
+int probeMhWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_t minWidth,
+                      ProbeWork* work) {
   rewind(s, bitOrder);
   s.width = -1;
   int32_t candidate = -1;
   if (s.findEol() < 0) return finish(s, kProbeDataEnd);
   ProbeRow row(kMaxProbeWidth);
   const int needed = effectiveThreshold(threshold);
+  Progress progress(needed, work);
   int matches = 0;
   while (matches < needed) {
+    if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     const int total = decodeMhLine(s, w, nullptr);
     if (total == kEndOfData || total == kEndAfterFullLine) return finish(s, kProbeDataEnd);
@@ -124,7 +143,7 @@ int probeMhWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_
   return finish(s, 0);
 }
 
-int probeMrWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold) {
+int probeMrWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold, ProbeWork* work) {
   rewind(s, bitOrder);
   s.width = kMaxProbeWidth;  // sizes the run lists until a width is found
   RunList line, reference;
@@ -133,9 +152,11 @@ int probeMrWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold) {
   if (syncToOneDimensional(s) < 0) return finish(s, kProbeDataEnd);
   ProbeRow row(kMaxProbeWidth);
   const int needed = effectiveThreshold(threshold);
+  Progress progress(needed, work);
   int tag = 1;
   int matches = 0;
   while (matches < needed) {
+    if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     line.clear();
     const int total = tag == 1 ? decodeMhLine(s, w, &line)
@@ -160,7 +181,8 @@ int probeMrWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold) {
   return finish(s, 0);
 }
 
-int probeMrWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_t minWidth) {
+int probeMrWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_t minWidth,
+                      ProbeWork* work) {
   rewind(s, bitOrder);
   s.width = kMaxProbeWidth;
   int32_t candidate = -1;
@@ -170,9 +192,11 @@ int probeMrWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_
   if (syncToOneDimensional(s) < 0) return finish(s, kProbeDataEnd);
   ProbeRow row(kMaxProbeWidth);
   const int needed = effectiveThreshold(threshold);
+  Progress progress(needed, work);
   int tag = 1;
   int matches = 0;
   while (matches < needed) {
+    if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     line.clear();
     const int total = tag == 1 ? decodeMhLine(s, w, &line)
@@ -211,7 +235,7 @@ int probeMrWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_
 }
 
 int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t threshold,
-                  uint8_t flagCount, int64_t* dataStartBit) {
+                  uint8_t flagCount, int64_t* dataStartBit, ProbeWork* work) {
   rewind(s, bitOrder);
   s.width = width;
   s.flagCount = flagCount;
@@ -224,8 +248,12 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
   int64_t start = s.bitPosition();
   ProbeRow row(width);
   const int needed = effectiveThreshold(threshold);
+  Progress progress(needed, work);
+  const int changingNeeded = std::min(needed, kMmrChangingLines);
   int matches = 0;
-  while (matches < needed) {
+  int changing = 0;
+  while (matches < needed || changing < changingNeeded) {
+    if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     line.clear();
     int32_t total = 0;
@@ -233,11 +261,8 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
     const int result = decodeMmrLine(s, w, &line, reference, total);
     if (result == kEndOfData) return finish(s, kProbeDataEnd);
     if (result != kBadCode && result == width) {
-      // A line equal to its reference is coded as 1 bits only, and runs of 1
-      // bits (the 0xFF bytes of white areas) decode alike in either bit
-      // order: only lines that change confirm a guess, the others merely
-      // keep the run going.
-      if (!sameRuns(line, reference)) ++matches;
+      ++matches;
+      if (!sameRuns(line, reference)) ++changing;
       reference.assignFrom(line);
       continue;
     }
@@ -248,6 +273,7 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
     start = s.bitPosition();
     reference.setAllWhite(width);
     matches = 0;
+    changing = 0;
   }
   if (dataStartBit) *dataStartBit = start;
   return finish(s, 0);
@@ -274,21 +300,170 @@ int detectCoding(FaxStream& stream, StreamProbe& probe) {
   return kDetectNothingFits;
 }
 
-int detectMmr(FaxStream& stream, StreamProbe& probe) {
-  for (int32_t width : kMmrTrialWidths) {
-    for (uint8_t order : {kMsbFirst, kLsbFirst}) {
-      int64_t start = 0;
-      if (probeMmrWidth(stream, order, width, probe.threshold, probe.flagCount, &start) != 0)
-        continue;
-      probe.startPos = int32_t(start / 8);
-      probe.startBit = uint8_t(start % 8);
-      probe.bitOrder = order;
-      probe.width = width;
-      probe.coding = kCodingT6;
-      return 0;
-    }
+bool skipMmrPageEnd(FaxStream& s) {
+  FaxStream lookahead = s;
+  if (lookahead.readRunCode(0) == kEolFound) s = lookahead;
+  if (s.alignToByte(false) < 0) return false;
+  if (s.flagCount > 0 && !s.noSync) return syncMmr(s, kSyncFromLater) == 0;
+  return true;
+}
+
+namespace {
+
+// The running total of explainedMmrBits: a run of good lines counts once it
+// holds `needed` changing lines, up to the window's end.
+class ExplainedBits {
+ public:
+  ExplainedBits(int needed, int64_t limitBits)
+      : needed_(needed), changingNeeded_(std::min(needed, kMmrChangingLines)), limit_(limitBits) {}
+  void startRun(int64_t at) {
+    runStart_ = at;
+    lines_ = 0;
+    changing_ = 0;
   }
-  return kDetectNothingFits;
+  void goodLine(bool changing) {
+    ++lines_;
+    changing_ += changing ? 1 : 0;
+  }
+  void endRun(int64_t at) {
+    if (lines_ >= needed_ && changing_ >= changingNeeded_)
+      total_ += std::max<int64_t>(0, std::min(at, limit_) - runStart_);
+    lines_ = 0;
+    changing_ = 0;
+  }
+  int64_t total() const { return total_; }
+  // The most the total can still become, the open run counted whole.
+  int64_t bound() const { return total_ + std::max<int64_t>(0, limit_ - runStart_); }
+
+ private:
+  int needed_;
+  int changingNeeded_;
+  int64_t limit_;
+  int64_t runStart_ = 0;
+  int lines_ = 0;
+  int changing_ = 0;
+  int64_t total_ = 0;
+};
+
+}  // namespace
+
+namespace {
+
+// explainedMmrBits up to `limitBits`; -1 as soon as the result can no longer
+// reach `mustReach` bits.
+int64_t scoreMmr(FaxStream& s, const MmrTrial& trial, uint16_t threshold, uint8_t flagCount,
+                 int64_t limitBits, int64_t mustReach, ProbeWork* work) {
+  const int32_t width = trial.width;
+  rewind(s, trial.bitOrder);
+  s.width = width;
+  s.flagCount = flagCount;
+  if (width <= 0 || width > kMaxPageWidth) return finish(s, mustReach > 0 ? -1 : 0);
+  RunList line, reference;
+  line.reset(width);
+  reference.reset(width);
+  reference.setAllWhite(width);
+  if (syncMmr(s, kSyncFromStart) < 0) return finish(s, mustReach > 0 ? -1 : 0);
+  ExplainedBits explained(effectiveThreshold(threshold), limitBits);
+  explained.startRun(s.bitPosition());
+  ProbeRow row(width);
+  while (s.bitPosition() < limitBits) {
+    if (work) ++work->lines;
+    RowWriter w = row.fresh();
+    line.clear();
+    int32_t total = 0;
+    const int64_t before = s.bitPosition();
+    const int result = decodeMmrLine(s, w, &line, reference, total);
+    if (result == width || result == kEndAfterFullLine) {
+      explained.goodLine(!sameRuns(line, reference));
+      reference.assignFrom(line);
+      if (result == width) continue;
+      explained.endRun(s.bitPosition());
+      break;
+    }
+    explained.endRun(before);
+    if (result == kEndOfData) break;
+    reference.setAllWhite(width);
+    if (result == kEolFound) {
+      if (!skipMmrPageEnd(s)) break;
+    } else if (syncMmr(s, kSyncFromLater) < 0 || s.bitPosition() <= before) {
+      break;  // no data after the damage, or noSync and nothing consumed
+    }
+    explained.startRun(s.bitPosition());
+    if (explained.bound() < mustReach) return finish(s, -1);
+  }
+  const int64_t bits = explained.total();
+  rewind(s, trial.bitOrder);
+  return bits < mustReach ? -1 : bits;
+}
+
+int64_t scoreLimit(const FaxStream& s, int32_t bytes) { return int64_t(std::min(s.size, bytes)) * 8; }
+
+// A trial that passed its probe.
+struct Passed {
+  size_t index = 0;  // in the trial order
+  MmrTrial trial;
+  int64_t start = 0;
+  int64_t quick = 0;  // score over kMmrQuickScoreBytes, orders the full scoring
+};
+
+// The best explained trials are scored in full first, so the others stop as
+// soon as they can no longer beat them.
+inline constexpr int32_t kMmrQuickScoreBytes = 16 * 1024;
+
+}  // namespace
+
+int64_t explainedMmrBits(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t threshold,
+                         uint8_t flagCount, ProbeWork* work) {
+  return scoreMmr(s, {width, bitOrder}, threshold, flagCount, scoreLimit(s, kMmrScoreBytes), 0,
+                  work);
+}
+
+int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t threshold,
+                   uint8_t flagCount, MmrChoice& choice, ProbeWork* work) {
+  std::vector<Passed> passed;
+  for (size_t i = 0; i < trials.size(); ++i) {
+    int64_t start = 0;
+    if (probeMmrWidth(stream, trials[i].bitOrder, trials[i].width, threshold, flagCount, &start,
+                      work) != 0)
+      continue;
+    const int64_t quick = scoreMmr(stream, trials[i], threshold, flagCount,
+                                   scoreLimit(stream, kMmrQuickScoreBytes), 0, work);
+    passed.push_back({i, trials[i], start, quick});
+  }
+  std::stable_sort(passed.begin(), passed.end(),
+                   [](const Passed& a, const Passed& b) { return a.quick > b.quick; });
+  const int64_t limit = scoreLimit(stream, kMmrScoreBytes);
+  bool found = false;
+  size_t bestIndex = 0;
+  for (const Passed& p : passed) {
+    // At least half of what follows the data start, and more than the best
+    // so far (as much when earlier in the trial order).
+    int64_t mustReach = (limit - p.start + 1) / 2;
+    if (found) mustReach = std::max(mustReach, choice.explainedBits + (p.index < bestIndex ? 0 : 1));
+    const int64_t bits = scoreMmr(stream, p.trial, threshold, flagCount, limit, mustReach, work);
+    if (bits < 0) continue;
+    choice = {p.trial.width, p.trial.bitOrder, p.start, bits};
+    bestIndex = p.index;
+    found = true;
+  }
+  return found ? 0 : kDetectNothingFits;
+}
+
+int detectMmr(FaxStream& stream, StreamProbe& probe) {
+  std::vector<MmrTrial> trials;
+  for (int32_t width : kMmrTrialWidths)
+    for (uint8_t order : {kMsbFirst, kLsbFirst}) trials.push_back({width, order});
+  MmrChoice choice;
+  if (chooseMmrTrial(stream, trials, probe.threshold, probe.flagCount, choice) != 0)
+    return kDetectNothingFits;
+  rewind(stream, choice.bitOrder);
+  stream.width = choice.width;
+  probe.startPos = int32_t(choice.dataStartBit / 8);
+  probe.startBit = uint8_t(choice.dataStartBit % 8);
+  probe.bitOrder = choice.bitOrder;
+  probe.width = choice.width;
+  probe.coding = kCodingT6;
+  return 0;
 }
 
 }  // namespace tarnwick

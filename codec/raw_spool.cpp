@@ -119,6 +119,7 @@ class SpoolWriter {
     index_header_.coding = coding;
     index_header_.paperClass = widthClass.paperClass;
     row_.assign(size_t(page_.bytesPerRow), 0);
+    rowBlock_.reserve(kRowBlockBytes + row_.size());
     writeBitmapHeader();
     if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
     return ok_ ? 0 : kSpoolFileFailed;
@@ -132,9 +133,11 @@ class SpoolWriter {
     return w;
   }
 
-  // Appends the current row and counts it in the open segment.
+  // Appends the current row and counts it in the open segment. Rows are
+  // written in blocks of about kRowBlockBytes.
   void appendRow() {
-    if (std::fwrite(row_.data(), 1, row_.size(), bitmap_.get()) != row_.size()) ok_ = false;
+    rowBlock_.insert(rowBlock_.end(), row_.begin(), row_.end());
+    if (rowBlock_.size() >= kRowBlockBytes) writeRows();
     ++rows_;
     ++segment_.lines;
   }
@@ -161,6 +164,7 @@ class SpoolWriter {
 
   // Closes the last segment, completes both headers and closes the files.
   int finish() {
+    writeRows();
     closeSegment();
     index_header_.rows = rows_;
     if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
@@ -175,6 +179,15 @@ class SpoolWriter {
   }
 
  private:
+  static constexpr size_t kRowBlockBytes = size_t(1) << 20;
+
+  void writeRows() {
+    if (!rowBlock_.empty() &&
+        std::fwrite(rowBlock_.data(), 1, rowBlock_.size(), bitmap_.get()) != rowBlock_.size())
+      ok_ = false;
+    rowBlock_.clear();
+  }
+
   void writeBitmapHeader() {
     const auto bytes = serializeBitmapHeader(page_);
     if (std::fseek(bitmap_.get(), 0, SEEK_SET) != 0 ||
@@ -189,6 +202,7 @@ class SpoolWriter {
   IndexHeader index_header_;
   SegmentRecord segment_;
   std::vector<uint8_t> row_;
+  std::vector<uint8_t> rowBlock_;  // rows not yet written
   int32_t rows_ = 0;
   bool ok_ = true;
 };
@@ -212,17 +226,6 @@ void placeAt(FaxStream& s, int64_t bit) {
   s.bitPos = 0;
   s.fetchByte(false);
   if (bit % 8) s.readBits(int(bit % 8));
-}
-
-// After an EOL in T.6 data (the end of a page): consumes the second EOL of
-// EOFB, the fill up to the byte boundary and, when the stream carries flag
-// bytes, the flags before the next page. False when no data follows.
-bool skipToNextPage(FaxStream& s) {
-  FaxStream lookahead = s;
-  if (lookahead.readRunCode(0) == kEolFound) s = lookahead;
-  if (s.alignToByte(false) < 0) return false;
-  if (s.flagCount > 0 && !s.noSync) return syncMmr(s, kSyncFromLater) == 0;
-  return true;
 }
 
 bool createEmpty(const std::string& path) { return openFile(path, "wb") != nullptr; }
@@ -316,48 +319,31 @@ SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> b) {
   return s;
 }
 
-int spoolMh(FaxStream& s, const SpoolPaths& paths) {
-  SpoolWriter out;
-  if (out.open(paths, s, kCodingT4OneD) != 0) return kSpoolFileFailed;
-  int errors = 0;
-  if (s.findEol() < 0) return finishSpool(out, errors);
-  // Whatever precedes the first EOL is no line; a page must not carry it.
-  out.setStart(back(s, 12));
-  const int32_t width = s.width;
+namespace {
+
+// One line code by code from the cursor, noting where its last whole run
+// ends: a line that ends at a bad code or at the data's end keeps exactly
+// its own bits in the segment. False when the data ends.
+bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, int& errors) {
+  const int64_t width = s.width;
   RowWriter row = out.freshRow();
   int colour = 0;
   int64_t total = 0;
   int64_t pending = 0;
   BitMark lineEnd = here(s);
-  const auto nextLine = [&] {
-    row = out.freshRow();
-    colour = 0;
-    total = 0;
-    pending = 0;
-    out.setStartIfEmpty(back(s, 12));
-  };
   for (;;) {
     const int code = s.readRunCode(colour);
-    if (code == kEndOfData) {
-      // A last line without an EOL after it is still a good line.
+    if (code == kEndOfData || code == kBadCode) {
+      // A last line without an EOL after it is still a good line, and so is
+      // a full line before a bad code; the segment ends where the line does.
       if (total == width) {
         out.appendRow();
         out.setEnd(lineEnd);
       }
-      break;
-    }
-    if (code == kBadCode) {
-      if (total == width) {
-        // The segment must end where its last line does, not at the EOL
-        // before that line.
-        out.appendRow();
-        out.setEnd(lineEnd);
-      }
+      if (code == kEndOfData) return false;
       out.closeSegment();
       ++errors;
-      if (s.findEol() < 0) break;
-      nextLine();
-      continue;
+      return s.findEol() >= 0;
     }
     if (code == kEolFound) {
       if (total == width)
@@ -365,22 +351,49 @@ int spoolMh(FaxStream& s, const SpoolPaths& paths) {
       else
         out.closeSegment();  // an empty line (RTC) or a short one ends a segment
       out.setEnd(back(s, 12));
-      nextLine();
-      continue;
+      return true;
     }
     pending += code;
     if (code >= 64) continue;  // a make-up code: the terminating code follows
     if (total + pending > width) {
       out.closeSegment();
-      if (s.findEol() < 0) break;
-      nextLine();
-      continue;
+      return s.findEol() >= 0;
     }
     writeRun(row, int(pending), colour ^ s.invert);
     total += pending;
     pending = 0;
     colour ^= 1;
     lineEnd = here(s);
+  }
+}
+
+}  // namespace
+
+int spoolMh(FaxStream& s, const SpoolPaths& paths) {
+  SpoolWriter out;
+  if (out.open(paths, s, kCodingT4OneD) != 0) return kSpoolFileFailed;
+  int errors = 0;
+  if (s.findEol() < 0) return finishSpool(out, errors);
+  const int32_t width = s.width;
+  for (;;) {
+    // Whatever precedes a segment's first EOL is no line; a page must not
+    // carry it.
+    out.setStartIfEmpty(back(s, 12));
+    // Nearly every line ends at its EOL and the line decoder takes it whole;
+    // any other ending is decoded again code by code.
+    const FaxStream lineStart = s;
+    RowWriter row = out.freshRow();
+    const int total = decodeMhLine(s, row, nullptr);
+    if (total >= 0) {
+      if (total == width)
+        out.appendRow();
+      else
+        out.closeSegment();
+      out.setEnd(back(s, 12));
+      continue;
+    }
+    s = lineStart;
+    if (!spoolMhLineByCodes(s, out, errors)) break;
   }
   return finishSpool(out, errors);
 }
@@ -471,7 +484,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
       // of a multi-page stream stays a valid T.6 page of its own.
       out.closeSegment();
       reference.setAllWhite(width);
-      if (!skipToNextPage(s)) break;
+      if (!skipMmrPageEnd(s)) break;
       out.setStart(here(s));
       continue;
     }
@@ -502,29 +515,48 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
 }
 
 int convertMhMrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
-                   bool nonStandard, int32_t minWidth) {
+                   bool nonStandard, int32_t minWidth, ProbeWork* work) {
   if (!createEmpty(paths.bitmap) || !createEmpty(paths.index)) return kSpoolFileFailed;
-  if (probeMhWidth(s, bitOrder, threshold) == 0 ||
-      (nonStandard && probeMhWidthAbove(s, bitOrder, threshold, minWidth) == 0))
+  if (probeMhWidth(s, bitOrder, threshold, work) == 0 ||
+      (nonStandard && probeMhWidthAbove(s, bitOrder, threshold, minWidth, work) == 0))
     return spoolMh(s, paths);
-  if (probeMrWidth(s, bitOrder, threshold) == 0 ||
-      (nonStandard && probeMrWidthAbove(s, bitOrder, threshold, minWidth) == 0))
+  if (probeMrWidth(s, bitOrder, threshold, work) == 0 ||
+      (nonStandard && probeMrWidthAbove(s, bitOrder, threshold, minWidth, work) == 0))
     return spoolMr(s, paths);
   return kDetectNothingFits;
 }
 
+namespace {
+
+// The T.6 trials of one bit order, in their order of preference.
+void addMmrTrials(std::vector<MmrTrial>& trials, uint8_t bitOrder, bool nonStandard,
+                  int32_t minWidth) {
+  if (nonStandard && minWidth > 0) trials.push_back({minWidth, bitOrder});
+  for (int32_t width : kMmrTrialWidths)
+    if (!(nonStandard && width == minWidth)) trials.push_back({width, bitOrder});
+}
+
+}  // namespace
+
 int convertMmrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t flagCount,
-                  uint8_t bitOrder, bool nonStandard, int32_t minWidth) {
+                  uint8_t bitOrder, bool nonStandard, int32_t minWidth, ProbeWork* work) {
   if (!createEmpty(paths.bitmap)) return kSpoolFileFailed;
-  int64_t start = 0;
-  bool found = nonStandard && minWidth > 0 &&
-               probeMmrWidth(s, bitOrder, minWidth, threshold, flagCount, &start) == 0;
-  for (size_t i = 0; !found && i < kMmrTrialWidths.size(); ++i)
-    found = probeMmrWidth(s, bitOrder, kMmrTrialWidths[i], threshold, flagCount, &start) == 0;
-  if (!found) return kDetectNothingFits;
+  std::vector<MmrTrial> trials;
+  if (bitOrder == kAnyBitOrder) {
+    addMmrTrials(trials, kLsbFirst, nonStandard, minWidth);
+    addMmrTrials(trials, kMsbFirst, nonStandard, minWidth);
+  } else {
+    addMmrTrials(trials, bitOrder, nonStandard, minWidth);
+  }
+  MmrChoice choice;
+  if (chooseMmrTrial(s, trials, threshold, flagCount, choice, work) != 0)
+    return kDetectNothingFits;
+  s.init(s.data, s.size, choice.bitOrder, FaxCoding(s.coding), s.invert);
+  s.width = choice.width;
+  s.flagCount = flagCount;
   // Start after the flag bytes the probe confirmed: decoded as T.6 they
   // would read as white lines.
-  placeAt(s, s.noSync ? 0 : start);
+  placeAt(s, s.noSync ? 0 : choice.dataStartBit);
   s.syncPos = s.pos;
   return spoolMmr(s, paths);
 }

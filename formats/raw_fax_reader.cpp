@@ -48,6 +48,7 @@ void RawFaxReader::configure(const RawSettings& settings) {
 
 int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   data_.clear();
+  work_ = {};
   if (!isOpen()) return kRawNotAnalysed;
   const uint64_t size = fileSize();
   if (size == 0) {
@@ -68,11 +69,12 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   const SpoolPaths paths{settings_.bitmapSpoolPath, settings_.indexSpoolPath};
   const uint16_t threshold = std::max<uint16_t>(1, settings_.threshold);
   const auto mhMr = [&](uint8_t order) {
-    return convertMhMrRaw(oneD, paths, threshold, order, nonStandard, settings_.minWidth);
+    return convertMhMrRaw(oneD, paths, threshold, order, nonStandard, settings_.minWidth,
+                          &work_);
   };
   const auto mmr = [&](uint8_t order) {
     return convertMmrRaw(t6, paths, threshold, settings_.flagNum, order, nonStandard,
-                         settings_.minWidth);
+                         settings_.minWidth, &work_);
   };
   if (bitOrderChoice == kMsbFirst || bitOrderChoice == kLsbFirst) {
     const int result = mhMr(bitOrderChoice);
@@ -80,8 +82,8 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   }
   int result = mhMr(kLsbFirst);
   if (result < 0) result = mhMr(kMsbFirst);
-  if (result < 0) result = mmr(kLsbFirst);
-  if (result < 0) result = mmr(kMsbFirst);
+  // T.6 trials of both bit orders are compared (2 preferred on a tie).
+  if (result < 0) result = mmr(kAnyBitOrder);
   return result;
 }
 

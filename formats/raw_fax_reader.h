@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/raw_probe.h"
 #include "engine/page_image.h"
 #include "formats/fax_reader.h"
 
@@ -46,7 +47,9 @@ class RawFaxReader : public FaxReader {
 
   // Reads the open file and converts it into the two spool files.
   // `bitOrderChoice` 1 or 2 tries only that bit order (MH/MR, then T.6);
-  // any other value tries MH/MR in bit order 2 then 1, then T.6 in 2 then 1.
+  // any other value tries MH/MR in bit order 2 then 1, then the T.6 trials
+  // of both orders (2 first), the one explaining most of the data winning
+  // (convertMmrRaw with kAnyBitOrder).
   // `nonStandard` also accepts widths above minWidth. Returns the bad lines
   // met (>= 0) or a negative value when no coding fits; an empty file is
   // closed and gives kRawNotAnalysed.
@@ -82,6 +85,8 @@ class RawFaxReader : public FaxReader {
   int writeRawPages(const std::string& outputPath, const PageImage& page);
   // Pages the last writeRawPages wrote.
   uint16_t writtenPages() const { return writtenPages_; }
+  // What the probes of the last analyseRawFax did (trials, lines decoded).
+  const ProbeWork& probeWork() const { return work_; }
 
  private:
   int writeBitmapFromSpool(TiffWriter& writer, const PageImage& page, int32_t pageIndex,
@@ -92,6 +97,7 @@ class RawFaxReader : public FaxReader {
   uint32_t totalLines_ = 0;
   int32_t pageLines_ = 0;
   uint16_t writtenPages_ = 0;
+  ProbeWork work_;
 };
 
 }  // namespace tarnwick

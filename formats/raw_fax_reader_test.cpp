@@ -161,6 +161,42 @@ TEST_F(RawAnalysisTest, LineWidthsStandardAndNonStandard) {
   }
 }
 
+// T.6 streams at every width the trial order passes through, in both bit
+// orders, with and without flag bytes, of text and of mostly white pages:
+// the width and bit order that explain the stream must win over those whose
+// lines merely pass the threshold (a narrower width where the marks allow
+// it, the other bit order's garbage).
+TEST_F(RawAnalysisTest, T6WidthAndBitOrderThatExplainTheStreamWin) {
+  const struct {
+    const char* content;
+    bool sparse;
+  } contents[] = {{"text", false}, {"mostly white", true}};
+  for (int width : {1728, 2048, 2432, 3456, 4864})
+    for (const auto& content : contents)
+      for (int fillOrder : {1, 2})
+        for (int flags : {0, 3}) {
+          const uint32_t seed = uint32_t(width + fillOrder);
+          std::vector<Bitmap> pages;
+          for (int i = 0; i < 2; ++i)
+            pages.push_back(content.sparse ? testing::makeSparsePage(width, 600, seed + i)
+                                           : testing::makeMarkedPage(width, 300, seed + i));
+          settings.flagNum = uint8_t(flags);
+          const auto stream = testing::makeRawStream(pages, RawCoding::kMmr, fillOrder, flags);
+          const std::string name = std::to_string(width) + " " + content.content + " order " +
+                                   std::to_string(fillOrder) + " flags " +
+                                   std::to_string(flags);
+          if (analyse(stream) < 0) {
+            ADD_FAILURE() << name << " not found";
+            continue;
+          }
+          const Spool s = spool();
+          EXPECT_EQ(7, s.coding) << name;
+          EXPECT_EQ(width, s.width) << name;
+          EXPECT_EQ(fillOrder, s.fillOrder) << name;
+          EXPECT_TRUE(testing::stackPages(pages) == s.bitmap) << name;
+        }
+}
+
 TEST_F(RawAnalysisTest, ThresholdCountsGoodLinesInARow) {
   // Random runs: every line differs from the one before.
   const std::vector<Bitmap> pages = {testing::makeRandomRuns(1728, 4, 3)};
