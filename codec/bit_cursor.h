@@ -14,6 +14,7 @@
 // cursor hands that one code to the bit-by-bit matcher on the stream.
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -201,11 +202,14 @@ enum CodeKind : int { kWhiteRun = 0, kBlackRun = 1, kModeCode = 2 };
 // position travels by value, so the hot loops keep theirs in registers.
 CodeStep slowStep(FaxStream& s, int64_t bit, bool floor, bool ok, int kind);
 
-// The decoders' cursor: the position is the only state, and every code is
-// looked up in a window loaded straight from the bytes. While at least eight
-// bytes remain, a window holds more bits than any table entry reads, so a
-// decided entry is final; the last eight bytes, undecided entries and failed
-// streams go through BitCursor (slowStep), which handles them exactly.
+// The decoders' cursor. A window of bits is loaded straight from the bytes
+// whenever fewer than 16 are left in it, and only while at least eight bytes
+// remain from the cursor's byte, so every window holds more bits than any
+// table entry reads and a decided entry is final. The last eight bytes,
+// undecided entries and failed streams go through BitCursor (slowStep),
+// which handles them exactly. Over-read EOL entries are left undecided in the
+// window tables, so a code decided here always leaves the position in its
+// plain form (floor_ false).
 template <bool kLsb>
 class WordCursor {
  public:
@@ -217,13 +221,17 @@ class WordCursor {
     ok_ = s_.current >= 0 && data_ != nullptr;
     bit_ = s_.bitPosition();
     floor_ = s_.bitPos != 8;
+    slowBit_ = bit_;
     safeEnd_ = ok_ ? (int64_t(s_.size) - 8) * 8 : -1;
+    winBits_ = 0;
   }
 
   // As BitCursor::commit.
   void commit() {
     if (!ok_) return;
-    if (floor_ || (bit_ & 7) != 0) {
+    // Codes decided in the window always move the cursor, so the position
+    // keeps the form of the last slow step only while it has not moved.
+    if ((bit_ == slowBit_ && floor_) || (bit_ & 7) != 0) {
       s_.pos = int32_t(bit_ >> 3);
       s_.bitPos = uint8_t(bit_ & 7);
     } else {
@@ -250,30 +258,38 @@ class WordCursor {
     bit_ = (bit_ + 7) & ~int64_t(7);
     if (wordAlign && ((bit_ >> 3) & 1)) bit_ += 8;
     floor_ = true;
+    slowBit_ = bit_;
+    winBits_ = 0;
   }
 
  private:
   template <int kBits>
   [[gnu::always_inline]] int step(const FastEntry* table, int kind) {
-    if (bit_ <= safeEnd_) [[likely]] {
+    if (winBits_ < 16) [[unlikely]] {
+      if (bit_ > safeEnd_) return slow(kind);
       uint64_t v;
       std::memcpy(&v, data_ + (bit_ >> 3), 8);
       if (kLsb) v = reverseBitsInBytes(v);
-      v = __builtin_bswap64(v) << (bit_ & 7);
-      const FastEntry& e = table[v >> (64 - kBits)];
-      if (e.readLen != kUndecided) [[likely]] {
-        bit_ += e.consumed;
-        floor_ = e.floorForm;
-        return e.value;
-      }
+      win_ = __builtin_bswap64(v) << (bit_ & 7);
+      winBits_ = 56;
     }
-    return slow(kind);
+    const FastEntry& e = table[win_ >> (64 - kBits)];
+    if (e.readLen == kUndecided) [[unlikely]]
+      return slow(kind);
+    bit_ += e.consumed;
+    win_ <<= e.consumed;
+    winBits_ -= e.consumed;
+    return e.value;
   }
 
-  [[gnu::noinline]] int slow(int kind) {
-    CodeStep r = slowStep(s_, bit_, floor_, ok_, kind);
+  // Inline, so the cursor's address never escapes and its fields stay in
+  // registers; slowStep itself is out of line.
+  [[gnu::always_inline]] int slow(int kind) {
+    CodeStep r = slowStep(s_, bit_, (bit_ == slowBit_ && floor_), ok_, kind);
     bit_ = r.bit;
     floor_ = r.floor;
+    slowBit_ = r.bit;
+    winBits_ = 0;
     if (!r.ok) {
       ok_ = false;
       safeEnd_ = -1;
@@ -284,8 +300,11 @@ class WordCursor {
   FaxStream& s_;
   const uint8_t* data_ = nullptr;
   int64_t bit_ = 0;
+  uint64_t win_ = 0;      // bits from bit_ on, first bit most significant
+  int64_t winBits_ = 0;   // how many of them are still to be used
+  int64_t slowBit_ = 0;   // where the last slow step (or load) left the cursor
   int64_t safeEnd_ = -1;  // the last position with eight bytes from its byte on
-  bool floor_ = true;
+  bool floor_ = true;     // the form of the position at slowBit_
   bool ok_ = false;
 };
 
@@ -341,12 +360,13 @@ class FastRow {
     startBit_ = bit_;
     endBit_ = int64_t(w.capacity) * 8;
     plain_ = w.pos < w.capacity && w.capacity <= kMaxBytes;
+    limit_ = plain_ ? endBit_ : INT64_MIN;
     if (plain_) std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) - (bit_ >> 6)) * 8);
   }
 
   // writeRunInline(w, n, skip), the result ignored.
   [[gnu::always_inline]] void put(int32_t n, int skip) {
-    if (plain_ && bit_ + n <= endBit_) {
+    if (bit_ + n <= limit_) {
       if (!skip && n > 0) setBits(bit_, bit_ + n);
       if (n > 0) bit_ += n;
       return;
@@ -362,6 +382,7 @@ class FastRow {
     int64_t to = std::min<int64_t>(capacity_, (std::min(bit_, endBit_) + 7) >> 3);
     orInto(from, to);
     plain_ = false;  // `exact_` is complete: end() again changes nothing
+    limit_ = INT64_MIN;
     exact_.pos = uint32_t(std::min(bit_, endBit_) >> 3);
     exact_.bitPos = uint8_t(std::min(bit_, endBit_) & 7);
     exact_.row = row_;
@@ -418,6 +439,7 @@ class FastRow {
   uint32_t capacity_ = 0;
   bool plain_ = false;
   int64_t bit_ = 0, startBit_ = 0, endBit_ = 0;
+  int64_t limit_ = INT64_MIN;  // endBit_ while runs go to the buffer
   uint64_t words_[kMaxBytes / 8 + 1];
 };
 

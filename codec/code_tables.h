@@ -24,6 +24,7 @@ struct FastEntry {
 
 // In the window tables an undecided entry has readLen kUndecided, so one
 // comparison against the bits loaded rejects both undecided and cut-off codes.
+// EOLs with an over-read bit count as undecided there as well.
 inline constexpr uint8_t kUndecided = 0xFF;
 
 constexpr int16_t leafValue(uint8_t leaf, bool runTable) {

@@ -256,7 +256,9 @@ constexpr std::array<FastEntry, (1 << Bits)> buildFast(const StateTable& t, int 
     uint64_t window = uint64_t(v) << (64 - Bits);
     out[v] = simulateMatch(std::span<const uint8_t>(t.bytes.data(), size_t(t.used)), firstBits,
                            window, Bits, runTable);
-    if (out[v].consumed == 0) out[v].readLen = codec_detail::kUndecided;
+    // Over-read EOLs too: the decoders' cursor leaves their position form
+    // to the exact path.
+    if (out[v].consumed == 0 || out[v].floorForm) out[v].readLen = codec_detail::kUndecided;
   }
   return out;
 }
