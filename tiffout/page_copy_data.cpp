@@ -211,6 +211,16 @@ bool stripsAlign(TIFF* in, TIFF* out, const Shape& s) {
   return std::min(inRows, cap) == std::min(outRows, cap);
 }
 
+// The sizes come from the input file. The row-by-row copy holds one row
+// only, so without this a few lying tags (65535 samples a pixel, say) ask for
+// tens of gigabytes of rows to be decoded and encoded.
+bool sizeIsSane(const Shape& s) {
+  const uint64_t pixels = uint64_t(s.width) * s.length;
+  if (pixels > kMaxImagePixels) return false;
+  // At most 2^31 * 2^16 * 2^16 bits: no overflow.
+  return (pixels * s.bitsPerSample * s.samples + 7) / 8 <= kMaxImageBytes;
+}
+
 }  // namespace
 
 bool copyImageData(TIFF* in, TIFF* out, uint64_t maxBufferBytes) {
@@ -220,6 +230,7 @@ bool copyImageData(TIFF* in, TIFF* out, uint64_t maxBufferBytes) {
   // The page copy always keeps the input's planar configuration.
   if (planesOf(s, s.inPlanar) != planesOf(s, s.outPlanar)) return false;
   if (s.width == 0 || s.length == 0) return true;
+  if (!sizeIsSane(s)) return false;
   if (s.inTiled || s.outTiled) return copyThroughImage(in, out, s);
   if (!separate(s.inPlanar) && stripsAlign(in, out, s)) return copyStripByStrip(in, out, s);
   return copyRowsSamePlanar(in, out, s);

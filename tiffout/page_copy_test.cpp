@@ -340,6 +340,36 @@ TEST(PageCopy, DamagedIntermediatesAreSurvived) {
   }
 }
 
+// Sizes only the tags claim: refused at once instead of decoding and encoding
+// gigabytes of rows that are not in the file.
+TEST(PageCopy, ImagesLargerThanTheLimitsAreRefused) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    uint32_t width, length;
+    uint16_t samples;
+  } cases[] = {{"65535 samples a pixel", 200, 31756, 65535},
+               {"more than 2^31 pixels", 65535, 40000, 1}};
+  for (const auto& c : cases) {
+    const std::string in = dir.file("big.tif"), out = dir.file("out.tif");
+    {
+      TiffPtr t(TIFFOpen(in.c_str(), "w"));
+      ASSERT_TRUE(t) << c.name;
+      TIFFSetField(t.get(), TIFFTAG_IMAGEWIDTH, c.width);
+      TIFFSetField(t.get(), TIFFTAG_IMAGELENGTH, c.length);
+      TIFFSetField(t.get(), TIFFTAG_BITSPERSAMPLE, 1);
+      TIFFSetField(t.get(), TIFFTAG_SAMPLESPERPIXEL, c.samples);
+      TIFFSetField(t.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+      TIFFSetField(t.get(), TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+      TIFFSetField(t.get(), TIFFTAG_ROWSPERSTRIP, c.length);
+      const uint8_t row[8] = {};
+      ASSERT_EQ(8, TIFFWriteRawStrip(t.get(), 0, const_cast<uint8_t*>(row), 8)) << c.name;
+    }
+    EXPECT_EQ(kPageCopyDirectoryFailed, copyTiffPages(in, out, kDefaults)) << c.name;
+    EXPECT_TRUE(readTiffPages(out).empty()) << c.name;
+  }
+}
+
 // ---- Grey and colour inputs ------------------------------------------------
 
 struct ColourSpec {
