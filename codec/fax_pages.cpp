@@ -10,8 +10,8 @@
 
 namespace tarnwick {
 
-using codec_detail::BitCursor;
-using codec_detail::writeRunInline;
+using codec_detail::FastRow;
+using codec_detail::WordCursor;
 
 namespace {
 
@@ -76,11 +76,14 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding) {
 }
 
 // Codings 3 and 4: MH rows without EOLs, each starting on a byte or word.
+template <bool kLsb>
 int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
   PageRows rows(page, s.height);
   RowWriter w;
   rows.start(w);
-  BitCursor c(s);
+  FastRow row;
+  row.begin(w);
+  WordCursor<kLsb> c(s);
   const int invert = s.invert & 1;
   int colour = 0;
   int64_t pending = 0, total = 0;
@@ -93,19 +96,22 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
     }
     pending += r;
     if (r >= 64) continue;
-    writeRunInline(w, int(std::min<int64_t>(pending, INT32_MAX)), colour ^ invert);
+    row.put(int(std::min<int64_t>(pending, INT32_MAX)), colour ^ invert);
     total += pending;
     pending = 0;
     colour ^= 1;
     if (total > s.width) break;
     if (total == s.width) {
+      row.end();
       rows.store();
       c.alignToByte(wordAlign);
       colour = 0;
       total = 0;
       rows.start(w);
+      row.begin(w);
     }
   }
+  row.end();
   // The unfinished row is cleared; its line was never counted.
   std::memset(w.row, 0, w.capacity);
   c.commit();
@@ -113,11 +119,14 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
 }
 
 // Coding 5, and the prefixed variant of one reader: MH lines between EOLs.
+template <bool kLsb>
 int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed) {
   PageRows rows(page, s.height);
   RowWriter w;
   rows.start(w);
-  BitCursor c(s);
+  FastRow row;
+  row.begin(w);
+  WordCursor<kLsb> c(s);
   const int invert = s.invert & 1;
   const int64_t width = s.width;
   int errors = 0, colour = 0;
@@ -139,7 +148,9 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     total = 0;
     pending = 0;
     colour = 0;
+    row.end();
     rows.start(w);
+    row.begin(w);
   };
   if (!skipPrefix()) return 0;
   for (;;) {
@@ -149,14 +160,16 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
       continue;
     }
     if (r >= 0) {
-      writeRunInline(w, int(std::min<int64_t>(pending + r, INT32_MAX)), colour ^ invert);
+      row.put(int(std::min<int64_t>(pending + r, INT32_MAX)), colour ^ invert);
       total += pending + r;
       pending = 0;
       colour ^= 1;
       if (closeAtWidth && total == width) {
+        row.end();
         rows.store();
         total = 0;
         rows.start(w);
+        row.begin(w);
         if (!skipPrefix()) break;
       } else if (total > width) {
         if (!findEol()) break;
@@ -166,6 +179,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     }
     if (r == kEolFound) {
       bool stored = total == width;
+      row.end();
       if (stored) rows.store();
       restart();
       if (stored && closeAtWidth && !skipPrefix()) break;
@@ -177,6 +191,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
       restart();
       continue;
     }
+    row.end();
     if (total == width) {  // the data ended right after a full line
       rows.store();
       c.commit();
@@ -184,6 +199,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     }
     break;
   }
+  row.end();
   std::memset(w.row, 0, w.capacity);  // leave no partial line behind
   c.commit();
   return errors;
@@ -253,10 +269,13 @@ int decodePage(FaxStream& s, PageImage& page) {
     case kCodingMhByteAligned:
     case kCodingMhWordAligned:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return decodeAlignedMh(s, page, s.coding == kCodingMhWordAligned);
+      return s.bitOrder == kMsbFirst
+                 ? decodeAlignedMh<false>(s, page, s.coding == kCodingMhWordAligned)
+                 : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned);
     case kCodingT4OneD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return decodeMhEol(s, page, false, false);
+      return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, false, false)
+                                     : decodeMhEol<true>(s, page, false, false);
     case kCodingT4TwoD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
       return decodeMr(s, page);
@@ -267,7 +286,8 @@ int decodePage(FaxStream& s, PageImage& page) {
 
 int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
   if (!preparePage(s, page, kCodingT4OneD)) return kPageAllocFailed;
-  return decodeMhEol(s, page, true, prefixed);
+  return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, true, prefixed)
+                                 : decodeMhEol<true>(s, page, true, prefixed);
 }
 
 int decodeMmrPage(FaxStream& s, PageImage& page) {
