@@ -58,8 +58,8 @@ int finish(FaxStream& s, int result) {
 }
 
 // The give-up window of a probe: asked before each line, false once
-// kProbeGiveUpBytes have passed since the run of good lines last held half
-// the threshold (or since byte 0).
+// kProbeGiveUpBytes or kProbeGiveUpLines have passed since the run of good
+// lines last held half the threshold (or since byte 0).
 class Progress {
  public:
   Progress(int needed, ProbeWork* work) : mark_(std::max(1, needed / 2)), work_(work) {
@@ -68,13 +68,17 @@ class Progress {
   bool keepGoing(const FaxStream& s, int matches) {
     if (work_) ++work_->lines;
     const int64_t at = s.bitPosition();
-    if (matches >= mark_) last_ = at;
-    return at - last_ <= int64_t(kProbeGiveUpBytes) * 8;
+    if (matches >= mark_) {
+      last_ = at;
+      lines_ = 0;
+    }
+    return ++lines_ <= kProbeGiveUpLines && at - last_ <= int64_t(kProbeGiveUpBytes) * 8;
   }
 
  private:
   int mark_;
   int64_t last_ = 0;
+  int32_t lines_ = 0;
   ProbeWork* work_;
 };
 

@@ -11,12 +11,12 @@
 // time proportional to the data size.
 //
 // Failing trials are cheap: a probe gives up (kProbeGaveUp) once it has read
-// kProbeGiveUpBytes past the last point where it held at least half
-// `threshold` good lines in a row (or past the start of the data). Data of
-// the probe's own coding reaches that within a few lines, so it keeps its
-// result; data that plainly is not costs one window, however large the file.
-// A consequence: data whose first good lines lie more than kProbeGiveUpBytes
-// into the file (a long preamble, heavy damage) is not found.
+// kProbeGiveUpBytes, or started kProbeGiveUpLines lines, past the last point
+// where it held at least half `threshold` good lines in a row (or past the
+// start of the data). Data of the probe's own coding gets there within a few
+// lines, so it keeps its result; data that plainly is not costs one window,
+// however large the file. A consequence: data whose first good lines lie
+// beyond that window (a long preamble, heavy damage) is not found.
 
 #include <array>
 #include <cstdint>
@@ -33,12 +33,14 @@ enum ProbeStatus : int {
 };
 
 inline constexpr int32_t kProbeGiveUpBytes = 64 * 1024;
+inline constexpr int32_t kProbeGiveUpLines = 4096;
 // Passing T.6 trials are compared over this much of the data.
 inline constexpr int32_t kMmrScoreBytes = 256 * 1024;
 
 // Work done by probes, summed over the calls that are given the record: a
-// caller (and a test) can bound it without timing anything. `lines` counts
-// every line decode a probe or a T.6 comparison started.
+// caller (and a test) can bound it without timing anything. `trials` counts
+// the probes that got as far as decoding lines, `lines` every line decode a
+// probe or a T.6 comparison started.
 struct ProbeWork {
   int64_t trials = 0;
   int64_t lines = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "codec/raw_spool.h"
 #include "engine/convert_one.h"
@@ -195,6 +196,42 @@ TEST_F(RawAnalysisTest, T6WidthAndBitOrderThatExplainTheStreamWin) {
           EXPECT_EQ(fillOrder, s.fillOrder) << name;
           EXPECT_TRUE(testing::stackPages(pages) == s.bitmap) << name;
         }
+}
+
+// Non-fax data of any size ends after a bounded amount of trial decoding:
+// the lines the probes start must not grow with the file.
+TEST_F(RawAnalysisTest, NonFaxDataEndsAfterBoundedWork) {
+  std::mt19937 rng(5);
+  std::vector<uint8_t> random(4 << 20);
+  for (uint8_t& b : random) b = uint8_t(rng());
+  const std::string line = "Some plain text, as a log or a listing would hold it.\r\n";
+  std::vector<uint8_t> text;
+  while (text.size() < random.size()) text.insert(text.end(), line.begin(), line.end());
+  const struct {
+    uint8_t flagNum;
+    uint8_t rawFlag;
+  } settingsRows[] = {{0, 0}, {3, 0}, {0, 1}};
+  for (const auto& row : settingsRows)
+    for (const auto* data : {&random, &text}) {
+      const std::string name = std::string(data == &random ? "random" : "text") + " flags " +
+                               std::to_string(row.flagNum) + " raw " +
+                               std::to_string(row.rawFlag);
+      settings.flagNum = row.flagNum;
+      settings.rawFlag = row.rawFlag;
+      int64_t lines[2] = {0, 0};
+      for (int i = 0; i < 2; ++i) {
+        const size_t size = i ? data->size() : data->size() / 4;
+        const std::vector<uint8_t> part(data->begin(), data->begin() + ptrdiff_t(size));
+        RawFaxReader reader;
+        reader.configure(settings);
+        ASSERT_TRUE(testing::writeFileBytes(dir.file("in.bin"), part));
+        ASSERT_TRUE(reader.open(dir.file("in.bin")));
+        EXPECT_LT(reader.analyseRawFax(0, true), 0) << name;
+        lines[i] = reader.probeWork().lines;
+      }
+      EXPECT_LE(lines[1], lines[0] + lines[0] / 4 + 100) << name;
+      EXPECT_LE(lines[1], 40 * int64_t(kProbeGiveUpLines)) << name;
+    }
 }
 
 TEST_F(RawAnalysisTest, ThresholdCountsGoodLinesInARow) {
