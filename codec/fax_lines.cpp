@@ -162,7 +162,10 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
       break;
     }
     // b1: the next changing element right of a0 of the opposite colour.
-    while (b1 < width && b1 <= a0 && next < count) b1 += r[next++];
+    while (b1 <= a0) {
+      if (b1 >= width || next >= count) break;
+      b1 += r[next++];
+    }
     if ((next & 1u) == uint32_t(colour) && next < count) b1 += r[next++];
   }
   c.commit();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,184 @@ TEST(LineDecoders, CursorMatchesBitByBitMatching) {
           slow.findEol();
         }
         if (a == kEndOfData || a == kEndAfterFullLine) break;
+      }
+    }
+  }
+}
+
+// The 2-D decoders through the bit-by-bit matcher and the public writeRun,
+// run by run: what the word-window cursor and the buffered row writer must
+// reproduce exactly, on damaged data and on rows too short for the line.
+struct BitByBitLine {
+  FaxStream& s;
+  RowWriter& w;
+  RunList& out;
+  int64_t total = 0;
+  int emitted = 0;
+
+  void emit(int64_t n) {
+    int32_t run = int32_t(std::min<int64_t>(n, INT32_MAX));
+    writeRun(w, run, (emitted++ & 1) ^ (s.invert & 1));
+    out.append(run);
+    total += n;
+  }
+  int fullRun(int colour, int64_t& run) {
+    run = 0;
+    for (;;) {
+      int r = s.readRunCode(colour);
+      if (r < 0) return r;
+      run += r;
+      if (r < 64) return 0;
+    }
+  }
+  int ended() const { return total == s.width ? kEndAfterFullLine : kEndOfData; }
+
+  int twoD(RunList& ref, bool mmr) {
+    const int64_t width = s.width;
+    const int32_t* r = ref.runs.data();
+    int colour = 0;
+    int64_t a0 = 0, pending = 0, b1 = ref.count > 0 ? r[0] : width;
+    uint32_t next = 1;
+    int status = 0;
+    for (;;) {
+      int mode = matchCode(s, modeCodeTable(), 1);
+      if (mode >= kModeV0 && mode <= kModeVL3) {
+        static constexpr int kDelta[7] = {0, 1, 2, 3, -1, -2, -3};
+        int64_t a1 = b1 + kDelta[mode >> 2];
+        while (b1 > a1) {
+          if (next == 0) {
+            b1 = 0;
+            break;
+          }
+          b1 -= r[--next];
+        }
+        if (a1 < a0) {
+          status = kBadCode;
+          break;
+        }
+        emit(a1 - a0 + pending);
+        pending = 0;
+        colour ^= 1;
+        a0 = a1;
+        if (mmr && a1 >= width) break;
+      } else if (mode == kModeHorizontal) {
+        int64_t run1 = 0, run2 = 0;
+        int st = fullRun(colour, run1);
+        if (st == 0) {
+          emit(run1 + pending);
+          pending = 0;
+          a0 += run1;
+          st = fullRun(colour ^ 1, run2);
+        }
+        if (st != 0) {
+          status = (mmr && st == kEndOfData) ? ended() : st;
+          break;
+        }
+        emit(run2);
+        a0 += run2;
+        if (mmr && a0 >= width) break;
+      } else if (mode == kModePass) {
+        int64_t b2 = next < ref.count ? b1 + r[next++] : width;
+        if (b2 < a0) {
+          status = kBadCode;
+          break;
+        }
+        pending += b2 - a0;
+        a0 = b1 = b2;
+        if (mmr && a0 >= width) {
+          emit(pending);
+          break;
+        }
+      } else if (mode == kLeafEol) {
+        if (mmr) status = kEolFound;
+        else if (pending > 0) emit(pending);
+        break;
+      } else if (mode == kEndOfData) {
+        status = ended();
+        break;
+      } else {
+        status = kBadCode;
+        break;
+      }
+      while (b1 < width && b1 <= a0 && next < ref.count) b1 += r[next++];
+      if ((next & 1u) == uint32_t(colour) && next < ref.count) b1 += r[next++];
+    }
+    ref.next = next;
+    return status != 0 ? status : int(std::min<int64_t>(total, INT32_MAX));
+  }
+};
+
+TEST(LineDecoders, TwoDMatchesBitByBitDecoding) {
+  const struct {
+    const char* name;
+    Ccitt coding;
+    int width, rowBytes, damageStep;
+  } cases[] = {
+      {"t4 2-D", Ccitt::kT4TwoD, 1731, 217, 173},
+      {"t4 2-D short row", Ccitt::kT4TwoD, 1728, 100, 0},
+      {"t6", Ccitt::kT6, 1731, 217, 0},
+      {"t6 damaged", Ccitt::kT6, 1731, 217, 97},
+      {"t6 short row", Ccitt::kT6, 1728, 61, 131},
+  };
+  const Bitmap base = makeRandomRuns(1731, 48, 77, 400);
+  for (const auto& c : cases) {
+    Bitmap page = makeRandomRuns(c.width, 48, 77, 400);
+    if (c.width == base.width) page = base;
+    for (int order : {1, 2}) {
+      auto coded = encodeCcitt(page, c.coding, order);
+      for (size_t i = 29; c.damageStep > 0 && i < coded.size(); i += size_t(c.damageStep))
+        coded[i] ^= 0xA6;
+      const bool mmr = c.coding == Ccitt::kT6;
+      FaxStream fast, slow;
+      fast.init(coded.data(), int32_t(coded.size()), uint8_t(order), kCodingT4TwoD, 0);
+      fast.setPageSize(c.width, 48);
+      slow = fast;
+      RunList fastRef, slowRef, fastLine, slowLine;
+      for (RunList* l : {&fastRef, &slowRef, &fastLine, &slowLine}) l->reset(c.width);
+      fastRef.setAllWhite(c.width);
+      slowRef.setAllWhite(c.width);
+      if (!mmr) {  // past the first EOL and its tag
+        fast.findEol();
+        slow.findEol();
+      }
+      std::vector<uint8_t> fastRow(size_t(c.rowBytes)), slowRow(size_t(c.rowBytes));
+      for (int line = 0; line < 80; ++line) {
+        const std::string where = std::string(c.name) + " order " + std::to_string(order) +
+                                  " line " + std::to_string(line);
+        if (!mmr) {
+          fast.readBits(1);
+          slow.readBits(1);
+        }
+        std::fill(fastRow.begin(), fastRow.end(), 0);
+        std::fill(slowRow.begin(), slowRow.end(), 0);
+        RowWriter fw{0, uint32_t(c.rowBytes), 0, fastRow.data()};
+        RowWriter sw{0, uint32_t(c.rowBytes), 0, slowRow.data()};
+        fastLine.clear();
+        slowLine.clear();
+        int32_t total = 0;
+        int a = mmr ? decodeMmrLine(fast, fw, &fastLine, fastRef, total)
+                    : decode2dLine(fast, fw, &fastLine, fastRef);
+        BitByBitLine ref{slow, sw, slowLine};
+        int b = ref.twoD(slowRef, mmr);
+        ASSERT_EQ(b, a) << where;
+        ASSERT_EQ(slow.pos, fast.pos) << where;
+        ASSERT_EQ(slow.bitPos, fast.bitPos) << where;
+        ASSERT_EQ(slow.current, fast.current) << where;
+        ASSERT_EQ(slowRow, fastRow) << where;
+        ASSERT_EQ(sw.pos, fw.pos) << where;
+        ASSERT_EQ(sw.bitPos, fw.bitPos) << where;
+        ASSERT_EQ(slowLine.count, fastLine.count) << where;
+        ASSERT_EQ(slowLine.runs, fastLine.runs) << where;
+        ASSERT_EQ(slowRef.next, fastRef.next) << where;
+        if (a == kEndOfData || a == kEndAfterFullLine) break;
+        if (a >= 0) {
+          std::swap(fastRef, fastLine);
+          std::swap(slowRef, slowLine);
+        } else {
+          fastRef.setAllWhite(c.width);
+          slowRef.setAllWhite(c.width);
+          if (fast.findEol() < 0 || slow.findEol() < 0) break;
+        }
       }
     }
   }
