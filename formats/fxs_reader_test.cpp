@@ -9,6 +9,7 @@
 #include "engine/convert_one.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 
@@ -19,23 +20,6 @@ using testing::Bitmap;
 using testing::FxsPageSpec;
 using testing::TempDir;
 
-// The decoders write white as 1 bits; the fixtures' bitmaps hold black as 1.
-Bitmap fromPageImage(const PageImage& page) {
-  Bitmap b(page.width, page.height);
-  for (int y = 0; y < page.height; ++y)
-    for (int x = 0; x < page.width; ++x) {
-      const uint8_t byte = page.pixels[size_t(y) * page.bytesPerRow + x / 8];
-      if (!((byte >> (7 - x % 8)) & 1)) b.set(x, y);
-    }
-  return b;
-}
-
-Bitmap topRows(const Bitmap& b, int rows) {
-  Bitmap out(b.width, rows);
-  std::copy_n(b.bits.begin(), out.bits.size(), out.bits.begin());
-  return out;
-}
-
 struct TiffInfo {
   uint32_t width = 0, length = 0;
   float xResolution = 0, yResolution = 0;
@@ -44,19 +28,17 @@ struct TiffInfo {
 
 std::vector<TiffInfo> readTiffInfo(const std::string& path) {
   std::vector<TiffInfo> pages;
-  std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(TIFFOpen(path.c_str(), "r"), &TIFFClose);
-  if (!tif) return pages;
-  do {
+  testing::forEachTiffDirectory(path, [&](TIFF* tif) {
     TiffInfo i;
-    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &i.width);
-    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &i.length);
-    TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &i.xResolution);
-    TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &i.yResolution);
-    TIFFGetField(tif.get(), TIFFTAG_COMPRESSION, &i.compression);
-    TIFFGetField(tif.get(), TIFFTAG_FILLORDER, &i.fillOrder);
-    TIFFGetField(tif.get(), TIFFTAG_PAGENUMBER, &i.pageIndex, &i.pageCount);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &i.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &i.length);
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &i.xResolution);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &i.yResolution);
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &i.compression);
+    TIFFGetField(tif, TIFFTAG_FILLORDER, &i.fillOrder);
+    TIFFGetField(tif, TIFFTAG_PAGENUMBER, &i.pageIndex, &i.pageCount);
     pages.push_back(i);
-  } while (TIFFReadDirectory(tif.get()));
+  });
   return pages;
 }
 
@@ -91,7 +73,7 @@ TEST(FxsReader, PagesConvertPixelExact) {
     ASSERT_EQ(1, openAndScan(reader, dir.file("a.fxs"))) << c.name;
     PageImage page;
     ASSERT_EQ(0, reader.preparePage(0, page)) << c.name;
-    EXPECT_EQ(b, fromPageImage(page)) << c.name;
+    EXPECT_EQ(b, testing::bitmapOfPage(page)) << c.name;
     EXPECT_EQ(200, page.xResolution) << c.name;
 
     ASSERT_EQ(0, reader.writePages(dir.file("out.tmp"), 1, 0)) << c.name;
@@ -143,7 +125,7 @@ TEST(FxsReader, RecaculateWritesTheDecodedLineCount) {
     ASSERT_EQ(0, reader.writePages(dir.file("out.tmp"), 1, c.recaculate)) << c.name;
     const auto pages = testing::readTiffPages(dir.file("out.tmp"));
     ASSERT_EQ(1u, pages.size()) << c.name;
-    EXPECT_EQ(topRows(b, c.expectedLines), pages[0]) << c.name;
+    EXPECT_EQ(testing::topRows(b, c.expectedLines), pages[0]) << c.name;
   }
 }
 

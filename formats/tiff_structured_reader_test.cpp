@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick {
@@ -15,22 +16,9 @@ using testing::Ccitt;
 using testing::TempDir;
 using testing::TiffPageSpec;
 
-// A decoded page (1 = white, padding ignored) as a fixture bitmap (1 = black).
-Bitmap bitmapOf(const PageImage& page) {
-  Bitmap b(page.width, page.height);
-  for (int y = 0; y < page.height; ++y)
-    for (int x = 0; x < page.width; ++x) {
-      const uint8_t byte = page.pixels[size_t(y) * page.bytesPerRow + x / 8];
-      if (!((byte >> (7 - x % 8)) & 1)) b.set(x, y);
-    }
-  return b;
-}
-
-Bitmap firstRows(const Bitmap& b, int rows) {
-  Bitmap out(b.width, rows);
-  std::copy_n(b.bits.begin(), out.bits.size(), out.bits.begin());
-  return out;
-}
+using testing::bitmapOfPage;
+using testing::tiffPage;
+using testing::topRows;
 
 // A little-endian TIFF spelled out byte by byte, for layouts libtiff never
 // writes (two SHORT strips, a zero denominator, lying lengths, loops).
@@ -138,7 +126,7 @@ TEST(TiffStructuredReader, HeaderMarksAndVersions) {
     EXPECT_EQ(2, o.pages) << c.name;
     PageImage page;
     o.reader.preparePage(1, page);
-    EXPECT_TRUE(testing::makeTextPage(1728, 100, 1) == bitmapOf(page)) << c.name;
+    EXPECT_TRUE(testing::makeTextPage(1728, 100, 1) == bitmapOfPage(page)) << c.name;
   }
 }
 
@@ -148,34 +136,26 @@ TEST(TiffStructuredReader, DecodesEveryCompressionPixelExact) {
   const Bitmap text = testing::makeTextPage(1728, 310, 3);
   const Bitmap runs = testing::makeRandomRuns(2592, 64, 9);
   const Bitmap odd = testing::makeRandomRuns(1001, 50, 4, 80);
-  auto spec = [](const Bitmap& b, Ccitt coding, int fillOrder, int rowsPerStrip) {
-    TiffPageSpec s;
-    s.bitmap = b;
-    s.coding = coding;
-    s.fillOrder = fillOrder;
-    s.rowsPerStrip = rowsPerStrip;
-    return s;
-  };
-  TiffPageSpec uncompressed = spec(odd, Ccitt::kT6, 1, 16);
+  TiffPageSpec uncompressed = tiffPage(odd, Ccitt::kT6, 16, 1);
   uncompressed.uncompressed = true;
-  TiffPageSpec packBits = spec(text, Ccitt::kT6, 1, 100);
+  TiffPageSpec packBits = tiffPage(text, Ccitt::kT6, 100, 1);
   packBits.packBits = true;
-  TiffPageSpec packBitsLsb = spec(odd, Ccitt::kT6, 2, 0);
+  TiffPageSpec packBitsLsb = tiffPage(odd, Ccitt::kT6, 0, 2);
   packBitsLsb.packBits = true;
   const struct { const char* name; TiffPageSpec spec; } cases[] = {
       {"uncompressed, 16-row strips", uncompressed},
       {"PackBits, strips of 100", packBits},
       {"PackBits LSB first", packBitsLsb},
-      {"MH byte-aligned", spec(text, Ccitt::kMh, 1, 0)},
-      {"MH byte-aligned LSB, strips", spec(runs, Ccitt::kMh, 2, 20)},
-      {"MH word-aligned", spec(text, Ccitt::kMhWord, 1, 0)},
-      {"T.4 1-D", spec(text, Ccitt::kT4OneD, 1, 0)},
-      {"T.4 1-D fill bits LSB", spec(runs, Ccitt::kT4OneDFill, 2, 0)},
-      {"T.4 2-D", spec(text, Ccitt::kT4TwoD, 1, 0)},
-      {"T.4 2-D fill bits, strips", spec(runs, Ccitt::kT4TwoDFill, 1, 17)},
-      {"T.6", spec(text, Ccitt::kT6, 1, 0)},
-      {"T.6 LSB first, odd width", spec(odd, Ccitt::kT6, 2, 0)},
-      {"T.6 strips 300/10", spec(text, Ccitt::kT6, 1, 300)},
+      {"MH byte-aligned", tiffPage(text, Ccitt::kMh, 0, 1)},
+      {"MH byte-aligned LSB, strips", tiffPage(runs, Ccitt::kMh, 20, 2)},
+      {"MH word-aligned", tiffPage(text, Ccitt::kMhWord, 0, 1)},
+      {"T.4 1-D", tiffPage(text, Ccitt::kT4OneD, 0, 1)},
+      {"T.4 1-D fill bits LSB", tiffPage(runs, Ccitt::kT4OneDFill, 0, 2)},
+      {"T.4 2-D", tiffPage(text, Ccitt::kT4TwoD, 0, 1)},
+      {"T.4 2-D fill bits, strips", tiffPage(runs, Ccitt::kT4TwoDFill, 17, 1)},
+      {"T.6", tiffPage(text, Ccitt::kT6, 0, 1)},
+      {"T.6 LSB first, odd width", tiffPage(odd, Ccitt::kT6, 0, 2)},
+      {"T.6 strips 300/10", tiffPage(text, Ccitt::kT6, 300, 1)},
   };
   for (const auto& c : cases) {
     const std::string path = dir.file("c.fmf");
@@ -187,7 +167,7 @@ TEST(TiffStructuredReader, DecodesEveryCompressionPixelExact) {
     o.reader.preparePage(0, page);
     EXPECT_EQ(c.spec.bitmap.width, page.width) << c.name;
     EXPECT_EQ(c.spec.bitmap.height, page.height) << c.name;
-    EXPECT_TRUE(c.spec.bitmap == bitmapOf(page)) << c.name;
+    EXPECT_TRUE(c.spec.bitmap == bitmapOfPage(page)) << c.name;
     EXPECT_EQ(204, page.xResolution) << c.name;
     EXPECT_EQ(196, page.yResolution) << c.name;
   }
@@ -213,7 +193,7 @@ TEST(TiffStructuredReader, FourStripsOf300300300And100Rows) {
     EXPECT_EQ((i < 3 ? 300 : 100) * bytesPerRow, strips[i].byteCount) << "strip " << i;
   PageImage page;
   o.reader.preparePage(0, page);
-  EXPECT_TRUE(spec.bitmap == bitmapOf(page));
+  EXPECT_TRUE(spec.bitmap == bitmapOfPage(page));
 }
 
 TEST(TiffStructuredReader, TwoShortStripsShareTheValueField) {
@@ -241,7 +221,7 @@ TEST(TiffStructuredReader, TwoShortStripsShareTheValueField) {
   Bitmap expected(1728, 70);
   std::copy(top.bitmap.bits.begin(), top.bitmap.bits.end(), expected.bits.begin());
   std::copy(bottom.bits.begin(), bottom.bits.end(), expected.bits.begin() + 40 * 216);
-  EXPECT_TRUE(expected == bitmapOf(page));
+  EXPECT_TRUE(expected == bitmapOfPage(page));
   // A zero y denominator takes the horizontal resolution.
   EXPECT_EQ(204, page.xResolution);
   EXPECT_EQ(204, page.yResolution);
@@ -259,7 +239,7 @@ TEST(TiffStructuredReader, ImageLengthBoundsTheDecodedRows) {
     PageImage page;
     o.reader.preparePage(0, page);
     EXPECT_EQ(c.rows, page.height) << c.length;
-    EXPECT_TRUE(firstRows(g4.bitmap, c.rows) == bitmapOf(page)) << c.length;
+    EXPECT_TRUE(topRows(g4.bitmap, c.rows) == bitmapOfPage(page)) << c.length;
     // No resolution tags: 0 x 0.
     EXPECT_EQ(0, page.xResolution);
     EXPECT_EQ(2, page.resolutionUnit);
@@ -351,9 +331,7 @@ struct CopiedPage {
 
 std::vector<CopiedPage> tagsOf(const std::string& path) {
   std::vector<CopiedPage> out;
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (!tif) return out;
-  do {
+  testing::forEachTiffDirectory(path, [&](TIFF* tif) {
     CopiedPage p;
     TIFFGetField(tif, TIFFTAG_COMPRESSION, &p.compression);
     TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &p.t4Options);
@@ -364,19 +342,14 @@ std::vector<CopiedPage> tagsOf(const std::string& path) {
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &p.yResolution);
     p.strips = TIFFNumberOfStrips(tif);
     out.push_back(p);
-  } while (TIFFReadDirectory(tif));
-  TIFFClose(tif);
+  });
   return out;
 }
 
 TEST(TiffStructuredReader, WritePagesCopiesCodedStripsWithTheirOptions) {
   TempDir dir;
   auto spec = [](uint32_t seed, Ccitt coding, int fillOrder, int rowsPerStrip) {
-    TiffPageSpec s;
-    s.bitmap = testing::makeTextPage(1728, 230, seed);
-    s.coding = coding;
-    s.fillOrder = fillOrder;
-    s.rowsPerStrip = rowsPerStrip;
+    TiffPageSpec s = tiffPage(testing::makeTextPage(1728, 230, seed), coding, rowsPerStrip, fillOrder);
     s.yResolution = 98;
     return s;
   };

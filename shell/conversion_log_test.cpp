@@ -5,30 +5,17 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick::shell {
 namespace {
 
+using testing::isStampLine;
+using testing::readText;
 using testing::TempDir;
 
-std::string readText(const std::string& path) {
-  const std::vector<uint8_t> bytes = testing::readFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 const std::string kDashes(50, '-');
-
-// "YYYY-MM-DD HH:MM:SS\n"
-bool isStampLine(const std::string& line) {
-  const std::string shape = "0000-00-00 00:00:00\n";
-  if (line.size() != shape.size()) return false;
-  for (size_t i = 0; i < shape.size(); ++i) {
-    const bool digit = line[i] >= '0' && line[i] <= '9';
-    if (shape[i] == '0' ? !digit : line[i] != shape[i]) return false;
-  }
-  return true;
-}
 
 TEST(AppendLog, EntriesFollowEachOtherOldestFirst) {
   TempDir dir;

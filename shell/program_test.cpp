@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick::shell {
@@ -26,10 +27,7 @@ class ProgramTest : public ::testing::Test {
     err_ = err.str();
     return status;
   }
-  std::string logText() const {
-    const auto bytes = testing::readFileBytes(home_.file("log/qrvlog.txt"));
-    return std::string(bytes.begin(), bytes.end());
-  }
+  std::string logText() const { return testing::readText(home_.file("log/qrvlog.txt")); }
 
   TempDir home_;
   TempDir data_;

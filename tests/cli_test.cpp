@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 
@@ -25,22 +26,6 @@ std::string shellQuoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
-}
-
-// "YYYY-MM-DD HH:MM:SS\n"
-bool isStampLine(const std::string& line) {
-  const std::string shape = "0000-00-00 00:00:00\n";
-  if (line.size() != shape.size()) return false;
-  for (size_t i = 0; i < shape.size(); ++i) {
-    const bool digit = line[i] >= '0' && line[i] <= '9';
-    if (shape[i] == '0' ? !digit : line[i] != shape[i]) return false;
-  }
-  return true;
-}
-
-std::string readText(const std::string& path) {
-  const std::vector<uint8_t> bytes = readFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
 }
 
 class Cli : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "engine/convert_one.h"
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick {
@@ -17,35 +18,24 @@ namespace fs = std::filesystem;
 using testing::Bitmap;
 using testing::Ccitt;
 using testing::TempDir;
+using testing::tiffPage;
 using testing::TiffPageSpec;
 
-TiffPageSpec page(const Bitmap& b, Ccitt coding, int rowsPerStrip = 0, int fillOrder = 1) {
-  TiffPageSpec s;
-  s.bitmap = b;
-  s.coding = coding;
-  s.rowsPerStrip = rowsPerStrip;
-  s.fillOrder = fillOrder;
-  return s;
-}
-
 std::vector<TiffPageSpec> mixedFax() {
-  return {page(testing::makeTextPage(1728, 400, 1), Ccitt::kT4OneD),
-          page(testing::makeTextPage(1728, 300, 2), Ccitt::kT4TwoD, 64),
-          page(testing::makeRandomRuns(2048, 200, 3), Ccitt::kT6),
-          page(testing::makeTextPage(1728, 250, 4), Ccitt::kT6, 100, 2),
-          page(testing::makeTextPage(1728, 120, 5), Ccitt::kT4OneDFill, 50, 2)};
+  return {tiffPage(testing::makeTextPage(1728, 400, 1), Ccitt::kT4OneD),
+          tiffPage(testing::makeTextPage(1728, 300, 2), Ccitt::kT4TwoD, 64),
+          tiffPage(testing::makeRandomRuns(2048, 200, 3), Ccitt::kT6),
+          tiffPage(testing::makeTextPage(1728, 250, 4), Ccitt::kT6, 100, 2),
+          tiffPage(testing::makeTextPage(1728, 120, 5), Ccitt::kT4OneDFill, 50, 2)};
 }
 
 std::vector<uint16_t> compressions(const std::string& path) {
   std::vector<uint16_t> out;
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (!tif) return out;
-  do {
+  testing::forEachTiffDirectory(path, [&](TIFF* tif) {
     uint16_t c = 0;
     TIFFGetField(tif, TIFFTAG_COMPRESSION, &c);
     out.push_back(c);
-  } while (TIFFReadDirectory(tif));
-  TIFFClose(tif);
+  });
   return out;
 }
 
@@ -103,7 +93,7 @@ TEST(TiffEndToEnd, OnePageInSplitModeKeepsTheDestinationName) {
   run.options.ConvertFlag = 1;
   const std::string source = run.dir.file("one.g3n");
   const Bitmap b = testing::makeTextPage(1728, 200, 8);
-  ASSERT_TRUE(testing::writeTiff(source, {page(b, Ccitt::kT4TwoDFill)}));
+  ASSERT_TRUE(testing::writeTiff(source, {tiffPage(b, Ccitt::kT4TwoDFill)}));
   EXPECT_EQ(kConverted, run.convert(source, run.dir.file("one.tif")));
   const auto converted = testing::readTiffPages(run.dir.file("one.tif"));
   ASSERT_EQ(1u, converted.size());

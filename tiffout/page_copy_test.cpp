@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tiffout/tiff_writer.h"
 
@@ -18,10 +19,7 @@ using testing::Ccitt;
 using testing::readTiffPages;
 using testing::TempDir;
 
-struct TiffCloser {
-  void operator()(TIFF* t) const { TIFFClose(t); }
-};
-using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+using testing::TiffPtr;
 
 const PageCopySettings kDefaults{};  // T.6, as every job asks
 
@@ -58,10 +56,7 @@ struct PageTags {
 
 std::vector<PageTags> readTags(const std::string& path) {
   std::vector<PageTags> all;
-  TiffPtr tif(TIFFOpen(path.c_str(), "r"));
-  if (!tif) return all;
-  do {
-    TIFF* t = tif.get();
+  testing::forEachTiffDirectory(path, [&](TIFF* t) {
     PageTags p;
     char *software = nullptr, *dateTime = nullptr;
     TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &p.width);
@@ -78,7 +73,7 @@ std::vector<PageTags> readTags(const std::string& path) {
     if (TIFFGetField(t, TIFFTAG_DATETIME, &dateTime)) p.dateTime = dateTime;
     p.tiled = TIFFIsTiled(t) != 0;
     all.push_back(p);
-  } while (TIFFReadDirectory(tif.get()));
+  });
   return all;
 }
 

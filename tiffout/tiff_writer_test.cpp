@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick {
@@ -217,10 +218,6 @@ TEST(TiffWriter, RefusesWhatWouldWriteABrokenFile) {
   EXPECT_EQ(kTiffWriterNoFile, nowhere.writePage(data, 200, 200, 2));
 }
 
-struct TiffCloser {
-  void operator()(TIFF* t) const { TIFFClose(t); }
-};
-
 // Coded pages from libtiff's encoder, written by us, decoded by libtiff.
 TEST(TiffWriter, LibtiffDecodesEveryCoding) {
   TempDir dir;
@@ -260,7 +257,7 @@ TEST(TiffWriter, LibtiffDecodesEveryCoding) {
         ASSERT_EQ(1u, pages.size()) << name;
         EXPECT_TRUE(pages[0] == page) << name;
 
-        std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "r"));
+        testing::TiffPtr tif(TIFFOpen(path.c_str(), "r"));
         ASSERT_TRUE(tif) << name;
         uint16_t index = 0, count = 0;
         float xres = 0, yres = 0;
