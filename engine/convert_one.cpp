@@ -1,6 +1,7 @@
 #include "engine/convert_one.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,14 @@ namespace tarnwick {
 namespace {
 
 using platform::pageFileName;
+
+// Read once at start-up, before any thread runs: umask() can only be read by
+// setting it.
+const mode_t kProcessUmask = [] {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}();
 
 // Intermediate files from an earlier file must never pass for this file's
 // pages, so they are removed before each conversion.
@@ -41,6 +50,9 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
       platform::joinPath(folder.empty() ? "." : folder, ".tarnwick-partial-XXXXXX");
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return kPageCopyOutputNotOpened;
+  // mkstemp makes the file private (0600); the TIFF gets the mode any newly
+  // created file of this process would get.
+  (void)::fchmod(fd, 0666 & ~kProcessUmask);
   ::close(fd);
   const int result = copyTiffPages(input, temporary, settings, selection);
   if (result != 0 || platform::replaceFile(temporary, destination) != 0) {

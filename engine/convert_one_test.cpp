@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "tests/fixtures/fax_fixtures.h"
@@ -100,6 +102,12 @@ TEST_F(ConvertOneTest, ConvertsCreatesFoldersAndMovesTheSource) {
   EXPECT_TRUE(fs::exists(dir.file("backup/in.fmf")));
   for (const auto& entry : fs::directory_iterator(dir.file("a/b/c")))
     EXPECT_EQ("in.tif", entry.path().filename()) << "no temporary file is left behind";
+  // Written under a private temporary name, yet readable as any new file is.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(destination.c_str(), &st));
+  EXPECT_EQ(0666 & ~mask, st.st_mode & 0777);
 }
 
 TEST_F(ConvertOneTest, BackupNeverReplacesAFileAlreadyThere) {
