@@ -134,10 +134,11 @@ int listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
   while (const dirent* e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    struct stat st {};
-    const bool folderEntry =
-        ::lstat(joinPath(folder, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    entries.push_back({name, folderEntry});
+    const std::string path = joinPath(folder, name);
+    struct stat own {}, target {};
+    const bool folderEntry = ::lstat(path.c_str(), &own) == 0 && S_ISDIR(own.st_mode);
+    const bool fileEntry = ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
+    entries.push_back({name, folderEntry, fileEntry});
   }
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });

@@ -38,7 +38,11 @@ int replaceFile(const std::string& from, const std::string& to);
 
 struct FolderEntry {
   std::string name;
-  bool isFolder = false;  // a real folder; links to folders count as files
+  bool isFolder = false;  // a real folder, not a link to one
+  // A regular file, directly or through a link. Links to folders, FIFOs,
+  // sockets and devices are neither: opening a FIFO blocks until a writer
+  // comes, so a walk that took them for files could hang.
+  bool isFile = false;
 };
 // Lists a folder's entries (without "." and ".."), sorted by name bytes.
 // -1 when the folder cannot be read.

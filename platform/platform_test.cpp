@@ -119,11 +119,16 @@ TEST(Files, ListingIsSortedAndFilterIgnoresCase) {
     ASSERT_TRUE(testing::writeFileBytes(dir.file(name), {1}));
   ASSERT_TRUE(ensureFolder(dir.file("sub.d")));
   fs::create_directory_symlink(dir.file("sub.d"), dir.file("link"));
+  fs::create_symlink(dir.file("a.fax"), dir.file("filelink"));
+  fs::create_symlink(dir.file("gone"), dir.file("dangling"));
+  ASSERT_EQ(0, ::mkfifo(dir.file("pipe.g3").c_str(), 0600));
   std::vector<FolderEntry> entries;
   ASSERT_EQ(0, listFolder(dir.path(), entries));
-  std::vector<std::string> names;
-  for (const auto& e : entries) names.push_back(e.name + (e.isFolder ? "/" : ""));
-  EXPECT_EQ((std::vector<std::string>{"a.fax", "b.G3", "c.g3", "link", "noext", "sub.d/"}), names);
+  std::vector<std::string> names;  // "/" a folder, "?" neither folder nor file
+  for (const auto& e : entries) names.push_back(e.name + (e.isFolder ? "/" : e.isFile ? "" : "?"));
+  EXPECT_EQ((std::vector<std::string>{"a.fax", "b.G3", "c.g3", "dangling?", "filelink", "link?",
+                                      "noext", "pipe.g3?", "sub.d/"}),
+            names);
   EXPECT_EQ(-1, listFolder(dir.file("missing"), entries));
 
   EXPECT_TRUE(matchesFilter("noext", "*.*"));

@@ -76,6 +76,7 @@ int walkFolder(Walk& walk, const std::string& folder, const std::string& relFold
       if (recurse) walkFolder(walk, path, relativeTo(relFolder, entry.name), recurse);
       continue;
     }
+    if (!entry.isFile) continue;
     if (detectFaxType(path) == FAX_TYPE_EXCLUDED) continue;
     if (mergeParts && isFxsPart(entry.name)) {
       mergePart(walk, folder, relFolder, entry.name);

@@ -23,7 +23,9 @@ enum FileListStatus : int {
 // Appends to job.fileList every file of `folder` (a path under job.source, or
 // job.source itself) whose name matches job.filter, in name order, depth
 // first into subfolders when `recurse` is set. Entries are relative to
-// job.source ("sub/b.g3"). Files whose type is never a fax are left out.
+// job.source ("sub/b.g3"). Files whose type is never a fax are left out, and
+// so is anything that is not a regular file: links to folders are neither
+// entered nor listed, and FIFOs, sockets and devices are skipped.
 //
 // The filter selects subfolders too: with a filter other than "*.*" only the
 // subfolders whose names match it are entered.
