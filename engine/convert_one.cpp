@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <exception>
+#include <string_view>
 #include <vector>
 
 #include "engine/conversion_engine.h"
@@ -27,12 +28,30 @@ const mode_t kProcessUmask = [] {
   return mask;
 }();
 
+// Whether `name` is a page file of the intermediate whose name without its
+// extension is `stem`: the stem, three or more digits, ".tif".
+bool isPageFileOf(std::string_view name, std::string_view stem) {
+  constexpr std::string_view kSuffix = ".tif";
+  if (name.size() < stem.size() + 3 + kSuffix.size() || !name.starts_with(stem) ||
+      !name.ends_with(kSuffix))
+    return false;
+  const std::string_view number = name.substr(stem.size(), name.size() - stem.size() - 4);
+  return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Intermediate files from an earlier file must never pass for this file's
-// pages, so they are removed before each conversion.
+// pages, so they are removed before each conversion: every page file, not
+// only an unbroken run from page 1, since a page the writer could not write
+// leaves a gap behind which a stale later page would survive.
 void removeIntermediates(const std::string& intermediate) {
   std::remove(intermediate.c_str());
-  for (int page = 1; platform::fileExists(pageFileName(intermediate, page)); ++page)
-    std::remove(pageFileName(intermediate, page).c_str());
+  const std::string folder = platform::folderOf(intermediate);
+  const std::string stem = platform::fileNameOf(platform::cutExtension(intermediate));
+  std::vector<platform::FolderEntry> entries;
+  if (platform::listFolder(folder.empty() ? "." : folder, entries) != 0) return;
+  for (const platform::FolderEntry& entry : entries)
+    if (isPageFileOf(entry.name, stem))
+      std::remove(platform::joinPath(folder, entry.name).c_str());
 }
 
 // Copies `input` (all pages, or only page `pageIndex` when >= 0) to
@@ -62,39 +81,28 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   return 0;
 }
 
-// Runs the guarded steps: open, first page, write, page copy. Fills
-// `outputs` with the files written.
-int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::string& source,
-              const std::string& destination, const ConversionOptions& options,
-              std::vector<std::string>& outputs) {
-  const std::string& intermediate = options.intermediateFile;
-  removeIntermediates(intermediate);
-  engine.open(source, type);
-  if (!engine.isFax()) {
-    job.resultsText += "Failed : " + source + " - Not Fax\r\n";
-    return kNotFax;
+// Copies the whole fax to `destination`. A split writer may have written the
+// single page of a one-page fax under its page name.
+int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
+              const std::string& destination, std::vector<std::string>& outputs) {
+  const std::string input =
+      engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
+  outputs.push_back(destination);
+  if (copyToDestination(input, -1, destination, job.copyParameters) != 0) {
+    job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
+    return kCopyFailed;
   }
-  if (engine.write(intermediate, type) != 0) {
-    job.resultsText += "Failed : " + source + " - Error Fax\r\n";
-    return kWriteFailed;
-  }
-  const int pages = engine.pageCount();
-  const bool split = pages > 1 && options.ConvertFlag == 1;
-  if (!split) {
-    // A split writer may have written the single page under its page name.
-    const std::string input =
-        engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
-    outputs.push_back(destination);
-    if (copyToDestination(input, -1, destination, job.copyParameters) != 0) {
-      job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
-      return kCopyFailed;
-    }
-    job.resultsText += "Success !\r\n";
-    return kConverted;
-  }
+  job.resultsText += "Success !\r\n";
+  return kConverted;
+}
+
+// Copies each page to its own file beside the destination; every page is
+// tried and the last one decides the result.
+int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
+              const std::string& destination, std::vector<std::string>& outputs) {
   job.resultsText += "Multiple pages as following :\r\n";
   int result = kConverted;
-  for (int page = 1; page <= pages; ++page) {
+  for (int page = 1; page <= engine.pageCount(); ++page) {
     const std::string output = pageFileName(destination, page);
     const int copied = engine.wroteSplitPages()
                            ? copyToDestination(pageFileName(intermediate, page), -1, output,
@@ -112,6 +120,27 @@ int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::
     }
   }
   return result;
+}
+
+// Runs the guarded steps: open, first page, write, page copy. Fills
+// `outputs` with the files written.
+int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::string& source,
+              const std::string& destination, const ConversionOptions& options,
+              std::vector<std::string>& outputs) {
+  const std::string& intermediate = options.intermediateFile;
+  removeIntermediates(intermediate);
+  engine.open(source, type);
+  if (!engine.isFax()) {
+    job.resultsText += "Failed : " + source + " - Not Fax\r\n";
+    return kNotFax;
+  }
+  if (engine.write(intermediate, type) != 0) {
+    job.resultsText += "Failed : " + source + " - Error Fax\r\n";
+    return kWriteFailed;
+  }
+  if (engine.pageCount() > 1 && options.ConvertFlag == 1)
+    return copySplit(job, engine, intermediate, destination, outputs);
+  return copyWhole(job, engine, intermediate, destination, outputs);
 }
 
 }  // namespace

@@ -153,6 +153,13 @@ TEST_F(ConvertOneTest, EarlierIntermediatesNeverPassForANewFile) {
   EXPECT_EQ(kNotFax, convertOne(job, options, makeText("bad.g3"), dir.file("bad.tif")));
   EXPECT_FALSE(fs::exists(dir.file("bad001.tif")));
   EXPECT_FALSE(fs::exists(dir.file("bad.tif")));
+  // A page left behind a gap (no page 1) goes too.
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("qrvintif002.tif"), {1}));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("qrvintif1000.tif"), {1}));
+  EXPECT_EQ(kNotFax, convertOne(job, options, makeText("bad2.g3"), dir.file("bad2.tif")));
+  EXPECT_FALSE(fs::exists(dir.file("qrvintif002.tif")));
+  EXPECT_FALSE(fs::exists(dir.file("qrvintif1000.tif")));
+  EXPECT_TRUE(fs::exists(dir.file("good.fmf"))) << "only page files are removed";
 }
 
 }  // namespace
