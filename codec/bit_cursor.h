@@ -91,19 +91,6 @@ class BitCursor {
   bool floorForm() const { return floor_; }
   bool ok() const { return ok_; }
 
-  // As FaxStream::alignToByte, without the fetch.
-  void alignToByte(bool wordAlign) {
-    if (!ok_) {
-      s_.alignToByte(wordAlign);
-      load();
-      return;
-    }
-    bit_ = (bit_ + 7) & ~int64_t(7);
-    if (wordAlign && ((bit_ >> 3) & 1)) bit_ += 8;
-    floor_ = true;
-    winBits_ = 0;
-  }
-
  private:
   // Keeps at least 16 bits in the window unless the data ends sooner;
   // winBits_ never counts bits past the end of the data.
@@ -248,7 +235,7 @@ class WordCursor {
   }
   [[gnu::always_inline]] int modeCode() { return step<kModeFastBits>(kModeFast.data(), kModeCode); }
 
-  // As BitCursor::alignToByte.
+  // As FaxStream::alignToByte, without the fetch.
   void alignToByte(bool wordAlign) {
     if (!ok_) {
       s_.alignToByte(wordAlign);

@@ -75,7 +75,8 @@ int decode2dLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& r
 // An EOL (as in EOFB) is kEolFound. In both 2-D decoders pixels passed over by
 // a pass code that runs to the end of the line are written as the line's last
 // run (in decode2dLine when the EOL comes).
-// Corrupt codes that would move a1 or b2 left of a0 are kBadCode.
+// Corrupt codes that would move a1 or b2 left of a0 are kBadCode: the run
+// they imply would be negative, which no row can hold.
 int decodeMmrLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& reference,
                   int32_t& total);
 

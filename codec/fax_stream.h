@@ -123,7 +123,6 @@ WidthClass classifyWidth(int32_t widthPixels);
 inline constexpr std::array<int32_t, 9> kStandardWidths = {1728, 2048, 2432, 2592, 3072,
                                                           3456, 3648, 4096, 4864};
 inline constexpr int32_t kMaxProbeWidth = 4864;  // widest line the 2-D probes accept
-inline constexpr int32_t kProbeRowBytes = 608;   // the probes' private row
 bool isStandardWidth(int32_t widthPixels);
 
 // Shared lookup tables.
