@@ -136,11 +136,21 @@ int FxsReader::decodeInto(PageImage& page, int capacityLines) {
   return page.height > 0 ? 0 : kFxsDecodeFailed;
 }
 
+// Every line costs at least one coded bit, so the data bounds the lines a
+// decode can store: a header claiming a huge page over a few bytes of data
+// must not cost a huge page buffer.
+int FxsReader::decodeCapacity(int64_t wantedLines) const {
+  const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
+  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(header_.width(), 1);
+  return int(std::min<int64_t>({wantedLines, byData, byPixels}));
+}
+
 int FxsReader::preparePage(uint16_t index, PageImage& page) {
   page.clear();
   const int status = readPage(index);
   if (status != 0) return status;
-  return decodeInto(page, header_.lines());
+  if (int64_t(header_.width()) * header_.lines() > kMaxPagePixels) return kFxsPageTooLarge;
+  return decodeInto(page, decodeCapacity(header_.lines()));
 }
 
 int FxsReader::pageCaption(uint16_t index, std::string& caption) {
@@ -160,12 +170,9 @@ int FxsReader::linesToWrite(uint16_t index, uint8_t recaculate) {
   const int status = readPage(index);
   if (status != 0) return status;
   if (!recaculate) return header_.lines();
-  // Every line costs at least one coded bit, so the data bounds the lines.
-  const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
-  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(header_.width(), 1);
-  const int capacity = int(std::min<int64_t>({kMaxRecountLines, byData, byPixels}));
   PageImage image;
-  if (decodeInto(image, capacity) == 0) header_.setLines(uint16_t(image.height));
+  if (decodeInto(image, decodeCapacity(kMaxRecountLines)) == 0)
+    header_.setLines(uint16_t(image.height));
   return header_.lines();
 }
 

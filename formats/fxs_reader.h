@@ -124,7 +124,7 @@ class FxsReader : public FaxReader {
   int readPage(uint16_t index);
 
   // Reads and decodes page `index` into `page` (T.4 one-dimensional or T.6,
-  // fill order 2, capacity = the header's line count), and sets the
+  // fill order 2, at most the header's line count), and sets the
   // resolutions (200 x 100/200/400 dpi, unit inch). 0 or a negative
   // FxsStatus; `page` is left empty (no width, no lines) on failure.
   int preparePage(uint16_t index, PageImage& page);
@@ -149,6 +149,7 @@ class FxsReader : public FaxReader {
   uint16_t yResolution() const { return yResolution_; }
 
  private:
+  int decodeCapacity(int64_t wantedLines) const;
   int decodeInto(PageImage& page, int capacityLines);
   int writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
   int linesToWrite(uint16_t index, uint8_t recaculate);

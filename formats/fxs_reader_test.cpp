@@ -282,6 +282,28 @@ TEST(FxsReader, DataLengthPastTheFileEndIsCutAtTheEnd) {
   EXPECT_EQ(b, pages[0]);
 }
 
+// A header may claim a page far larger than its data: the page buffer
+// follows the data, and a claim past the pixel limit is refused.
+TEST(FxsReader, HugeHeaderOverFewBytes) {
+  const struct {
+    uint16_t width, lines;
+    int status;
+  } cases[] = {{65535, 32767, kFxsDecodeFailed}, {65535, 65535, kFxsPageTooLarge}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    FxsPageSpec spec;
+    spec.data.assign(20, 0);
+    spec.width = c.width;
+    spec.lines = c.lines;
+    ASSERT_TRUE(testing::writeFxsFile(dir.file("h.fxs"), {spec}));
+    FxsReader reader;
+    ASSERT_EQ(1, openAndScan(reader, dir.file("h.fxs")));
+    PageImage page;
+    EXPECT_EQ(c.status, reader.preparePage(0, page)) << c.lines;
+    EXPECT_LE(page.pixels.size(), size_t(20 * 8 + 1) * 8192) << c.lines;
+  }
+}
+
 // Damaged files: every outcome is a code or fewer pages, never a crash, an
 // out-of-bounds access or a runaway allocation (run under the sanitizers).
 TEST(FxsReader, TruncatedAndFlippedFilesNeverCrash) {
