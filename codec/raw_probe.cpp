@@ -59,10 +59,12 @@ int finish(FaxStream& s, int result) {
 
 // The give-up window of a probe: asked before each line, false once
 // kProbeGiveUpBytes or kProbeGiveUpLines have passed since the run of good
-// lines last held half the threshold (or since byte 0).
+// lines last held half the threshold (or since `startBit`, where the data
+// was found to start).
 class Progress {
  public:
-  Progress(int needed, ProbeWork* work) : mark_(std::max(1, needed / 2)), work_(work) {
+  Progress(int needed, ProbeWork* work, int64_t startBit = 0)
+      : mark_(std::max(1, needed / 2)), last_(startBit), work_(work) {
     if (work_) ++work_->trials;
   }
   bool keepGoing(const FaxStream& s, int matches) {
@@ -77,7 +79,7 @@ class Progress {
 
  private:
   int mark_;
-  int64_t last_ = 0;
+  int64_t last_;
   int32_t lines_ = 0;
   ProbeWork* work_;
 };
@@ -252,7 +254,9 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
   int64_t start = s.bitPosition();
   ProbeRow row(width);
   const int needed = effectiveThreshold(threshold);
-  Progress progress(needed, work);
+  // The search skips whatever precedes the flag bytes in one linear pass, so
+  // a long preamble before them is no failed work.
+  Progress progress(needed, work, start);
   const int changingNeeded = std::min(needed, kMmrChangingLines);
   int matches = 0;
   int changing = 0;

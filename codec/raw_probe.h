@@ -13,10 +13,12 @@
 // Failing trials are cheap: a probe gives up (kProbeGaveUp) once it has read
 // kProbeGiveUpBytes, or started kProbeGiveUpLines lines, past the last point
 // where it held at least half `threshold` good lines in a row (or past the
-// start of the data). Data of the probe's own coding gets there within a few
+// start of the data: byte 0, or for T.6 where the search for its flag bytes
+// first lands). Data of the probe's own coding gets there within a few
 // lines, so it keeps its result; data that plainly is not costs one window,
 // however large the file. A consequence: data whose first good lines lie
-// beyond that window (a long preamble, heavy damage) is not found.
+// beyond that window (a long preamble without flag bytes, heavy damage) is
+// not found.
 
 #include <array>
 #include <cstdint>

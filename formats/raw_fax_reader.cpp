@@ -30,7 +30,9 @@ bool plausibleGeometry(const PageImage& page) {
 }
 
 // The vertical resolution a page length stands for, or 0 when the length is
-// no whole multiple (1..4) of the paper class's base.
+// no whole multiple (1..4) of the paper class's base. A page bitmap re-reads
+// the spool's estimated resolution; a resolution the user forced lives on
+// only in the page length, at every paper class alike.
 int16_t resolutionOfPageLines(uint8_t paperClass, int32_t lines) {
   for (int k = 1; k <= 4; ++k)
     if (lines == linesPerPage(paperClass, 100 * k) && (paperClass >= 1 && paperClass <= 3))

@@ -1,6 +1,7 @@
 #include "formats/raw_fax_reader.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "codec/raw_spool.h"
 #include "engine/convert_one.h"
+#include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/raw_fixtures.h"
 
@@ -126,16 +128,25 @@ TEST_F(RawAnalysisTest, FlagBytesBeforeT6Data) {
   const std::vector<Bitmap> pages = marked(1728, {240});
   // Without flags the search may start at any byte, and garbage in the
   // other bit order can pass for lines: those rows name the bit order.
+  // A preamble (bytes without a 0xFF pair) longer than the probes' give-up
+  // window is skipped by the search for the flags.
   const struct {
     int flags;
     uint8_t flagNum;
     uint8_t bitOrder;
-  } cases[] = {{3, 3, 0}, {2, 3, 0}, {0, 0, 1}, {5, 0, 1}};
+    size_t preamble;
+  } cases[] = {{3, 3, 0, 0}, {2, 3, 0, 0}, {0, 0, 1, 0}, {5, 0, 1, 0}, {3, 3, 0, 200000}};
+  std::mt19937 rng(11);
   for (const auto& c : cases) {
     settings.flagNum = c.flagNum;
-    const auto stream = testing::makeRawStream(pages, RawCoding::kMmr, 1, c.flags);
-    EXPECT_EQ(0, analyse(stream, c.bitOrder)) << c.flags << " flags";
-    EXPECT_TRUE(pages[0] == spool().bitmap) << c.flags << " flags";
+    auto stream = testing::makeRawStream(pages, RawCoding::kMmr, 1, c.flags);
+    std::vector<uint8_t> preamble(c.preamble);
+    for (uint8_t& b : preamble) b = uint8_t(rng() % 0xFF);
+    stream.insert(stream.begin(), preamble.begin(), preamble.end());
+    const std::string name = std::to_string(c.flags) + " flags after " +
+                             std::to_string(c.preamble) + " bytes";
+    EXPECT_EQ(0, analyse(stream, c.bitOrder)) << name;
+    EXPECT_TRUE(pages[0] == spool().bitmap) << name;
   }
 }
 
@@ -477,15 +488,39 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
   }
 }
 
-TEST_F(RawConvertTest, ForcedVerticalResolutionSetsPageLength) {
-  options.verticalResolution = 200;
-  const auto pages = marked(1728, {700, 650, 300}, 5);
-  const std::string source = write("fine.g3", testing::makeRawStream(pages, RawCoding::kMh));
-  const std::string destination = dir.file("fine.tif");
-  ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << job.resultsText;
-  const std::vector<Bitmap> out = testing::readTiffPages(destination);
-  ASSERT_EQ(1u, out.size());  // 1650 lines fit the 2288 of a fine page
-  EXPECT_EQ(1650, out[0].height);
+// A forced resolution sets the page length and is what the pages carry, at
+// every paper class (the page bitmap re-reads the spool's estimate, so the
+// resolution is taken back from the page length).
+TEST_F(RawConvertTest, ForcedVerticalResolutionSetsPageLengthAndResolution) {
+  const struct {
+    int width;
+    uint16_t forced;
+    std::vector<uint32_t> lengths;
+    float yResolution;
+  } cases[] = {
+      {1728, 200, {1650}, 200},       // 1650 lines fit the 2288 of a fine page
+      {2048, 200, {1650}, 200},       // class 2: 2726 lines
+      {2048, 0, {1350, 300}, 100},    // estimated: 1363 lines
+      {2432, 400, {1650}, 400},       // class 3: 6468 lines
+  };
+  for (const auto& c : cases) {
+    options.verticalResolution = c.forced;
+    const auto pages = marked(c.width, {700, 650, 300}, 5);
+    const std::string source = write("fine.g3", testing::makeRawStream(pages, RawCoding::kMh));
+    const std::string destination = dir.file("fine.tif");
+    job.resultsText.clear();
+    ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << job.resultsText;
+    std::vector<uint32_t> lengths;
+    testing::forEachTiffDirectory(destination, [&](TIFF* tif) {
+      uint32_t length = 0;
+      float y = 0;
+      TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length);
+      TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y);
+      lengths.push_back(length);
+      EXPECT_EQ(c.yResolution, y) << c.width << " forced " << c.forced;
+    });
+    EXPECT_EQ(c.lengths, lengths) << c.width << " forced " << c.forced;
+  }
 }
 
 // Real streams: none may crash; those with a PBM rendering must match it.
