@@ -245,10 +245,39 @@ int TiffStructuredReader::readStripTable(const TiffPageDescriptor& page,
   return 0;
 }
 
+int TiffStructuredReader::decodeBitmapStrip(const TiffPageDescriptor& page, uint32_t stripIndex,
+                                            uint32_t rowsLeft, PageImage& strip) {
+  // RowsPerStrip 0 (or missing) leaves the whole page to one strip; it is
+  // never a divisor.
+  const uint32_t rps = page.rowsPerStrip == 0 ? page.imageLength : page.rowsPerStrip;
+  uint32_t rows = rps;
+  if (stripIndex + 1 == page.stripCount) {
+    rows = page.imageLength % rps;
+    if (rows == 0) rows = rps;
+  }
+  // No more rows than the bytes can hold: a PackBits pair expands to at most
+  // 128 bytes, so a few lying bytes cannot ask for a page-sized buffer.
+  const uint64_t bytesAtMost =
+      page.compression == 1 ? pageData_.size() : uint64_t(pageData_.size()) * 64 + 128;
+  const uint64_t rowsAtMost = bytesAtMost / ((uint64_t(page.imageWidth) + 7) / 8) + 1;
+  BitmapSource source;
+  source.data = pageData_.data();
+  source.size = int32_t(std::min<size_t>(pageData_.size(), INT32_MAX));
+  source.bitOrder = uint8_t(page.fillOrder);
+  source.invert = page.photometric == 1 ? 1 : 0;
+  source.bitsPerSample = 1;
+  source.width = int32_t(page.imageWidth);
+  source.height = int32_t(std::min<uint64_t>(std::min(rows, rowsLeft), rowsAtMost));
+  return page.compression == 1 ? copyUncompressedPage(source, strip)
+                               : decodePackBitsPage(source, strip);
+}
+
 int TiffStructuredReader::decodeStrip(const TiffPageDescriptor& page, uint32_t stripIndex,
                                       uint32_t rowsLeft, PageImage& strip) {
   strip.clear();
   if (page.bitsPerSample != 1) return 0;
+  if (page.compression == 1 || page.compression == 32773)
+    return decodeBitmapStrip(page, stripIndex, rowsLeft, strip);
   const int32_t size = int32_t(std::min<size_t>(pageData_.size(), INT32_MAX));
   const uint8_t fillOrder = uint8_t(page.fillOrder);
   const uint8_t invert = page.photometric == 1 ? 1 : 0;  // only "white is one" flips
@@ -258,31 +287,8 @@ int TiffStructuredReader::decodeStrip(const TiffPageDescriptor& page, uint32_t s
   // few lying bytes cannot ask for a page-sized buffer.
   const uint64_t codedRowsAtMost = uint64_t(pageData_.size()) * 8 + 1;
   const int32_t capacity = int32_t(std::min<uint64_t>(rowsLeft, codedRowsAtMost));
-  // A PackBits pair expands to at most 128 bytes.
-  const uint64_t bytesAtMost =
-      page.compression == 1 ? pageData_.size() : uint64_t(pageData_.size()) * 64 + 128;
-  const uint64_t bitmapRowsAtMost = bytesAtMost / ((uint64_t(width) + 7) / 8) + 1;
   FaxStream stream;
   switch (page.compression) {
-    case 1:
-    case 32773: {
-      const uint32_t rps = page.rowsPerStrip == 0 ? page.imageLength : page.rowsPerStrip;
-      uint32_t rows = rps;
-      if (stripIndex + 1 == page.stripCount) {
-        rows = page.imageLength % rps;
-        if (rows == 0) rows = rps;
-      }
-      BitmapSource source;
-      source.data = pageData_.data();
-      source.size = size;
-      source.bitOrder = fillOrder;
-      source.invert = invert;
-      source.bitsPerSample = 1;
-      source.width = width;
-      source.height = int32_t(std::min<uint64_t>(std::min(rows, rowsLeft), bitmapRowsAtMost));
-      return page.compression == 1 ? copyUncompressedPage(source, strip)
-                                   : decodePackBitsPage(source, strip);
-    }
     case 2:
     case 3:
     case 32771: {
@@ -316,10 +322,27 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
     return;
   std::vector<TiffStrip> strips;
   if (readStripTable(d, strips) != 0) return;
+  decodeStrips(d, strips, size_t(bytesPerRow), page);
+  page.resolutionUnit = uint8_t(d.resolutionUnit);
+  page.xResolution = uint16_t(ratio(d.xResolutionNumerator, d.xResolutionDenominator));
+  page.yResolution = d.yResolutionDenominator == 0
+                         ? int16_t(page.xResolution)
+                         : int16_t(ratio(d.yResolutionNumerator, d.yResolutionDenominator));
+}
+
+void TiffStructuredReader::decodeStrips(const TiffPageDescriptor& d,
+                                        const std::vector<TiffStrip>& strips, size_t rowBytes,
+                                        PageImage& page) {
   std::vector<uint8_t> bitmap;  // grows with the rows decoded
   uint32_t lines = 0;
+  // Strips of a sound file never overlap, so together they fit in the file.
+  // Without this bound a small file naming one large strip a million times
+  // keeps the first-page check reading and decoding for minutes.
+  uint64_t bytesRead = 0;
   for (uint32_t i = 0; i < strips.size(); ++i) {
     if (strips[i].byteCount == 0 || (i > 0 && lines >= d.imageLength)) break;
+    bytesRead += strips[i].byteCount;
+    if (bytesRead > fileSize()) break;
     if (readPageData(strips[i].offset, strips[i].byteCount) != 0) break;
     PageImage strip;
     (void)decodeStrip(d, i, d.imageLength - lines, strip);
@@ -328,7 +351,6 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
     if (i == 0) page = strip;  // the strip's description, without its bitmap
     const uint32_t decoded = uint32_t(std::max(strip.height, 0));
     const uint32_t rows = std::min(decoded, d.imageLength - lines);
-    const size_t rowBytes = size_t(bytesPerRow);
     const size_t copyRows = std::min(size_t(rows), rowsDecoded.size() / rowBytes);
     bitmap.insert(bitmap.end(), rowsDecoded.begin(),
                   rowsDecoded.begin() + ptrdiff_t(copyRows * rowBytes));
@@ -336,11 +358,6 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
   }
   page.pixels = std::move(bitmap);
   page.height = int32_t(lines);
-  page.resolutionUnit = uint8_t(d.resolutionUnit);
-  page.xResolution = uint16_t(ratio(d.xResolutionNumerator, d.xResolutionDenominator));
-  page.yResolution = d.yResolutionDenominator == 0
-                         ? int16_t(page.xResolution)
-                         : int16_t(ratio(d.yResolutionNumerator, d.yResolutionDenominator));
 }
 
 int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips) {

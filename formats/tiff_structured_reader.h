@@ -159,6 +159,10 @@ class TiffStructuredReader : public FaxReader {
   int readPageDirectory(uint32_t index, TiffPageDescriptor& page);
   int decodeStrip(const TiffPageDescriptor& page, uint32_t stripIndex, uint32_t rowsLeft,
                   PageImage& strip);
+  int decodeBitmapStrip(const TiffPageDescriptor& page, uint32_t stripIndex, uint32_t rowsLeft,
+                        PageImage& strip);
+  void decodeStrips(const TiffPageDescriptor& page, const std::vector<TiffStrip>& strips,
+                    size_t rowBytes, PageImage& out);
   int gatherStrips(const std::vector<TiffStrip>& strips);
   int copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount);
 

@@ -271,6 +271,36 @@ TEST(TiffStructuredReader, LyingSizesGiveSmallOrEmptyPages) {
   }
 }
 
+// One strip named a thousand times: the strips together may not read more
+// bytes than the file holds, or a small file keeps the decoder busy for
+// minutes.
+TEST(TiffStructuredReader, RepeatedStripsReadNoMoreThanTheFile) {
+  TempDir dir;
+  HandG4Page g4(testing::makeRandomRuns(1728, 40, 6, 20));
+  HandTiff& t = g4.tiff;
+  const uint32_t n = 1000;
+  std::vector<uint8_t> offsets(4 * n), counts(4 * n);
+  for (uint32_t i = 0; i < n; ++i)
+    for (int k = 0; k < 4; ++k) {
+      offsets[4 * i + k] = uint8_t(g4.dataAt >> (8 * k));
+      counts[4 * i + k] = uint8_t(g4.coded.size() >> (8 * k));
+    }
+  const uint32_t offsetsAt = t.append(offsets), countsAt = t.append(counts);
+  t.first(t.directory({{256, 3, 1, 1728}, {257, 4, 1, 40 * n}, {259, 3, 1, 4},
+                       {273, 4, n, offsetsAt}, {278, 4, 1, 40}, {279, 4, n, countsAt}}));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("repeat.fmf"), t.bytes));
+  Opened o;
+  openFile(o, dir.file("repeat.fmf"));
+  ASSERT_EQ(1, o.pages);
+  PageImage page;
+  o.reader.preparePage(0, page);
+  const int timesInFile = int(t.bytes.size() / g4.coded.size());
+  ASSERT_LT(timesInFile, 10);
+  EXPECT_GE(page.height, 40);
+  EXPECT_LE(page.height, 40 * timesInFile);
+  EXPECT_TRUE(topRows(g4.bitmap, 40) == topRows(bitmapOfPage(page), 40));
+}
+
 // Tags that leave no room for a row must give an empty page, not a division
 // by a zero row size.
 TEST(TiffStructuredReader, ZeroBitsPerSampleGivesAnEmptyPage) {
