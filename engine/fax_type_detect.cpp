@@ -51,6 +51,9 @@ FaxType detectG3fContent(const std::string& path) {
 
 }  // namespace
 
+// Only the file name is searched: a dotted folder ("old.faxes", "x.db")
+// must not lend its text to every file inside it, which could drop them all
+// as never-a-fax or send them to the wrong reader.
 FaxType detectFaxType(const std::string& path) {
   const std::string name = platform::fileNameOf(path);
   const size_t dot = name.rfind('.');

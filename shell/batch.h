@@ -25,7 +25,8 @@ std::string sourcePathFor(const BatchJob& job, const std::string& rel);
 std::string destinationFor(const BatchJob& job, const std::string& rel);
 
 // Whether the folder driver passes a file by as TIFF already: its extension
-// is "tif" or "tiff", ignoring case.
+// is "tif" or "tiff", ignoring case. A name that merely ends in those letters
+// ("motif", "a.gtif") is converted, not skipped unconverted.
 bool isTiffName(const std::string& path);
 
 // How the files of one folder run ended.

@@ -34,8 +34,10 @@ enum FileListStatus : int {
 // (".fxd", ".fxr", ".fxs", e.g. "ab12001.FXS") are not listed: each is merged
 // into its combined file beside it ("ab12fxx.fxm"), the first part met
 // starting it anew and later parts appending; once all are in, the combined
-// file takes the times of part "001". It is listed once, in place of its parts. A part that
-// cannot be merged is listed itself, so its failure shows in the report.
+// file takes the times of part "001". It is listed once, in place of its
+// parts, so the run that merges a fax also converts it instead of leaving it
+// for a later run. A part that cannot be merged is listed itself, so its
+// failure shows in the report.
 //
 // Returns the number of entries added, or kSourceUnreadable.
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,

@@ -59,7 +59,9 @@ void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder&
   options.intermediateFile = work.file("qrvintif.tmp");
 }
 
-// Runs a folder job; true when every file ended well.
+// Runs a folder job; true when every file ended well. A source folder that
+// cannot be read is a failure: its empty report alone would pass for a run
+// with nothing to do.
 bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks,
                   std::ostream& err) {
   job.fileList.clear();
