@@ -158,9 +158,22 @@ TEST(MmrPage, GroupOptions) {
 }
 
 TEST(MmrPage, NothingDecodable) {
-  const auto d = decodeBits("", kCodingT6);
-  EXPECT_EQ(kEndOfData, d.result);
-  EXPECT_EQ(0, d.page.height);
+  const struct {
+    const char* name;
+    std::string data;
+    int result, lines;
+  } cases[] = {
+      {"no data", "", kEndOfData, 0},
+      // The extension code, then a byte whose bits after its leading 1s are
+      // 010: no start of data is found.
+      {"bad code, no restart", "0000001111 01 0000", kBadCode, 0},
+      {"bad code after a line", "1 0000001111 01 000", 0, 1},
+  };
+  for (const auto& c : cases) {
+    const auto d = decodeBits(c.data, kCodingT6);
+    EXPECT_EQ(c.result, d.result) << c.name;
+    EXPECT_EQ(c.lines, d.page.height) << c.name;
+  }
 }
 
 TEST(MmrPage, BadCodeResynchronises) {
