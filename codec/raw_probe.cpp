@@ -31,7 +31,6 @@ int effectiveThreshold(uint16_t threshold) { return std::max<int>(1, threshold);
 // without room decodes the line and writes nothing.
 class ProbeRow {
  public:
-  explicit ProbeRow(int32_t) {}
   RowWriter fresh() { return RowWriter{0, 0, 0, &spare_}; }
 
  private:
@@ -90,7 +89,7 @@ int probeMhWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold, ProbeWork* 
   rewind(s, bitOrder);
   s.width = -1;
   if (s.findEol() < 0) return finish(s, kProbeDataEnd);
-  ProbeRow row(kMaxProbeWidth);
+  ProbeRow row;
   const int needed = effectiveThreshold(threshold);
   Progress progress(needed, work);
   int matches = 0;
@@ -122,7 +121,7 @@ int probeMhWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_
   s.width = -1;
   int32_t candidate = -1;
   if (s.findEol() < 0) return finish(s, kProbeDataEnd);
-  ProbeRow row(kMaxProbeWidth);
+  ProbeRow row;
   const int needed = effectiveThreshold(threshold);
   Progress progress(needed, work);
   int matches = 0;
@@ -156,7 +155,7 @@ int probeMrWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold, ProbeWork* 
   line.reset(kMaxProbeWidth);
   reference.reset(kMaxProbeWidth);
   if (syncToOneDimensional(s) < 0) return finish(s, kProbeDataEnd);
-  ProbeRow row(kMaxProbeWidth);
+  ProbeRow row;
   const int needed = effectiveThreshold(threshold);
   Progress progress(needed, work);
   int tag = 1;
@@ -196,7 +195,7 @@ int probeMrWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_
   line.reset(kMaxProbeWidth);
   reference.reset(kMaxProbeWidth);
   if (syncToOneDimensional(s) < 0) return finish(s, kProbeDataEnd);
-  ProbeRow row(kMaxProbeWidth);
+  ProbeRow row;
   const int needed = effectiveThreshold(threshold);
   Progress progress(needed, work);
   int tag = 1;
@@ -252,7 +251,7 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
   reference.setAllWhite(width);
   if (syncMmr(s, kSyncFromStart) < 0) return finish(s, kProbeDataEnd);
   int64_t start = s.bitPosition();
-  ProbeRow row(width);
+  ProbeRow row;
   const int needed = effectiveThreshold(threshold);
   // The search skips whatever precedes the flag bytes in one linear pass, so
   // a long preamble before them is no failed work.
@@ -268,7 +267,7 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
     const int64_t before = s.bitPosition();
     const int result = decodeMmrLine(s, w, &line, reference, total);
     if (result == kEndOfData) return finish(s, kProbeDataEnd);
-    if (result != kBadCode && result == width) {
+    if (result == width) {
       ++matches;
       if (!sameRuns(line, reference)) ++changing;
       reference.assignFrom(line);
@@ -373,7 +372,7 @@ int64_t scoreMmr(FaxStream& s, const MmrTrial& trial, uint16_t threshold, uint8_
   if (syncMmr(s, kSyncFromStart) < 0) return finish(s, mustReach > 0 ? -1 : 0);
   ExplainedBits explained(effectiveThreshold(threshold), limitBits);
   explained.startRun(s.bitPosition());
-  ProbeRow row(width);
+  ProbeRow row;
   while (s.bitPosition() < limitBits) {
     if (work) ++work->lines;
     RowWriter w = row.fresh();

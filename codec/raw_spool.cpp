@@ -97,7 +97,6 @@ class SpoolWriter {
  public:
   int open(const SpoolPaths& paths, const FaxStream& s, FaxCoding coding) {
     if (s.width <= 0 || s.width > kMaxPageWidth) return kSpoolFileFailed;
-    bitmapPath_ = paths.bitmap;
     indexPath_ = paths.index;
     bitmap_ = openFile(paths.bitmap, "w+b");
     index_ = openFile(paths.index, "w+b");
@@ -197,7 +196,7 @@ class SpoolWriter {
   }
 
   FilePtr bitmap_, index_;
-  std::string bitmapPath_, indexPath_;
+  std::string indexPath_;
   PageImage page_;
   IndexHeader index_header_;
   SegmentRecord segment_;
@@ -490,7 +489,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
     }
     // A line of another length is as damaged as a bad code: a segment holds
     // only lines of exactly `width` pixels.
-    if (result == kBadCode || result != width) {
+    if (result != width) {
       out.closeSegment();
       ++errors;
       if (syncMmr(s, kSyncFromLater) < 0) {

@@ -196,8 +196,7 @@ int FxsReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCou
 int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount, uint8_t recaculate) {
   if (!isOpen()) return kFxsNotOpen;
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
-  if (!writer.isOpen()) return kFxsWriteFailed;
-  beginTiffOutput(writer);
+  if (!writer.isOpen() || beginTiffOutput(writer) != 0) return kFxsWriteFailed;
   const uint16_t pages = std::min(pageCount, this->pageCount());
   for (uint16_t i = 0; i < pages; ++i) {
     // A page that cannot be read is left out; a write failure ends the file.
@@ -213,11 +212,10 @@ int FxsReader::writePagesSplit(const std::string& outputPath, uint16_t pageCount
   const uint16_t pages = std::min(pageCount, this->pageCount());
   for (uint16_t i = 0; i < pages; ++i) {
     TiffWriter writer(splitPageFileName(outputPath, i), kTiffLittleEndian, "wb");
-    if (!writer.isOpen()) {
+    if (!writer.isOpen() || beginTiffOutput(writer) != 0) {
       result = kFxsWriteFailed;
       continue;
     }
-    beginTiffOutput(writer);
     if (writeOnePage(writer, i, pageCount, recaculate) == kFxsWriteFailed) result = kFxsWriteFailed;
     if (writer.close() != 0) result = kFxsWriteFailed;
   }

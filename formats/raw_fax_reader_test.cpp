@@ -391,6 +391,7 @@ TEST(RawSpool, ExtractMasksBitsOutsideTheSegmentAndLeavesRawAlone) {
       {5, 1, {0x0B, 0xCD, 0xE0}},
       {5, 2, {0xA0, 0xCD, 0x0F}},
       {7, 1, {0xBC, 0xDE}},  // T.6 is moved to start at bit 0
+      {7, 2, {0xDA, 0xFC}},  // in reading order: 0xD5 0xB3 0xF7 -> 0x5B 0x3F
   };
   for (const auto& c : cases) {
     auto index = makeIndex(1, {3}, 3, c.coding, c.bitOrder);
