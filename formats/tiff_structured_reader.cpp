@@ -393,11 +393,8 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
     counts.push_back(s.byteCount);
     at += s.byteCount;
   }
-  // An empty layout clears the previous page's, which would otherwise carry over.
   if (multiStrip)
     (void)writer.setStripLayout(uint16_t(strips.size()), uint16_t(d.rowsPerStrip), offsets, counts);
-  else
-    (void)writer.setStripLayout(0, 0, {}, {});
   // The source's photometric travels with its data: under photometric 0 the
   // bits of an uncompressed or PackBits page of a "white is one" file would
   // come out as a negative.

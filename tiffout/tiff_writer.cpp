@@ -265,6 +265,9 @@ int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResoluti
   } else {
     setEntry(kStripOffsets, 273, kTypeLong, 1, uint32_t(start));
     setEntry(kStripByteCounts, 279, kTypeLong, 1, uint32_t(data.size()));
+    // One strip holds every row; a smaller RowsPerStrip left by an earlier
+    // multi-strip page would make readers look for strips that are not there.
+    setEntry(kRowsPerStrip, 278, kTypeLong, 1, entries_[kImageLength].value);
   }
   if (int status = writeBytes(tail); status < 0) return status;
 
@@ -274,6 +277,10 @@ int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResoluti
   setEntry(kResolutionUnit, 296, kTypeShort, 1, resolutionUnit);
   setEntry(kSoftware, 305, kTypeAscii, kSoftwareBytes, at + 16);
   setEntry(kDateTime, 306, kTypeAscii, kDateTimeBytes, at + 16 + kSoftwareBytes);
+  // The layout described this page only.
+  stripOffsets_.clear();
+  stripByteCounts_.clear();
+  rowsPerStrip_ = 0;
   pendingDirectory_ = int64_t(directory);
   return pendingDirectory_;
 }

@@ -96,6 +96,7 @@ class TiffWriter {
   // keep them. Each span must hold at least `stripCount` values; the
   // strips must start at or after the first one. 0, or kTiffWriterBadStrips
   // (the layout is then cleared). `rowsPerStrip` 0 means the whole page.
+  // The layout is dropped once the next page is written.
   int setStripLayout(uint16_t stripCount, uint16_t rowsPerStrip,
                      std::span<const uint32_t> stripOffsets,
                      std::span<const uint32_t> stripByteCounts);
@@ -123,7 +124,7 @@ class TiffWriter {
 
   // Appends one single-strip page: links it from the previous directory (or
   // the header), writes the data, resolutions, Software and DateTime and
-  // fills the remaining entries. Returns the offset at which its directory
+  // fills the remaining entries (RowsPerStrip = ImageLength). Returns the offset at which its directory
   // must be written (> 0), or a negative TiffWriterStatus.
   int64_t writePage(std::span<const uint8_t> data, uint32_t xResolution, uint32_t yResolution,
                     uint16_t resolutionUnit);

@@ -315,22 +315,27 @@ TEST(TiffWriter, MultiStripPagesReadBack) {
     ASSERT_EQ(0, w.writeHeader());
     w.loadDefaultEntries();
     // A page before it, so strip offsets do not start at 8.
-    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 0, 2, 1728, 90),
+    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 0, 3, 1728, 90),
               0);
     ASSERT_EQ(0, w.setStripLayout(3, 30, offsets, counts));
     w.setCoding(kCodingT6, 0);
     w.setFillOrder(1);
     w.setOrientation(1);
     w.setSize(uint32_t(page.width), uint32_t(page.height));
-    w.setPageNumber(1, 2);
+    w.setPageNumber(1, 3);
     const int64_t at = w.writeStrips(data, 200, 200, 2);
     ASSERT_GT(at, 0);
     ASSERT_EQ(0, w.writeDirectory(at));
+    // A single-strip page after it: the layout was for that page only, so
+    // its rows per strip must not come back here.
+    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 2, 3, 1728, 90),
+              0);
   }
   const auto pages = readTiffPages(path);
-  ASSERT_EQ(2u, pages.size());
+  ASSERT_EQ(3u, pages.size());
   EXPECT_TRUE(pages[0] == page);
   EXPECT_TRUE(pages[1] == page);
+  EXPECT_TRUE(pages[2] == page);
 }
 
 }  // namespace
