@@ -44,6 +44,17 @@ void onTerminatingSignal(int signalNumber) {
   ::raise(signalNumber);
 }
 
+// A signal the process was started ignoring stays ignored: a run under nohup
+// or in the background must not end when the terminal hangs up.
+void removeFolderOnSignal(int signalNumber) {
+  struct sigaction previous {};
+  if (::sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = onTerminatingSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signalNumber, &action, nullptr);
+}
+
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value && *value ? value : "";
@@ -64,12 +75,7 @@ WorkFolder::WorkFolder() {
   path_ = pattern;
   if (path_.size() < sizeof gActiveFolder) {
     std::memcpy(gActiveFolder, path_.c_str(), path_.size() + 1);
-    struct sigaction action {};
-    action.sa_handler = onTerminatingSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) removeFolderOnSignal(signalNumber);
   }
 }
 

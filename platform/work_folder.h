@@ -7,8 +7,8 @@ namespace tarnwick::platform {
 
 // A folder made with mkdtemp under $TMPDIR (default /tmp) that only this
 // process uses; it and everything in it are removed when the object is
-// destroyed, at normal exit and on SIGINT or SIGTERM. At most one exists per
-// process at a time.
+// destroyed, at normal exit and on SIGINT, SIGTERM or SIGHUP (a signal the
+// process ignores stays ignored). At most one exists per process at a time.
 class WorkFolder {
  public:
   WorkFolder();
