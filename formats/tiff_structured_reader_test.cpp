@@ -422,6 +422,39 @@ TEST(TiffStructuredReader, WritePagesCopiesCodedStripsWithTheirOptions) {
   }
 }
 
+// Photometric 1 ("white is one") travels with the copied data: written as 0
+// the page would come out as a negative. libtiff's reading of the source is
+// the judge for our decode and for the copy.
+TEST(TiffStructuredReader, WhiteIsOnePagesKeepTheirLook) {
+  TempDir dir;
+  const Bitmap b = testing::makeTextPage(1728, 60, 12);
+  Bitmap stored = b;
+  for (auto& byte : stored.bits) byte = uint8_t(~byte);
+  const struct { const char* name; uint16_t compression; std::vector<uint8_t> data; } cases[] = {
+      {"uncompressed", 1, stored.bits},
+      {"T.6", 4, testing::encodeCcitt(b, Ccitt::kT6)},
+  };
+  for (const auto& c : cases) {
+    HandTiff t;
+    const uint32_t dataAt = t.append(c.data);
+    t.first(t.directory({{256, 3, 1, 1728}, {257, 3, 1, 60}, {259, 3, 1, c.compression},
+                         {262, 3, 1, 1}, {273, 4, 1, dataAt}, {278, 3, 1, 60},
+                         {279, 4, 1, uint32_t(c.data.size())}}));
+    const std::string source = dir.file("white.fmf"), output = dir.file("white.tif");
+    ASSERT_TRUE(testing::writeFileBytes(source, t.bytes));
+    const auto expected = testing::readTiffPages(source);
+    ASSERT_EQ(1u, expected.size()) << c.name;
+    Opened o;
+    openFile(o, source);
+    ASSERT_EQ(1, o.pages) << c.name;
+    PageImage page;
+    o.reader.preparePage(0, page);
+    EXPECT_TRUE(expected[0] == bitmapOfPage(page)) << c.name;
+    ASSERT_EQ(0, o.reader.writePages(output)) << c.name;
+    EXPECT_EQ(expected, testing::readTiffPages(output)) << c.name;
+  }
+}
+
 TEST(TiffStructuredReader, ConvertTemporaryFileResults) {
   TempDir dir;
   goodFile(dir);

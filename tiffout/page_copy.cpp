@@ -76,6 +76,8 @@ CompressionChoice choiceFor(int32_t code) {
     case 10:
       return {false, COMPRESSION_ADOBE_DEFLATE, 0, JPEGCOLORMODE_RAW};
     default:
+      // Calls share no state (two may run at once), so an unknown code has
+      // no earlier choice to fall back on: each page keeps its own.
       return {true, COMPRESSION_NONE, 0, JPEGCOLORMODE_RAW};
   }
 }
