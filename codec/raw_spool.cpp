@@ -397,6 +397,37 @@ int spoolMh(FaxStream& s, const SpoolPaths& paths) {
   return finishSpool(out, errors);
 }
 
+namespace {
+
+// An empty line (RTC between pages) ends the segment: a decoder of the page
+// would otherwise meet it as a line of wrong length. The next segment must
+// begin with a one-dimensional line. False when the data ends.
+bool restartAfterEmptyLine(FaxStream& s, SpoolWriter& out, int& tag) {
+  tag = s.readBits(1);
+  out.closeSegment();
+  out.setStart(back(s, 13));
+  if (tag < 0) return false;
+  if (tag == 1) return true;
+  if (!syncToOneDimensional(s)) return false;
+  out.setStart(back(s, 13));
+  tag = 1;
+  return true;
+}
+
+// After a damaged T.6 line: on to where the search for data lands. False
+// when it finds none (`searchFailed` set) or, with noSync, makes no progress.
+bool resumeAfterDamage(FaxStream& s, int64_t& lastSync, bool& searchFailed) {
+  if (syncMmr(s, kSyncFromLater) < 0) {
+    searchFailed = true;
+    return false;
+  }
+  if (s.bitPosition() <= lastSync) return false;
+  lastSync = s.bitPosition();
+  return true;
+}
+
+}  // namespace
+
 int spoolMr(FaxStream& s, const SpoolPaths& paths) {
   SpoolWriter out;
   if (out.open(paths, s, kCodingT4TwoD) != 0) return kSpoolFileFailed;
@@ -424,18 +455,7 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
       break;
     }
     if (total == 0) {
-      // An empty line (RTC between pages) ends the segment: a decoder of the
-      // page would otherwise meet it as a line of wrong length.
-      tag = s.readBits(1);
-      out.closeSegment();
-      out.setStart(back(s, 13));
-      if (tag < 0) break;
-      if (tag == 0) {
-        // A segment must begin with a one-dimensional line.
-        if (!syncToOneDimensional(s)) break;
-        out.setStart(back(s, 13));
-        tag = 1;
-      }
+      if (!restartAfterEmptyLine(s, out, tag)) break;
       continue;
     }
     if (total == width) {
@@ -492,12 +512,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
     if (result != width) {
       out.closeSegment();
       ++errors;
-      if (syncMmr(s, kSyncFromLater) < 0) {
-        resyncFailed = true;
-        break;
-      }
-      if (s.bitPosition() <= lastSync) break;  // no progress (noSync)
-      lastSync = s.bitPosition();
+      if (!resumeAfterDamage(s, lastSync, resyncFailed)) break;
       reference.setAllWhite(width);
       out.setStart(here(s));
       continue;
