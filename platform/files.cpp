@@ -113,6 +113,8 @@ int moveNoReplace(const std::string& from, const std::string& to) {
   if (errno != EXDEV && errno != EPERM && errno != EOPNOTSUPP) return kMoveFailed;
   const int copied = copyIntoNewFile(from, to);
   if (copied != 0) return copied;
+  // A rename keeps the file's times; the copy that stands in for it must too.
+  (void)copyFileTimes(from, to);
   if (::unlink(from.c_str()) != 0) {
     ::unlink(to.c_str());
     return kMoveFailed;

@@ -29,8 +29,9 @@ enum MoveStatus : int {
   kMoveFailed = -2,        // nothing moved: the source stays where it was
 };
 // Moves `from` to `to` and never replaces an existing file. Across file
-// systems the data is copied into an exclusively created file, flushed, and
-// only then is the source deleted. On any failure the source stays in place.
+// systems the data is copied into an exclusively created file, flushed, given
+// the source's times, and only then is the source deleted. On any failure the
+// source stays in place.
 int moveNoReplace(const std::string& from, const std::string& to);
 
 // Renames `from` over `to` (replacing it). 0 or -1.

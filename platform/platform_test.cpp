@@ -107,9 +107,12 @@ TEST(Files, MoveAcrossFileSystemsCopiesThenDeletes) {
     GTEST_SKIP() << "no second file system";
   const std::string target = "/dev/shm/tarnwick-move-" + std::to_string(::getpid());
   ASSERT_TRUE(testing::writeFileBytes(dir.file("fax.g3"), {4, 5}));
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  fs::last_write_time(dir.file("fax.g3"), old);
   EXPECT_EQ(0, moveNoReplace(dir.file("fax.g3"), target));
   EXPECT_FALSE(fs::exists(dir.file("fax.g3")));
   EXPECT_EQ(std::vector<uint8_t>({4, 5}), testing::readFileBytes(target));
+  EXPECT_EQ(old, fs::last_write_time(target));
   std::remove(target.c_str());
 }
 
