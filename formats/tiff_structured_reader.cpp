@@ -360,12 +360,16 @@ void TiffStructuredReader::decodeStrips(const TiffPageDescriptor& d,
   page.height = int32_t(lines);
 }
 
-int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips) {
+int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips,
+                                       uint64_t& bytesLeft) {
   pageData_.clear();
   uint64_t total = 0;
   for (const TiffStrip& s : strips) total += s.byteCount;
-  // Strips of a sound file never overlap, so together they fit in the file.
-  if (total > fileSize()) return kTiffWriteStripsInvalid;
+  // Strips of a sound file never overlap, so the strips of all its pages
+  // together fit in the file. A file whose directories all name one large
+  // strip would otherwise be copied a thousand times over.
+  if (total > bytesLeft) return kTiffWriteStripsInvalid;
+  bytesLeft -= total;
   pageData_.reserve(size_t(total));
   std::vector<uint8_t> piece;
   for (const TiffStrip& s : strips) {
@@ -375,17 +379,16 @@ int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips) {
   return 0;
 }
 
-int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount) {
-  TiffPageDescriptor d;
-  if (readPageDirectory(index, d) != 0) return kTiffWriteDirectoryFailed;
-  std::vector<TiffStrip> strips;
-  if (readStripTable(d, strips) != 0) return kTiffWriteStripsInvalid;
-  const int gathered = gatherStrips(strips);
-  if (gathered != 0) return gathered;
-  // Strips stay strips: T.6 strips each start from an all-white reference
-  // line and end in EOFB, so joined into one strip they would not decode.
-  const bool multiStrip = strips.size() > 1 && strips.size() <= UINT16_MAX &&
-                          d.rowsPerStrip > 0 && d.rowsPerStrip <= UINT16_MAX;
+namespace {
+
+// Strips stay strips: T.6 strips each start from an all-white reference line
+// and end in EOFB, so joined into one strip they would not decode. Whether
+// the page goes out as several strips (laid out in the writer) or one.
+bool layOutStrips(TiffWriter& writer, const std::vector<TiffStrip>& strips,
+                  uint32_t rowsPerStrip) {
+  const bool multiStrip = strips.size() > 1 && strips.size() <= UINT16_MAX && rowsPerStrip > 0 &&
+                          rowsPerStrip <= UINT16_MAX;
+  if (!multiStrip) return false;
   std::vector<uint32_t> offsets, counts;
   uint32_t at = 0;
   for (const TiffStrip& s : strips) {
@@ -393,8 +396,21 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
     counts.push_back(s.byteCount);
     at += s.byteCount;
   }
-  if (multiStrip)
-    (void)writer.setStripLayout(uint16_t(strips.size()), uint16_t(d.rowsPerStrip), offsets, counts);
+  (void)writer.setStripLayout(uint16_t(strips.size()), uint16_t(rowsPerStrip), offsets, counts);
+  return true;
+}
+
+}  // namespace
+
+int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount,
+                                   uint64_t& bytesLeft) {
+  TiffPageDescriptor d;
+  if (readPageDirectory(index, d) != 0) return kTiffWriteDirectoryFailed;
+  std::vector<TiffStrip> strips;
+  if (readStripTable(d, strips) != 0) return kTiffWriteStripsInvalid;
+  const int gathered = gatherStrips(strips, bytesLeft);
+  if (gathered != 0) return gathered;
+  const bool multiStrip = layOutStrips(writer, strips, d.rowsPerStrip);
   // The source's photometric travels with its data: under photometric 0 the
   // bits of an uncompressed or PackBits page of a "white is one" file would
   // come out as a negative.
@@ -419,8 +435,9 @@ int TiffStructuredReader::writePages(const std::string& outputPath) {
   const uint16_t pageCount = uint16_t(scan());
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen() || beginTiffOutput(writer) != 0) return kTiffWriteOutputFailed;
+  uint64_t bytesLeft = fileSize();
   for (uint16_t i = 0; i < pageCount; ++i) {
-    const int status = copyPage(writer, i, pageCount);
+    const int status = copyPage(writer, i, pageCount, bytesLeft);
     if (status != 0) {
       writer.close();
       return status;

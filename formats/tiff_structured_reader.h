@@ -58,7 +58,8 @@ enum TiffWriteStatus : int {
   kTiffTempNotOpened = -1,        // convertTemporaryFile: the scratch TIFF cannot be opened
   kTiffTempNoPages = -2,          // convertTemporaryFile: not TIFF-structured or no pages
   kTiffWriteDirectoryFailed = -3,  // a page's directory cannot be read; output kept so far
-  kTiffWriteStripsInvalid = -4,   // a page's strips lie outside the file or overlap
+  kTiffWriteStripsInvalid = -4,   // a page's strips lie outside the file, or the
+                                  // strips of all pages hold more bytes than it
   kTiffWriteOutputFailed = -5,    // the intermediate TIFF cannot be written
   kTiffWriteNotOpen = -6,         // the reader has no open file
 };
@@ -163,8 +164,8 @@ class TiffStructuredReader : public FaxReader {
                         PageImage& strip);
   void decodeStrips(const TiffPageDescriptor& page, const std::vector<TiffStrip>& strips,
                     size_t rowBytes, PageImage& out);
-  int gatherStrips(const std::vector<TiffStrip>& strips);
-  int copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount);
+  int gatherStrips(const std::vector<TiffStrip>& strips, uint64_t& bytesLeft);
+  int copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint64_t& bytesLeft);
 
   // The 8-byte header, then the directory state.
   uint8_t byteOrderMark_[2] = {};

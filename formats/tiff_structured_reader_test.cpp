@@ -422,6 +422,25 @@ TEST(TiffStructuredReader, WritePagesCopiesCodedStripsWithTheirOptions) {
   }
 }
 
+// Directories that all name one strip: copied once per page, a small file
+// would become an intermediate a thousand times its size.
+TEST(TiffStructuredReader, PagesSharingTheirStripsAreNotCopiedOverAndOver) {
+  TempDir dir;
+  const struct { int directories; int result; } cases[] = {{1, 0}, {3, kTiffWriteStripsInvalid}};
+  for (const auto& c : cases) {
+    HandG4Page g4(testing::makeRandomRuns(1728, 60, 7, 20));
+    uint32_t next = 0;
+    for (int i = 0; i < c.directories; ++i) next = g4.tiff.directory(g4.entries(60), next);
+    g4.tiff.first(next);
+    ASSERT_LT(g4.tiff.bytes.size(), 2 * g4.coded.size());
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("shared.fmf"), g4.tiff.bytes));
+    Opened o;
+    openFile(o, dir.file("shared.fmf"));
+    ASSERT_EQ(c.directories, o.pages);
+    EXPECT_EQ(c.result, o.reader.writePages(dir.file("shared.tif"))) << c.directories;
+  }
+}
+
 // Photometric 1 ("white is one") travels with the copied data: written as 0
 // the page would come out as a negative. libtiff's reading of the source is
 // the judge for our decode and for the copy.
