@@ -90,14 +90,19 @@ ProgramHooks withDefaults(ProgramHooks hooks) {
 
 int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& extras,
            const ProgramHooks& hooks, std::ostream& out, std::ostream& err) {
-  const platform::WorkFolder work;
-  if (!work.ok()) {
-    err << "tarnwick: cannot create a work folder (check TMPDIR)\n";
-    return kExitFailures;
+  bool allWell = false;
+  {
+    const platform::WorkFolder work;
+    if (!work.ok()) {
+      err << "tarnwick: cannot create a work folder (check TMPDIR)\n";
+      return kExitFailures;
+    }
+    pointIntoWorkFolder(options, work);
+    allWell = job.sourceKind == 1 ? runFolderJob(job, options, hooks, err)
+                                  : runFileJob(job, options, hooks);
   }
-  pointIntoWorkFolder(options, work);
-  const bool allWell = job.sourceKind == 1 ? runFolderJob(job, options, hooks, err)
-                                           : runFileJob(job, options, hooks);
+  // The work folder is gone before anything is printed: a reader that closes
+  // the pipe early ends the process with SIGPIPE, which would leave it behind.
   const bool defaultLog = extras.logPath.empty();
   appendLog(defaultLog ? platform::defaultLogFilePath() : extras.logPath, job.resultsText,
             defaultLog);

@@ -2,7 +2,9 @@
 // temporary folder inside that folder.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -178,6 +180,30 @@ TEST_F(Cli, LogHoldsOneEntryPerRunOldestFirstAndWorkFolderIsGone) {
           dashes,
       secondEntry.substr(20));
   EXPECT_TRUE(fs::is_empty(dir_.file("tmp"))) << "a work folder was left behind";
+}
+
+TEST_F(Cli, WorkFolderIsGoneWhenTheReaderClosesThePipe) {
+  put("in/a.g3", "junk");
+  int channel[2];
+  ASSERT_EQ(0, ::pipe(channel));
+  ::close(channel[0]);  // nobody will read: the first write raises SIGPIPE
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGPIPE, SIG_DFL);
+    ::dup2(channel[1], 1);
+    if (::chdir(dir_.path().c_str()) != 0) ::_exit(127);
+    ::setenv("TARNWICK_HOME", dir_.file("home").c_str(), 1);
+    ::setenv("TMPDIR", dir_.file("tmp").c_str(), 1);
+    ::execl(bin_.c_str(), bin_.c_str(), "/d=in", "/sd=out", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(channel[1]);
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+  EXPECT_TRUE(fs::is_empty(dir_.file("tmp"))) << "a work folder was left behind";
+  EXPECT_FALSE(readText(dir_.file("home/log/qrvlog.txt")).empty()) << "logged before printing";
 }
 
 TEST_F(Cli, LogOptionWithMissingParentStillRuns) {
