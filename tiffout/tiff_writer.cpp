@@ -230,6 +230,25 @@ int TiffWriter::validateStrips(size_t dataLength) const {
   return 0;
 }
 
+void TiffWriter::setStripEntries(uint32_t dataOffset, uint32_t dataLength, bool multiStrip) {
+  const uint32_t n = uint32_t(stripOffsets_.size());
+  if (!multiStrip) {
+    setEntry(kStripOffsets, 273, kTypeLong, 1, dataOffset);
+    setEntry(kStripByteCounts, 279, kTypeLong, 1, dataLength);
+    // One strip holds every row; a smaller RowsPerStrip left by an earlier
+    // multi-strip page would make readers look for strips that are not there.
+    setEntry(kRowsPerStrip, 278, kTypeLong, 1, entries_[kImageLength].value);
+  } else if (n == 1) {
+    // A single LONG lives in the entry itself, never behind an offset.
+    setEntry(kStripOffsets, 273, kTypeLong, 1, dataOffset + stripOffsets_[0]);
+    setEntry(kStripByteCounts, 279, kTypeLong, 1, stripByteCounts_[0]);
+  } else {
+    const uint32_t arrays = dataOffset + dataLength;
+    setEntry(kStripOffsets, 273, kTypeLong, n, arrays);
+    setEntry(kStripByteCounts, 279, kTypeLong, n, arrays + 4 * n);
+  }
+}
+
 int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResolution,
                                uint32_t yResolution, uint16_t resolutionUnit, bool multiStrip) {
   if (!file_) return kTiffWriterNoFile;
@@ -250,25 +269,10 @@ int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResoluti
   if (int status = linkTo(uint32_t(directory)); status < 0) return status;
   if (std::fseek(file_.get(), 0, SEEK_END) != 0) return kTiffWriterWriteFailed;
   if (int status = writeBytes(data); status < 0) return status;
-  const uint32_t dataEnd = uint32_t(start + data.size());
   if (multiStrip) {
     if (int status = writeBytes(stripArrays(uint32_t(start))); status < 0) return status;
-    const uint32_t n = uint32_t(stripOffsets_.size());
-    if (n == 1) {
-      // A single LONG lives in the entry itself, never behind an offset.
-      setEntry(kStripOffsets, 273, kTypeLong, 1, uint32_t(start) + stripOffsets_[0]);
-      setEntry(kStripByteCounts, 279, kTypeLong, 1, stripByteCounts_[0]);
-    } else {
-      setEntry(kStripOffsets, 273, kTypeLong, n, dataEnd);
-      setEntry(kStripByteCounts, 279, kTypeLong, n, dataEnd + 4 * n);
-    }
-  } else {
-    setEntry(kStripOffsets, 273, kTypeLong, 1, uint32_t(start));
-    setEntry(kStripByteCounts, 279, kTypeLong, 1, uint32_t(data.size()));
-    // One strip holds every row; a smaller RowsPerStrip left by an earlier
-    // multi-strip page would make readers look for strips that are not there.
-    setEntry(kRowsPerStrip, 278, kTypeLong, 1, entries_[kImageLength].value);
   }
+  setStripEntries(uint32_t(start), uint32_t(data.size()), multiStrip);
   if (int status = writeBytes(tail); status < 0) return status;
 
   const uint32_t at = uint32_t(trailer);

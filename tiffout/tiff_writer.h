@@ -159,6 +159,7 @@ class TiffWriter {
   std::vector<uint8_t> pageTrailer(uint32_t xResolution, uint32_t yResolution) const;
   std::vector<uint8_t> stripArrays(uint32_t dataOffset) const;
   int validateStrips(size_t dataLength) const;
+  void setStripEntries(uint32_t dataOffset, uint32_t dataLength, bool multiStrip);
   int linkTo(uint32_t directoryOffset);
   int writeBytes(std::span<const uint8_t> bytes);
   void put16(std::vector<uint8_t>& out, uint16_t v) const;

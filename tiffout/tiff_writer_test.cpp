@@ -315,27 +315,36 @@ TEST(TiffWriter, MultiStripPagesReadBack) {
     ASSERT_EQ(0, w.writeHeader());
     w.loadDefaultEntries();
     // A page before it, so strip offsets do not start at 8.
-    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 0, 3, 1728, 90),
+    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 0, 4, 1728, 90),
               0);
     ASSERT_EQ(0, w.setStripLayout(3, 30, offsets, counts));
     w.setCoding(kCodingT6, 0);
     w.setFillOrder(1);
     w.setOrientation(1);
     w.setSize(uint32_t(page.width), uint32_t(page.height));
-    w.setPageNumber(1, 3);
+    w.setPageNumber(1, 4);
     const int64_t at = w.writeStrips(data, 200, 200, 2);
     ASSERT_GT(at, 0);
     ASSERT_EQ(0, w.writeDirectory(at));
     // A single-strip page after it: the layout was for that page only, so
     // its rows per strip must not come back here.
-    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 2, 3, 1728, 90),
+    ASSERT_GT(writeOnePage(w, testing::encodeCcitt(page, Ccitt::kT6), kCodingT6, 2, 4, 1728, 90),
               0);
+    // A layout of one strip: its offset and length go in the entries
+    // themselves, where a reader looks for a single value.
+    const auto whole = testing::encodeCcitt(page, Ccitt::kT6);
+    const uint32_t oneOffset[] = {777}, oneCount[] = {uint32_t(whole.size())};
+    ASSERT_EQ(0, w.setStripLayout(1, 90, oneOffset, oneCount));
+    w.setCoding(kCodingT6, 0);
+    w.setSize(uint32_t(page.width), uint32_t(page.height));
+    w.setPageNumber(3, 4);
+    const int64_t last = w.writeStrips(whole, 200, 200, 2);
+    ASSERT_GT(last, 0);
+    ASSERT_EQ(0, w.writeDirectory(last));
   }
   const auto pages = readTiffPages(path);
-  ASSERT_EQ(3u, pages.size());
-  EXPECT_TRUE(pages[0] == page);
-  EXPECT_TRUE(pages[1] == page);
-  EXPECT_TRUE(pages[2] == page);
+  ASSERT_EQ(4u, pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) EXPECT_TRUE(pages[i] == page) << "page " << i;
 }
 
 }  // namespace
