@@ -403,7 +403,10 @@ int64_t scoreMmr(FaxStream& s, const MmrTrial& trial, uint16_t threshold, uint8_
   return bits < mustReach ? -1 : bits;
 }
 
-int64_t scoreLimit(const FaxStream& s, int32_t bytes) { return int64_t(std::min(s.size, bytes)) * 8; }
+// The end of a scoring window of `bytes` from the byte holding `fromBit`.
+int64_t scoreLimit(const FaxStream& s, int64_t fromBit, int32_t bytes) {
+  return std::min<int64_t>(s.size, fromBit / 8 + bytes) * 8;
+}
 
 // A trial that passed its probe.
 struct Passed {
@@ -421,8 +424,8 @@ inline constexpr int32_t kMmrQuickScoreBytes = 16 * 1024;
 
 int64_t explainedMmrBits(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t threshold,
                          uint8_t flagCount, ProbeWork* work) {
-  return scoreMmr(s, {width, bitOrder}, threshold, flagCount, scoreLimit(s, kMmrScoreBytes), 0,
-                  work);
+  return scoreMmr(s, {width, bitOrder}, threshold, flagCount, scoreLimit(s, 0, kMmrScoreBytes),
+                  0, work);
 }
 
 int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t threshold,
@@ -434,12 +437,17 @@ int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t
                       work) != 0)
       continue;
     const int64_t quick = scoreMmr(stream, trials[i], threshold, flagCount,
-                                   scoreLimit(stream, kMmrQuickScoreBytes), 0, work);
+                                   scoreLimit(stream, start, kMmrQuickScoreBytes), 0, work);
     passed.push_back({i, trials[i], start, quick});
   }
+  if (passed.empty()) return kDetectNothingFits;
   std::stable_sort(passed.begin(), passed.end(),
                    [](const Passed& a, const Passed& b) { return a.quick > b.quick; });
-  const int64_t limit = scoreLimit(stream, kMmrScoreBytes);
+  // Every trial is scored over the same window, from the earliest data
+  // start on: a preamble the search for flag bytes skipped is not scored.
+  const auto earliest = std::min_element(
+      passed.begin(), passed.end(), [](const Passed& a, const Passed& b) { return a.start < b.start; });
+  const int64_t limit = scoreLimit(stream, earliest->start, kMmrScoreBytes);
   bool found = false;
   size_t bestIndex = 0;
   for (const Passed& p : passed) {

@@ -36,7 +36,8 @@ enum ProbeStatus : int {
 
 inline constexpr int32_t kProbeGiveUpBytes = 64 * 1024;
 inline constexpr int32_t kProbeGiveUpLines = 4096;
-// Passing T.6 trials are compared over this much of the data.
+// Passing T.6 trials are compared over this much of the data, from where the
+// earliest of them found it to start.
 inline constexpr int32_t kMmrScoreBytes = 256 * 1024;
 
 // Work done by probes, summed over the calls that are given the record: a
