@@ -348,7 +348,8 @@ class FastRow {
     endBit_ = int64_t(w.capacity) * 8;
     plain_ = w.pos < w.capacity && w.capacity <= kMaxBytes;
     limit_ = plain_ ? endBit_ : INT64_MIN;
-    if (plain_) std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) - (bit_ >> 6)) * 8);
+    // One word more than the row: short runs set bits in two words at once.
+    if (plain_) std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) + 1 - (bit_ >> 6)) * 8);
   }
 
   // writeRunInline(w, n, skip), the result ignored.
@@ -397,16 +398,23 @@ class FastRow {
   }
 
   void setBits(int64_t from, int64_t to) {
-    int64_t i = from >> 6, j = (to - 1) >> 6;
-    uint64_t head = ~uint64_t(0) >> (from & 63);
-    uint64_t tail = ~uint64_t(0) << (63 - ((to - 1) & 63));
-    if (i == j) {
-      words_[i] |= head & tail;
+    int64_t i = from >> 6;
+    int64_t n = to - from;
+    if (n <= 64) [[likely]] {
+      // The run's ones placed in the 128 bits of words i and i + 1, without
+      // asking whether it crosses into the second: text rows are mostly
+      // short runs, and that question is a coin toss for the branch
+      // predictor. The buffer has a word beyond every row for this.
+      unsigned __int128 ones = ~(unsigned __int128)0 << (128 - n);
+      ones >>= (from & 63);
+      words_[i] |= uint64_t(ones >> 64);
+      words_[i + 1] |= uint64_t(ones);
       return;
     }
-    words_[i] |= head;
+    int64_t j = (to - 1) >> 6;
+    words_[i] |= ~uint64_t(0) >> (from & 63);
     for (int64_t k = i + 1; k < j; ++k) words_[k] = ~uint64_t(0);
-    words_[j] = tail;  // no earlier run reaches into it
+    words_[j] = ~uint64_t(0) << (63 - ((to - 1) & 63));  // no earlier run reaches into it
   }
 
   [[gnu::noinline]] void putExact(int32_t n, int skip) {
@@ -427,7 +435,7 @@ class FastRow {
   bool plain_ = false;
   int64_t bit_ = 0, startBit_ = 0, endBit_ = 0;
   int64_t limit_ = INT64_MIN;  // endBit_ while runs go to the buffer
-  uint64_t words_[kMaxBytes / 8 + 1];
+  uint64_t words_[kMaxBytes / 8 + 2];
 };
 
 }  // namespace tarnwick::codec_detail
