@@ -328,14 +328,18 @@ inline int writeRunInline(RowWriter& w, int n, int skip) {
 }
 
 // A row written run by run with exactly writeRunInline's result, but through
-// a private word buffer: setting the bits of a run takes a few word stores
-// instead of byte masks and a memset call, and the stores cannot alias the
-// decoder's state. writeRunInline only ever sets bits and, while a run ends
-// inside the row, sets exactly the run's pixels and leaves the writer at its
-// end; so runs are kept in the buffer until one would reach past the row,
+// a private word buffer. writeRunInline only ever sets bits and, while a run
+// ends inside the row, sets exactly the run's pixels and leaves the writer at
+// its end; so runs are kept in the buffer until one would reach past the row,
 // and from that one on (rare: wrong-length lines) they go through
 // writeRunInline itself. Setting bits commutes, so ORing the buffer into the
 // row at the end gives the same row as writing run by run.
+//
+// The buffer holds where the pixels change rather than the pixels: a run
+// whose value differs from the one before flips one bit at its start, and a
+// running XOR over the words at the end turns the flips into pixels. A run
+// then costs a few instructions and no branch on its colour or on whether it
+// crosses a word, both of which text rows make hard to predict.
 class FastRow {
  public:
   // Starts writing where `w` stands.
@@ -346,17 +350,21 @@ class FastRow {
     bit_ = int64_t(w.pos) * 8 + w.bitPos;
     startBit_ = bit_;
     endBit_ = int64_t(w.capacity) * 8;
+    on_ = 0;
     plain_ = w.pos < w.capacity && w.capacity <= kMaxBytes;
     limit_ = plain_ ? endBit_ : INT64_MIN;
-    // One word more than the row: short runs set bits in two words at once.
+    // One word more than the row: the flip at a run ending on the row's
+    // last bit goes there.
     if (plain_) std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) + 1 - (bit_ >> 6)) * 8);
   }
 
   // writeRunInline(w, n, skip), the result ignored.
   [[gnu::always_inline]] void put(int32_t n, int skip) {
     if (bit_ + n <= limit_) {
-      if (!skip && n > 0) setBits(bit_, bit_ + n);
-      if (n > 0) bit_ += n;
+      uint64_t set = uint64_t(skip == 0);
+      flip(bit_, set ^ on_);
+      on_ = set;
+      bit_ += n > 0 ? n : 0;
       return;
     }
     putExact(n, skip);
@@ -366,13 +374,18 @@ class FastRow {
   // writing would have left it.
   RowWriter end() {
     if (!plain_) return exact_;
+    int64_t at = std::min(bit_, endBit_);
+    flip(at, on_);  // the pixels after the last run stay clear
     int64_t from = startBit_ >> 3;
-    int64_t to = std::min<int64_t>(capacity_, (std::min(bit_, endBit_) + 7) >> 3);
-    orInto(from, to);
+    int64_t to = std::min<int64_t>(capacity_, (at + 7) >> 3);
+    if (from < to) {
+      runningXor(startBit_ >> 6, (to + 7) >> 3);
+      orInto(from, to);
+    }
     plain_ = false;  // `exact_` is complete: end() again changes nothing
     limit_ = INT64_MIN;
-    exact_.pos = uint32_t(std::min(bit_, endBit_) >> 3);
-    exact_.bitPos = uint8_t(std::min(bit_, endBit_) & 7);
+    exact_.pos = uint32_t(at >> 3);
+    exact_.bitPos = uint8_t(at & 7);
     exact_.row = row_;
     exact_.capacity = capacity_;
     return exact_;
@@ -381,6 +394,29 @@ class FastRow {
  private:
   static constexpr uint32_t kMaxBytes = 8192;  // the widest page row, 65535 pixels
   static constexpr int64_t wordsFor(uint32_t bytes) { return (int64_t(bytes) + 7) >> 3; }
+
+  // Flips the pixel at `at` when `bit` is 1 (0 or 1).
+  [[gnu::always_inline]] void flip(int64_t at, uint64_t bit) {
+    words_[at >> 6] ^= (bit << 63) >> (at & 63);
+  }
+
+  // Words [first, last): each bit becomes the XOR of itself and every bit
+  // before it, first pixel most significant.
+  void runningXor(int64_t first, int64_t last) {
+    uint64_t carry = 0;  // all ones when the pixel before the word is set
+    for (int64_t k = first; k < last; ++k) {
+      uint64_t x = words_[k];
+      x ^= x >> 1;
+      x ^= x >> 2;
+      x ^= x >> 4;
+      x ^= x >> 8;
+      x ^= x >> 16;
+      x ^= x >> 32;
+      x ^= carry;
+      words_[k] = x;
+      carry = uint64_t(0) - (x & 1);
+    }
+  }
 
   // row[from, to) |= the buffer's bytes there.
   void orInto(int64_t from, int64_t to) {
@@ -395,26 +431,6 @@ class FastRow {
       std::memcpy(row + b, &v, 8);
     }
     for (; b < to; ++b) row[b] |= uint8_t(words[b >> 3] >> (56 - 8 * (b & 7)));
-  }
-
-  void setBits(int64_t from, int64_t to) {
-    int64_t i = from >> 6;
-    int64_t n = to - from;
-    if (n <= 64) [[likely]] {
-      // The run's ones placed in the 128 bits of words i and i + 1, without
-      // asking whether it crosses into the second: text rows are mostly
-      // short runs, and that question is a coin toss for the branch
-      // predictor. The buffer has a word beyond every row for this.
-      unsigned __int128 ones = ~(unsigned __int128)0 << (128 - n);
-      ones >>= (from & 63);
-      words_[i] |= uint64_t(ones >> 64);
-      words_[i + 1] |= uint64_t(ones);
-      return;
-    }
-    int64_t j = (to - 1) >> 6;
-    words_[i] |= ~uint64_t(0) >> (from & 63);
-    for (int64_t k = i + 1; k < j; ++k) words_[k] = ~uint64_t(0);
-    words_[j] = ~uint64_t(0) << (63 - ((to - 1) & 63));  // no earlier run reaches into it
   }
 
   [[gnu::noinline]] void putExact(int32_t n, int skip) {
@@ -435,6 +451,7 @@ class FastRow {
   bool plain_ = false;
   int64_t bit_ = 0, startBit_ = 0, endBit_ = 0;
   int64_t limit_ = INT64_MIN;  // endBit_ while runs go to the buffer
+  uint64_t on_ = 0;            // 1 while the last run's pixels are set
   uint64_t words_[kMaxBytes / 8 + 2];
 };
 
