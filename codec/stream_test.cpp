@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/bit_cursor.h"
 #include "codec/codec_test_util.h"
 
 namespace tarnwick::testing {
@@ -157,6 +158,42 @@ TEST(RowWriter, RunsAcrossBytes) {
   EXPECT_EQ(-1, writeRun(w, 100, 0));  // clipped at the end of the row
   EXPECT_EQ(0xFF, row[3]);
   EXPECT_EQ(-1, writeRun(w, 1, 0));
+}
+
+// The decoders' buffered row against writeRun, run by run: colours that do
+// not alternate, empty and negative runs, rows started inside a byte and runs
+// reaching past the row's end.
+TEST(RowWriter, BufferedRowMatchesWriteRun) {
+  const struct {
+    const char* name;
+    uint32_t capacity, pos;
+    uint8_t bitPos;
+    std::vector<std::pair<int, int>> runs;  // length, skip
+  } cases[] = {
+      {"alternating", 4, 0, 0, {{3, 1}, {9, 0}, {0, 1}, {20, 0}}},
+      {"same colour twice", 4, 0, 0, {{5, 0}, {7, 0}, {2, 1}, {2, 1}, {3, 0}}},
+      {"empty and negative runs", 3, 0, 0, {{0, 0}, {4, 0}, {-3, 1}, {0, 1}, {6, 0}}},
+      {"starts inside a byte", 5, 1, 5, {{2, 0}, {64, 1}, {1, 0}, {9, 0}}},
+      {"ends on the row's last bit", 8, 0, 0, {{10, 1}, {54, 0}}},
+      {"reaches past the row", 3, 0, 0, {{7, 0}, {5, 1}, {30, 0}, {2, 0}}},
+      {"long runs across words", 40, 0, 3, {{130, 0}, {70, 1}, {64, 0}, {1, 1}, {63, 0}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> want(c.capacity, 0), got(c.capacity, 0);
+    RowWriter ww{c.pos, c.capacity, c.bitPos, want.data()};
+    RowWriter gw{c.pos, c.capacity, c.bitPos, got.data()};
+    codec_detail::FastRow row;
+    row.begin(gw);
+    for (auto [n, skip] : c.runs) {
+      writeRun(ww, n, skip);
+      row.put(n, skip);
+    }
+    gw = row.end();
+    EXPECT_EQ(want, got);
+    EXPECT_EQ(ww.pos, gw.pos);
+    EXPECT_EQ(ww.bitPos, gw.bitPos);
+  }
 }
 
 TEST(WidthClass, Table) {
