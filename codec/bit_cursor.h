@@ -234,6 +234,10 @@ class WordCursor {
                   : step<kWhiteFastBits>(kWhiteFast.data(), kWhiteRun);
   }
   [[gnu::always_inline]] int modeCode() { return step<kModeFastBits>(kModeFast.data(), kModeCode); }
+  // As modeCode, the result passed through modeValue.
+  [[gnu::always_inline]] int modeValueCode() {
+    return step<kModeFastBits, true>(kModeValueFast.data(), kModeCode);
+  }
 
   // As FaxStream::alignToByte, without the fetch.
   void alignToByte(bool wordAlign) {
@@ -250,10 +254,10 @@ class WordCursor {
   }
 
  private:
-  template <int kBits>
+  template <int kBits, bool kModeValues = false>
   [[gnu::always_inline]] int step(const FastEntry* table, int kind) {
     if (winBits_ < 16) [[unlikely]] {
-      if (bit_ > safeEnd_) return slow(kind);
+      if (bit_ > safeEnd_) return kModeValues ? modeValue(slow(kind)) : slow(kind);
       uint64_t v;
       std::memcpy(&v, data_ + (bit_ >> 3), 8);
       if (kLsb) v = reverseBitsInBytes(v);
@@ -262,7 +266,7 @@ class WordCursor {
     }
     const FastEntry& e = table[win_ >> (64 - kBits)];
     if (e.readLen == kUndecided) [[unlikely]]
-      return slow(kind);
+      return kModeValues ? modeValue(slow(kind)) : slow(kind);
     bit_ += e.consumed;
     win_ <<= e.consumed;
     winBits_ -= e.consumed;

@@ -67,4 +67,28 @@ extern const std::array<FastEntry, (1 << kWhiteFastBits)> kWhiteFast;
 extern const std::array<FastEntry, (1 << kBlackFastBits)> kBlackFast;
 extern const std::array<FastEntry, (1 << kModeFastBits)> kModeFast;
 
+// Mode values for the T.6 page decoder, where one lookup gives both the mode
+// and, for the vertical modes, the offset a1 - b1 (-3..3) as the value
+// itself. The other modes come after them; statuses stay negative.
+inline constexpr int kModeValueHorizontal = 16;
+inline constexpr int kModeValuePass = 17;
+inline constexpr int kModeValueExtension = 18;
+constexpr int modeValue(int leafOrStatus) {
+  switch (leafOrStatus) {
+    case kModeV0: return 0;
+    case kModeVR1: return 1;
+    case kModeVR2: return 2;
+    case kModeVR3: return 3;
+    case kModeVL1: return -1;
+    case kModeVL2: return -2;
+    case kModeVL3: return -3;
+    case kModeHorizontal: return kModeValueHorizontal;
+    case kModePass: return kModeValuePass;
+    case kModeExtension: return kModeValueExtension;
+    default: return leafOrStatus;  // kEndOfData, kBadCode, kEolFound
+  }
+}
+// kModeFast with modeValue in place of the leaf.
+extern const std::array<FastEntry, (1 << kModeFastBits)> kModeValueFast;
+
 }  // namespace tarnwick::codec_detail

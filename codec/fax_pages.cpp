@@ -12,8 +12,12 @@ namespace tarnwick {
 
 using codec_detail::FastRow;
 using codec_detail::WordCursor;
+using codec_detail::kModeValueHorizontal;
+using codec_detail::kModeValuePass;
 
 namespace {
+
+int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
 
 // The rows of the page being decoded. Lines past the capacity go to a
 // scratch row, so they are decoded and dropped without touching the page.
@@ -262,6 +266,261 @@ int decodeMr(FaxStream& s, PageImage& page) {
   return errors;
 }
 
+// ---- T.6 pages --------------------------------------------------------------
+//
+// The page decoder keeps each decoded line as the coordinates where its runs
+// end rather than as run lengths, so following the reference line (b1, b2)
+// is a load from where the last search stopped instead of a running sum. It
+// follows the line decoder's steps exactly (decodeMmrLine, whose results are
+// the contract); a reference whose runs do not end exactly at the line's
+// width (damaged data) is handed to decodeMmrLine itself as a RunList.
+
+// A line as run ends: at[0] is 0 and at[k] the coordinate after run k - 1.
+// Runs are kept while fewer than width + 1 are stored, as RunList keeps them.
+struct LineEnds {
+  std::vector<int64_t> at;  // room for width + 1 runs and one end written past them
+  uint32_t count = 0;       // runs stored
+
+  void reset(int32_t width) {
+    at.assign(size_t(width) + 3, 0);
+    count = 0;
+  }
+  void setAllWhite(int32_t width) {
+    at[1] = width;
+    count = 1;
+  }
+  // True when the runs end exactly at `width`, so every end lies within the
+  // line and the last one is b1 and b2 past the end of the reference.
+  bool closed(int64_t width) const { return count >= 1 && at[count] == width; }
+
+  void toRuns(RunList& runs) const {
+    runs.clear();
+    for (uint32_t k = 0; k < count; ++k)
+      runs.append(int32_t(std::min<int64_t>(at[k + 1] - at[k], INT32_MAX)));
+  }
+  void fromRuns(const RunList& runs) {
+    count = runs.count;
+    for (uint32_t k = 0; k < count; ++k) at[k + 1] = at[k] + runs.runs[k];
+  }
+};
+
+constexpr int64_t wordsFor(uint32_t bytes) { return (int64_t(bytes) + 7) >> 3; }
+
+[[gnu::always_inline]] inline void flipAt(uint64_t* words, int64_t at) {
+  words[at >> 6] ^= (uint64_t(1) << 63) >> (at & 63);
+}
+
+// The row from the flips in `words` (a pixel differs from the one before it
+// where its bit is set), stored over all of the row's bytes; the words are
+// cleared for the next line.
+void storeRow(uint64_t* words, uint8_t* row, uint32_t capacity) {
+  const int64_t n = wordsFor(capacity);
+  uint64_t carry = 0;  // all ones when the pixel before the word is set
+  for (int64_t k = 0; k < n; ++k) {
+    uint64_t x = words[k];
+    words[k] = 0;
+    x ^= x >> 1;
+    x ^= x >> 2;
+    x ^= x >> 4;
+    x ^= x >> 8;
+    x ^= x >> 16;
+    x ^= x >> 32;
+    x ^= carry;
+    carry = uint64_t(0) - (x & 1);
+    if ((k + 1) * 8 <= int64_t(capacity)) {
+      uint64_t v = __builtin_bswap64(x);
+      std::memcpy(row + k * 8, &v, 8);
+    } else {
+      for (int64_t b = k * 8; b < int64_t(capacity); ++b) row[b] = uint8_t(x >> (56 - 8 * (b & 7)));
+    }
+  }
+  words[n] = 0;  // a flip at the row's very end lands here
+}
+
+// A run reaching past the row: from there on the line is written run by run
+// with writeRunInline, as the buffered row writer does; `exact.row` is null
+// until the first such run. `at` is where the run starts.
+[[gnu::noinline]] void exactRun(uint64_t* words, uint8_t* row, RowWriter& exact, int64_t at,
+                                int64_t end, int skip, uint32_t capacity) {
+  if (exact.row == nullptr) {
+    // Every run so far flipped the pixel at its end; the buffered writer
+    // flips there only when the run before this one was set.
+    if (skip == 0) flipAt(words, at);
+    storeRow(words, row, capacity);
+    exact = RowWriter{uint32_t(at >> 3), capacity, uint8_t(at & 7), row};
+  }
+  codec_detail::writeRunInline(exact, int(std::min<int64_t>(end - at, INT32_MAX)), skip);
+}
+
+template <class Cursor>
+[[gnu::always_inline]] inline int fullRun(Cursor& c, int colour, int64_t& run) {
+  run = 0;
+  for (;;) {
+    int r = c.runCode(colour);
+    if (r < 0) return r;
+    run += r;
+    if (r < 64) return 0;
+  }
+}
+
+// One T.6 line against a closed reference; the line's ends go to `line` and
+// its pixels to `w`'s row (zeroed). Results as decodeMmrLine's.
+template <bool kLsb>
+int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* words,
+            const RowWriter& w) {
+  WordCursor<kLsb> c(s);
+  const int invert = s.invert & 1;
+  const int64_t width = s.width;
+  const int64_t* ref = reference.at.data();
+  const uint32_t count = reference.count;
+  int64_t* ends = line.at.data();
+  const uint32_t room = uint32_t(width) + 1;
+  uint32_t stored = 0;
+  int lastSkip = 0;  // of the last run written
+  const int64_t endBit = int64_t(w.capacity) * 8;
+  int64_t limit = endBit;  // INT64_MIN once runs go through exactRun
+  RowWriter exact{0, 0, 0, nullptr};
+  auto emit = [&](int64_t at, int64_t end, int skip) {
+    if (end <= limit) [[likely]] {
+      flipAt(words, end);
+    } else {
+      exactRun(words, w.row, exact, at, end, skip, w.capacity);
+      limit = INT64_MIN;
+    }
+    ends[stored + 1] = end;
+    stored += stored < room;
+    lastSkip = skip;
+  };
+  if (!invert) flipAt(words, 0);
+  int colour = 0;
+  int64_t a0 = 0, pending = 0;
+  uint32_t next = 1;
+  int64_t b1 = ref[1];
+  int status = 0;
+  for (;;) {
+    int v = c.modeValueCode();
+    if (uint32_t(v + 3) <= 6u) {
+      int64_t a1 = b1 + v;
+      while (b1 > a1 && next > 0) b1 = ref[--next];
+      if (a1 < a0) {
+        status = kBadCode;
+        break;
+      }
+      emit(a0 - pending, a1, colour ^ invert);
+      pending = 0;
+      colour ^= 1;
+      a0 = a1;
+      if (a1 >= width) break;
+    } else if (v == kModeValueHorizontal) {
+      int64_t run1 = 0, run2 = 0;
+      int st = fullRun(c, colour, run1);
+      if (st == 0) {
+        emit(a0 - pending, a0 + run1, colour ^ invert);
+        pending = 0;
+        a0 += run1;
+        st = fullRun(c, colour ^ 1, run2);
+      }
+      if (st == 0) {
+        emit(a0, a0 + run2, colour ^ 1 ^ invert);
+        a0 += run2;
+      } else {
+        status = st == kEndOfData ? (a0 - pending == width ? kEndAfterFullLine : kEndOfData) : st;
+        break;
+      }
+      if (a0 >= width) break;
+    } else if (v == kModeValuePass) {
+      int64_t b2 = width;
+      if (next < count) b2 = ref[++next];
+      if (b2 < a0) {
+        status = kBadCode;
+        break;
+      }
+      pending += b2 - a0;
+      a0 = b2;
+      b1 = b2;
+      if (a0 >= width) {
+        emit(a0 - pending, a0, colour ^ invert);
+        pending = 0;
+        break;
+      }
+    } else if (v == kEolFound) {
+      status = kEolFound;
+      break;
+    } else if (v == kEndOfData) {
+      status = a0 - pending == width ? kEndAfterFullLine : kEndOfData;
+      break;
+    } else {
+      status = kBadCode;  // bad pattern or the extension code
+      break;
+    }
+    // b1: the next changing element right of a0 of the opposite colour. The
+    // reference ends at `width`, which stops the search at its last run.
+    while (b1 <= a0 && b1 < width) b1 = ref[++next];
+    if ((next & 1u) == uint32_t(colour) && next < count) b1 = ref[++next];
+  }
+  c.commit();
+  line.count = stored;
+  // A line cut short after its last pixel is kept too.
+  if (status != 0 && status != kEndAfterFullLine) {
+    std::memset(words, 0, size_t(wordsFor(w.capacity) + 1) * 8);
+    return status;
+  }
+  if (exact.row == nullptr) {
+    if (lastSkip) flipAt(words, a0 - pending);  // the pixels after the last run stay clear
+    storeRow(words, w.row, w.capacity);
+  }
+  return status != 0 ? status : clamp32(a0);
+}
+
+// One T.6 line against a reference that is not closed, by decodeMmrLine.
+int mmrLineByRuns(FaxStream& s, const LineEnds& reference, LineEnds& line, RunList& refRuns,
+                  RunList& lineRuns, RowWriter& w) {
+  if (refRuns.runs.empty()) {
+    refRuns.reset(s.width);
+    lineRuns.reset(s.width);
+  }
+  reference.toRuns(refRuns);
+  lineRuns.clear();
+  int32_t total = 0;
+  int r = decodeMmrLine(s, w, &lineRuns, refRuns, total);
+  line.fromRuns(lineRuns);
+  return r;
+}
+
+template <bool kLsb>
+int decodeMmr(FaxStream& s, PageImage& page) {
+  PageRows rows(page, s.height);
+  LineEnds line, ref;
+  line.reset(s.width);
+  ref.reset(s.width);
+  ref.setAllWhite(s.width);
+  RunList refRuns, lineRuns;  // for references that are not closed
+  std::vector<uint64_t> words(size_t(wordsFor(uint32_t(page.bytesPerRow)) + 1), 0);
+  for (;;) {
+    RowWriter w;
+    rows.start(w);
+    int r = ref.closed(s.width) ? mmrLine<kLsb>(s, ref, line, words.data(), w)
+                                : mmrLineByRuns(s, ref, line, refRuns, lineRuns, w);
+    if (r == kEndOfData) {
+      std::memset(w.row, 0, w.capacity);
+      return rows.lines() > 0 ? 0 : kEndOfData;
+    }
+    if (r == kEndAfterFullLine) {
+      rows.store();
+      return 0;
+    }
+    if (r == kEolFound || r == kBadCode) {
+      std::memset(w.row, 0, w.capacity);
+      if (r == kBadCode && syncMmr(s, kSyncFromLater) != 0)
+        return rows.lines() > 0 ? 0 : kBadCode;
+      ref.setAllWhite(s.width);
+      continue;
+    }
+    rows.store();
+    std::swap(ref, line);  // the line becomes the reference
+  }
+}
+
 }  // namespace
 
 int decodePage(FaxStream& s, PageImage& page) {
@@ -293,35 +552,7 @@ int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
 int decodeMmrPage(FaxStream& s, PageImage& page) {
   if (s.groupOptions & 1) return kPageAllocFailed;
   if (!preparePage(s, page, kCodingT6)) return kPageAllocFailed;
-  PageRows rows(page, s.height);
-  RunList line, ref;
-  line.reset(s.width);
-  ref.reset(s.width);
-  ref.setAllWhite(s.width);
-  for (;;) {
-    RowWriter w;
-    rows.start(w);
-    line.clear();
-    int32_t total = 0;
-    int r = decodeMmrLine(s, w, &line, ref, total);
-    if (r == kEndOfData) {
-      std::memset(w.row, 0, w.capacity);
-      return rows.lines() > 0 ? 0 : kEndOfData;
-    }
-    if (r == kEndAfterFullLine) {
-      rows.store();
-      return 0;
-    }
-    if (r == kEolFound || r == kBadCode) {
-      std::memset(w.row, 0, w.capacity);
-      if (r == kBadCode && syncMmr(s, kSyncFromLater) != 0)
-        return rows.lines() > 0 ? 0 : kBadCode;
-      ref.setAllWhite(s.width);
-      continue;
-    }
-    rows.store();
-    std::swap(ref, line);  // the line becomes the reference
-  }
+  return s.bitOrder == kMsbFirst ? decodeMmr<false>(s, page) : decodeMmr<true>(s, page);
 }
 
 int syncMmr(FaxStream& s, int mode) {

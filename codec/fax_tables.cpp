@@ -288,6 +288,16 @@ constinit const std::array<FastEntry, (1 << kBlackFastBits)> kBlackFast =
     buildFast<kBlackFastBits>(kBlack, 2, true);
 constinit const std::array<FastEntry, (1 << kModeFastBits)> kModeFast =
     buildFast<kModeFastBits>(kMode, 1, false);
+
+namespace {
+constexpr std::array<FastEntry, (1 << kModeFastBits)> buildModeValues() {
+  auto t = buildFast<kModeFastBits>(kMode, 1, false);
+  for (auto& e : t)
+    if (e.readLen != kUndecided) e.value = int16_t(modeValue(e.value));
+  return t;
+}
+}  // namespace
+constinit const std::array<FastEntry, (1 << kModeFastBits)> kModeValueFast = buildModeValues();
 }  // namespace codec_detail
 
 WidthClass classifyWidth(int32_t w) {
