@@ -278,11 +278,11 @@ int decodeMr(FaxStream& s, PageImage& page) {
 // A line as run ends: at[0] is 0 and at[k] the coordinate after run k - 1.
 // Runs are kept while fewer than width + 1 are stored, as RunList keeps them.
 struct LineEnds {
-  std::vector<int64_t> at;  // room for width + 1 runs and one end written past them
+  std::vector<int64_t> at;  // room for width + 1 runs and two ends written past them
   uint32_t count = 0;       // runs stored
 
   void reset(int32_t width) {
-    at.assign(size_t(width) + 3, 0);
+    at.assign(size_t(width) + 4, 0);
     count = 0;
   }
   void setAllWhite(int32_t width) {
@@ -373,9 +373,12 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   const int64_t width = s.width;
   const int64_t* ref = reference.at.data();
   const uint32_t count = reference.count;
-  int64_t* ends = line.at.data();
-  const uint32_t room = uint32_t(width) + 1;
-  uint32_t stored = 0;
+  // Ends are written at ++endp. Runs past the room are dropped by moving endp
+  // back to the last kept one once per code: a code writes two ends at most,
+  // which the two spare entries take.
+  int64_t* const ends = line.at.data();
+  int64_t* const lastKept = ends + width + 1;
+  int64_t* endp = ends;
   int lastSkip = 0;  // of the last run written
   const int64_t endBit = int64_t(w.capacity) * 8;
   int64_t limit = endBit;  // INT64_MIN once runs go through exactRun
@@ -387,8 +390,7 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
       exactRun(words, w.row, exact, at, end, skip, w.capacity);
       limit = INT64_MIN;
     }
-    ends[stored + 1] = end;
-    stored += stored < room;
+    *++endp = end;
     lastSkip = skip;
   };
   if (!invert) flipAt(words, 0);
@@ -398,14 +400,16 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   int64_t b1 = ref[1];
   int status = 0;
   for (;;) {
+    endp = endp < lastKept ? endp : lastKept;
     int v = c.modeValueCode();
     if (uint32_t(v + 3) <= 6u) {
       int64_t a1 = b1 + v;
-      while (b1 > a1 && next > 0) b1 = ref[--next];
       if (a1 < a0) {
         status = kBadCode;
         break;
       }
+      // Back over the ends right of a1 (VL only); ref[0] is 0 and a1 >= 0.
+      while (b1 > a1) b1 = ref[--next];
       emit(a0 - pending, a1, colour ^ invert);
       pending = 0;
       colour ^= 1;
@@ -454,12 +458,17 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
       break;
     }
     // b1: the next changing element right of a0 of the opposite colour. The
-    // reference ends at `width`, which stops the search at its last run.
-    while (b1 <= a0 && b1 < width) b1 = ref[++next];
-    if ((next & 1u) == uint32_t(colour) && next < count) b1 = ref[++next];
+    // line goes on only while a0 < width, and the reference ends at width,
+    // so the search stops at its last end at the latest (where the line
+    // decoder's test of b1 against the width stops it too).
+    while (b1 <= a0) b1 = ref[++next];
+    // A b1 of a0's own colour: the one after it. Without a branch, as which
+    // one it is depends on the picture.
+    next += uint32_t(((next ^ uint32_t(colour)) & 1u) == 0) & uint32_t(next < count);
+    b1 = ref[next];
   }
   c.commit();
-  line.count = stored;
+  line.count = uint32_t(std::min(endp, lastKept) - ends);
   // A line cut short after its last pixel is kept too.
   if (status != 0 && status != kEndAfterFullLine) {
     std::memset(words, 0, size_t(wordsFor(w.capacity) + 1) * 8);
