@@ -314,9 +314,9 @@ constexpr int64_t wordsFor(uint32_t bytes) { return (int64_t(bytes) + 7) >> 3; }
 // where its bit is set), stored over all of the row's bytes; the words are
 // cleared for the next line.
 void storeRow(uint64_t* words, uint8_t* row, uint32_t capacity) {
-  const int64_t n = wordsFor(capacity);
+  const int64_t full = int64_t(capacity) >> 3, n = wordsFor(capacity);
   uint64_t carry = 0;  // all ones when the pixel before the word is set
-  for (int64_t k = 0; k < n; ++k) {
+  auto pixels = [&](int64_t k) {
     uint64_t x = words[k];
     words[k] = 0;
     x ^= x >> 1;
@@ -326,13 +326,16 @@ void storeRow(uint64_t* words, uint8_t* row, uint32_t capacity) {
     x ^= x >> 16;
     x ^= x >> 32;
     x ^= carry;
-    carry = uint64_t(0) - (x & 1);
-    if ((k + 1) * 8 <= int64_t(capacity)) {
-      uint64_t v = __builtin_bswap64(x);
-      std::memcpy(row + k * 8, &v, 8);
-    } else {
-      for (int64_t b = k * 8; b < int64_t(capacity); ++b) row[b] = uint8_t(x >> (56 - 8 * (b & 7)));
-    }
+    carry = uint64_t(int64_t(x << 63) >> 63);
+    return x;
+  };
+  for (int64_t k = 0; k < full; ++k) {
+    uint64_t v = __builtin_bswap64(pixels(k));
+    std::memcpy(row + k * 8, &v, 8);
+  }
+  if (full < n) {
+    uint64_t x = pixels(full);
+    for (int64_t b = full * 8; b < int64_t(capacity); ++b) row[b] = uint8_t(x >> (56 - 8 * (b & 7)));
   }
   words[n] = 0;  // a flip at the row's very end lands here
 }
@@ -363,7 +366,8 @@ template <class Cursor>
   }
 }
 
-// One T.6 line against a closed reference; the line's ends go to `line` and
+// One T.6 line against a closed reference whose at[count + 1] repeats the
+// width; the line's ends go to `line` and
 // its pixels to `w`'s row (zeroed). Results as decodeMmrLine's.
 template <bool kLsb>
 int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* words,
@@ -463,8 +467,12 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
     // decoder's test of b1 against the width stops it too).
     while (b1 <= a0) b1 = ref[++next];
     // A b1 of a0's own colour: the one after it. Without a branch, as which
-    // one it is depends on the picture.
-    next += uint32_t(((next ^ uint32_t(colour)) & 1u) == 0) & uint32_t(next < count);
+    // one it is depends on the picture. At the reference's last end (width)
+    // this may step once onto ref[count + 1], which repeats width: b1 stays,
+    // and the next step back, a pass or the end of the line come out as from
+    // ref[count] (colour changes only with a vertical code, which from b1 =
+    // width either ends the line or walks back below count).
+    next += ~(next ^ uint32_t(colour)) & 1u;
     b1 = ref[next];
   }
   c.commit();
@@ -508,8 +516,13 @@ int decodeMmr(FaxStream& s, PageImage& page) {
   for (;;) {
     RowWriter w;
     rows.start(w);
-    int r = ref.closed(s.width) ? mmrLine<kLsb>(s, ref, line, words.data(), w)
-                                : mmrLineByRuns(s, ref, line, refRuns, lineRuns, w);
+    int r = 0;
+    if (ref.closed(s.width)) {
+      ref.at[ref.count + 1] = s.width;
+      r = mmrLine<kLsb>(s, ref, line, words.data(), w);
+    } else {
+      r = mmrLineByRuns(s, ref, line, refRuns, lineRuns, w);
+    }
     if (r == kEndOfData) {
       std::memset(w.row, 0, w.capacity);
       return rows.lines() > 0 ? 0 : kEndOfData;
