@@ -39,6 +39,13 @@ class PageRows {
     if (lines_ < capacity_) ++lines_;
     page_.height = lines_;
   }
+  // Clears the rows after the stored lines, for a page buffer that was not
+  // zeroed up front.
+  void clearRest() {
+    size_t from = size_t(lines_) * size_t(bytes_);
+    if (from < page_.pixels.size())
+      std::memset(page_.pixels.data() + from, 0, page_.pixels.size() - from);
+  }
   int32_t lines() const { return lines_; }
 
  private:
@@ -51,8 +58,10 @@ class PageRows {
 };
 
 // Checks the size against the limits, fills the fields and allocates the
-// zeroed page buffer. False when the page is refused.
-bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding) {
+// page buffer, zeroed unless the caller writes every byte itself (`zero`
+// false: bytes kept from the buffer's last use are left as they were).
+// False when the page is refused.
+bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding, bool zero = true) {
   page.height = 0;
   if (s.width < 1 || s.width > kMaxPageWidth || s.height < 0 ||
       int64_t(s.width) * s.height > kMaxPagePixels) {
@@ -75,7 +84,8 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding) {
   page.invert = s.invert;
   // Reusing the previous page's memory spares the page faults of a fresh
   // buffer; the content is all new either way.
-  page.pixels.assign(size_t(s.height) * size_t(page.bytesPerRow), 0);
+  if (zero) page.pixels.assign(size_t(s.height) * size_t(page.bytesPerRow), 0);
+  else page.pixels.resize(size_t(s.height) * size_t(page.bytesPerRow));
   return true;
 }
 
@@ -519,22 +529,27 @@ int decodeMmr(FaxStream& s, PageImage& page) {
     int r = 0;
     if (ref.closed(s.width)) {
       ref.at[ref.count + 1] = s.width;
-      r = mmrLine<kLsb>(s, ref, line, words.data(), w);
+      r = mmrLine<kLsb>(s, ref, line, words.data(), w);  // writes every byte of a kept row
     } else {
+      std::memset(w.row, 0, w.capacity);
       r = mmrLineByRuns(s, ref, line, refRuns, lineRuns, w);
     }
     if (r == kEndOfData) {
       std::memset(w.row, 0, w.capacity);
+      rows.clearRest();
       return rows.lines() > 0 ? 0 : kEndOfData;
     }
     if (r == kEndAfterFullLine) {
       rows.store();
+      rows.clearRest();
       return 0;
     }
     if (r == kEolFound || r == kBadCode) {
       std::memset(w.row, 0, w.capacity);
-      if (r == kBadCode && syncMmr(s, kSyncFromLater) != 0)
+      if (r == kBadCode && syncMmr(s, kSyncFromLater) != 0) {
+        rows.clearRest();
         return rows.lines() > 0 ? 0 : kBadCode;
+      }
       ref.setAllWhite(s.width);
       continue;
     }
@@ -573,7 +588,9 @@ int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
 
 int decodeMmrPage(FaxStream& s, PageImage& page) {
   if (s.groupOptions & 1) return kPageAllocFailed;
-  if (!preparePage(s, page, kCodingT6)) return kPageAllocFailed;
+  // Each row is written whole or cleared, and the rows after the last line
+  // are cleared at the end, so the page is not zeroed first.
+  if (!preparePage(s, page, kCodingT6, false)) return kPageAllocFailed;
   return s.bitOrder == kMsbFirst ? decodeMmr<false>(s, page) : decodeMmr<true>(s, page);
 }
 

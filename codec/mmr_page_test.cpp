@@ -75,7 +75,9 @@ void expectSamePage(const std::vector<uint8_t>& data, int order, int width, int 
   s.initT6(data.data(), int32_t(data.size()), uint8_t(order), 0, 0, uint8_t(invert));
   s.setPageSize(width, capacity);
   const PageRun want = decodeByLines(s);
+  // A buffer left over from a larger page: nothing of it may show through.
   PageImage page;
+  page.pixels.assign(size_t(capacity + 3) * size_t((width + 7) / 8 + 1), 0x5A);
   const int result = decodeMmrPage(s, page);
   ASSERT_EQ(want.result, result);
   ASSERT_EQ(want.height, page.height);
