@@ -393,7 +393,6 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   int64_t* const ends = line.at.data();
   int64_t* const lastKept = ends + width + 1;
   int64_t* endp = ends;
-  int lastSkip = 0;  // of the last run written
   const int64_t endBit = int64_t(w.capacity) * 8;
   int64_t limit = endBit;  // INT64_MIN once runs go through exactRun
   RowWriter exact{0, 0, 0, nullptr};
@@ -405,7 +404,6 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
       limit = INT64_MIN;
     }
     *++endp = end;
-    lastSkip = skip;
   };
   if (!invert) flipAt(words, 0);
   int colour = 0;
@@ -413,6 +411,9 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   uint32_t next = 1;
   int64_t b1 = ref[1];
   int status = 0;
+  // The colour of the last run written, set where a kept line ends: runs
+  // alternate, so the one before the next run of `colour` is colour ^ 1.
+  int lastColour = 0;
   for (;;) {
     endp = endp < lastKept ? endp : lastKept;
     int v = c.modeValueCode();
@@ -428,12 +429,17 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
       pending = 0;
       colour ^= 1;
       a0 = a1;
-      if (a1 >= width) break;
+      if (a1 >= width) {
+        lastColour = colour ^ 1;
+        break;
+      }
     } else if (v == kModeValueHorizontal) {
       int64_t run1 = 0, run2 = 0;
       int st = fullRun(c, colour, run1);
+      int written = colour ^ 1;
       if (st == 0) {
         emit(a0 - pending, a0 + run1, colour ^ invert);
+        written = colour;
         pending = 0;
         a0 += run1;
         st = fullRun(c, colour ^ 1, run2);
@@ -443,9 +449,13 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
         a0 += run2;
       } else {
         status = st == kEndOfData ? (a0 - pending == width ? kEndAfterFullLine : kEndOfData) : st;
+        lastColour = written;
         break;
       }
-      if (a0 >= width) break;
+      if (a0 >= width) {
+        lastColour = colour ^ 1;
+        break;
+      }
     } else if (v == kModeValuePass) {
       int64_t b2 = width;
       if (next < count) b2 = ref[++next];
@@ -459,6 +469,7 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
       if (a0 >= width) {
         emit(a0 - pending, a0, colour ^ invert);
         pending = 0;
+        lastColour = colour;
         break;
       }
     } else if (v == kEolFound) {
@@ -466,6 +477,7 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
       break;
     } else if (v == kEndOfData) {
       status = a0 - pending == width ? kEndAfterFullLine : kEndOfData;
+      lastColour = colour ^ 1;
       break;
     } else {
       status = kBadCode;  // bad pattern or the extension code
@@ -493,7 +505,8 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
     return status;
   }
   if (exact.row == nullptr) {
-    if (lastSkip) flipAt(words, a0 - pending);  // the pixels after the last run stay clear
+    // The pixels after the last run stay clear.
+    if (lastColour ^ invert) flipAt(words, a0 - pending);
     storeRow(words, w.row, w.capacity);
   }
   return status != 0 ? status : clamp32(a0);
