@@ -10,26 +10,23 @@ namespace tarnwick {
 
 void FaxStream::init(const uint8_t* bytes, int32_t byteCount, uint8_t order, FaxCoding faxCoding,
                      uint8_t invertFlag) {
-  data = bytes;
-  size = byteCount;
-  bitOrder = order;
   coding = faxCoding;
-  invert = invertFlag;
-  pos = 0;
-  bitPos = 0;
-  syncPos = 0;
-  width = 0;
-  height = 0;
-  fetchByte(false);
+  rewindOver(bytes, byteCount, order, invertFlag);
 }
 
 void FaxStream::initT6(const uint8_t* bytes, int32_t byteCount, uint8_t order, uint8_t options,
                        uint8_t flags, uint8_t invertFlag) {
+  groupOptions = options;
+  flagCount = flags;
+  rewindOver(bytes, byteCount, order, invertFlag);
+}
+
+// Both forms start at byte 0, bit 0 with no width; noSync is left alone.
+void FaxStream::rewindOver(const uint8_t* bytes, int32_t byteCount, uint8_t order,
+                           uint8_t invertFlag) {
   data = bytes;
   size = byteCount;
   bitOrder = order;
-  groupOptions = options;
-  flagCount = flags;
   invert = invertFlag;
   pos = 0;
   bitPos = 0;

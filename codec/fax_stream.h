@@ -95,6 +95,9 @@ struct FaxStream {
   // code of the same colour follows), or kEndOfData, kBadCode, kEolFound. After
   // an EOL the cursor is just after its 1 bit.
   int readRunCode(int colour);
+
+ private:
+  void rewindOver(const uint8_t* bytes, int32_t byteCount, uint8_t order, uint8_t invertFlag);
 };
 
 // The output row being filled. The row must be zeroed before the first run;
