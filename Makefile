@@ -6,7 +6,7 @@ ifdef CI
 CMAKE_FLAGS += -DTARNWICK_WERROR=ON
 endif
 
-.PHONY: deps configure build test asan bench demo fuzz install clean
+.PHONY: deps configure build test asan bench demo fuzz install clean format format-check
 
 deps:
 	@scripts/install-deps
@@ -40,3 +40,12 @@ install: build
 
 clean:
 	rm -rf build out
+
+# C++ sources follow .clang-format; `format` rewrites them, `format-check` fails on any difference.
+FORMAT_FILES = git ls-files '*.cpp' '*.h' '*.c'
+
+format: deps
+	@$(FORMAT_FILES) | xargs clang-format -i
+
+format-check: deps
+	@$(FORMAT_FILES) | xargs clang-format --dry-run -Werror

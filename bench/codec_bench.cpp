@@ -37,23 +37,34 @@ tsize_t memRead(thandle_t h, tdata_t buf, tsize_t n) {
   f->pos += toff_t(k);
   return k;
 }
-tsize_t memWrite(thandle_t, tdata_t, tsize_t) { return -1; }
+tsize_t memWrite(thandle_t, tdata_t, tsize_t) {
+  return -1;
+}
 toff_t memSeek(thandle_t h, toff_t off, int whence) {
   auto* f = static_cast<MemoryFile*>(h);
-  if (whence == SEEK_SET) f->pos = off;
-  else if (whence == SEEK_CUR) f->pos += off;
-  else f->pos = f->bytes->size() + off;
+  if (whence == SEEK_SET)
+    f->pos = off;
+  else if (whence == SEEK_CUR)
+    f->pos += off;
+  else
+    f->pos = f->bytes->size() + off;
   return f->pos;
 }
-int memClose(thandle_t) { return 0; }
-toff_t memSize(thandle_t h) { return static_cast<MemoryFile*>(h)->bytes->size(); }
-int memMap(thandle_t, tdata_t*, toff_t*) { return 0; }
+int memClose(thandle_t) {
+  return 0;
+}
+toff_t memSize(thandle_t h) {
+  return static_cast<MemoryFile*>(h)->bytes->size();
+}
+int memMap(thandle_t, tdata_t*, toff_t*) {
+  return 0;
+}
 void memUnmap(thandle_t, tdata_t, toff_t) {}
 
 using TiffPtr = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
 
 struct CodedPage {
-  std::vector<uint8_t> coded;     // the strip's raw bytes
+  std::vector<uint8_t> coded;  // the strip's raw bytes
   std::unique_ptr<MemoryFile> file;
   TiffPtr tif{nullptr, &TIFFClose};  // positioned on this page's directory
   int width = 0, height = 0, fillOrder = 1;
@@ -126,9 +137,8 @@ void oursBench(benchmark::State& state, std::string name) {
       benchmark::DoNotOptimize(out.pixels.data());
     }
   }
-  state.counters["pages/s"] =
-      benchmark::Counter(double(set.pages.size()) * double(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["pages/s"] = benchmark::Counter(
+      double(set.pages.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void libtiffBench(benchmark::State& state, std::string name) {
@@ -141,9 +151,8 @@ void libtiffBench(benchmark::State& state, std::string name) {
       benchmark::DoNotOptimize(buf.data());
     }
   }
-  state.counters["pages/s"] =
-      benchmark::Counter(double(set.pages.size()) * double(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["pages/s"] = benchmark::Counter(
+      double(set.pages.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // Our first page must equal libtiff's (polarity aside) before timing anything.

@@ -359,7 +359,8 @@ class FastRow {
     limit_ = plain_ ? endBit_ : INT64_MIN;
     // One word more than the row: the flip at a run ending on the row's
     // last bit goes there.
-    if (plain_) std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) + 1 - (bit_ >> 6)) * 8);
+    if (plain_)
+      std::memset(words_ + (bit_ >> 6), 0, size_t(wordsFor(w.capacity) + 1 - (bit_ >> 6)) * 8);
   }
 
   // writeRunInline(w, n, skip), the result ignored.

@@ -37,8 +37,7 @@ int prepareBitmapPage(const BitmapSource& src, PageImage& page, FaxCoding coding
 }
 
 size_t pageBytes(const PageImage& page) {
-  if (page.width <= 0 || page.height <= 0 || page.bytesPerRow <= 0 || page.pixels.empty())
-    return 0;
+  if (page.width <= 0 || page.height <= 0 || page.bytesPerRow <= 0 || page.pixels.empty()) return 0;
   size_t n = size_t(page.height) * size_t(page.bytesPerRow);
   return n <= page.pixels.size() ? n : 0;
 }
@@ -122,8 +121,8 @@ int packBitsEncodeRow(const uint8_t* in, int32_t n, uint8_t* out, int32_t outSiz
       continue;
     }
     // A pair between literals costs less as two more literals.
-    bool merge = r == 2 && header >= 0 && literals + 2 <= 128 && i + 2 < n &&
-                 runAt(in, n, i + 2) == 1;
+    bool merge =
+        r == 2 && header >= 0 && literals + 2 <= 128 && i + 2 < n && runAt(in, n, i + 2) == 1;
     if (merge) {
       if (!addLiteral(in[i]) || !addLiteral(in[i + 1])) return -1;
       i += 2;

@@ -50,7 +50,8 @@ TEST(PackBitsEncode, RefusesWhenOutputIsShort) {
   // Rows are coded separately: two rows of equal bytes give two runs.
   std::vector<uint8_t> out(16);
   EXPECT_EQ(4, packBitsEncodeRows(in.data(), 10, out.data(), 16, 5));
-  EXPECT_EQ((std::vector<uint8_t>{0xFC, 5, 0xFC, 5}), std::vector<uint8_t>(out.begin(), out.begin() + 4));
+  EXPECT_EQ((std::vector<uint8_t>{0xFC, 5, 0xFC, 5}),
+            std::vector<uint8_t>(out.begin(), out.begin() + 4));
   EXPECT_EQ(-1, packBitsEncodeRows(in.data(), 10, out.data(), 4, 5));
 }
 
@@ -75,8 +76,8 @@ TEST(PackBitsPage, DecodesLibtiffAndOurOwnCoding) {
     const auto raw = rawStrip(dir.file("p.tif"));
     ASSERT_FALSE(raw.empty());
     PageImage out;
-    BitmapSource src{raw.data(), int32_t(raw.size()), uint8_t(order), 0, 1, page.width,
-                     page.height};
+    BitmapSource src{raw.data(), int32_t(raw.size()), uint8_t(order), 0,
+                     1,          page.width,          page.height};
     EXPECT_EQ(1, decodePackBitsPage(src, out)) << order;
     EXPECT_EQ(kCodingPackBits, out.coding);
     EXPECT_TRUE(toBitmap(out) == page) << order;
@@ -146,8 +147,8 @@ TEST(QuickSearch, Matches) {
   const struct {
     std::string pattern;
     int offset;  // -1: not found
-  } cases[] = {{"abcd", 5}, {"0123456789ABCDEF", 11}, {"EF", 25}, {"xx", 0},
-               {"abce", -1}, {"", 0}, {std::string(40, 'x'), -1}};
+  } cases[] = {{"abcd", 5}, {"0123456789ABCDEF", 11},  {"EF", 25}, {"xx", 0}, {"abce", -1},
+               {"", 0},     {std::string(40, 'x'), -1}};
   for (const auto& c : cases) {
     bool built = false;
     const auto* p = reinterpret_cast<const uint8_t*>(c.pattern.data());

@@ -35,8 +35,8 @@ constexpr int16_t leafValue(uint8_t leaf, bool runTable) {
 }
 
 // Runs the state machine over the top `bits` bits of `window`.
-constexpr FastEntry simulateMatch(std::span<const uint8_t> table, int firstBits,
-                                  uint64_t window, int bits, bool runTable) {
+constexpr FastEntry simulateMatch(std::span<const uint8_t> table, int firstBits, uint64_t window,
+                                  int bits, bool runTable) {
   FastEntry e;
   int used = firstBits;
   if (used > bits) return e;
@@ -75,17 +75,28 @@ inline constexpr int kModeValuePass = 17;
 inline constexpr int kModeValueExtension = 18;
 constexpr int modeValue(int leafOrStatus) {
   switch (leafOrStatus) {
-    case kModeV0: return 0;
-    case kModeVR1: return 1;
-    case kModeVR2: return 2;
-    case kModeVR3: return 3;
-    case kModeVL1: return -1;
-    case kModeVL2: return -2;
-    case kModeVL3: return -3;
-    case kModeHorizontal: return kModeValueHorizontal;
-    case kModePass: return kModeValuePass;
-    case kModeExtension: return kModeValueExtension;
-    default: return leafOrStatus;  // kEndOfData, kBadCode, kEolFound
+    case kModeV0:
+      return 0;
+    case kModeVR1:
+      return 1;
+    case kModeVR2:
+      return 2;
+    case kModeVR3:
+      return 3;
+    case kModeVL1:
+      return -1;
+    case kModeVL2:
+      return -2;
+    case kModeVL3:
+      return -3;
+    case kModeHorizontal:
+      return kModeValueHorizontal;
+    case kModePass:
+      return kModeValuePass;
+    case kModeExtension:
+      return kModeValueExtension;
+    default:
+      return leafOrStatus;  // kEndOfData, kBadCode, kEolFound
   }
 }
 // kModeFast with modeValue in place of the leaf.

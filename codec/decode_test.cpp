@@ -37,8 +37,9 @@ const struct {
   const char* name;
   Ccitt coding;
 } kCodings[] = {
-    {"mh", Ccitt::kMh},          {"mhword", Ccitt::kMhWord}, {"t4", Ccitt::kT4OneD},
-    {"t4fill", Ccitt::kT4OneDFill}, {"t42d", Ccitt::kT4TwoD}, {"t42dfill", Ccitt::kT4TwoDFill},
+    {"mh", Ccitt::kMh},       {"mhword", Ccitt::kMhWord},
+    {"t4", Ccitt::kT4OneD},   {"t4fill", Ccitt::kT4OneDFill},
+    {"t42d", Ccitt::kT4TwoD}, {"t42dfill", Ccitt::kT4TwoDFill},
     {"t6", Ccitt::kT6},
 };
 
@@ -46,12 +47,11 @@ TEST(PageDecoders, MatchLibtiffEncoder) {
   for (const auto& page : pageCases()) {
     for (const auto& c : kCodings) {
       for (int order : {1, 2}) {
-        const std::string row = std::string(page.name) + "/" + c.name + "/" +
-                                std::to_string(order);
+        const std::string row = std::string(page.name) + "/" + c.name + "/" + std::to_string(order);
         const auto coded = encodeCcitt(page.bitmap, c.coding, order);
         ASSERT_FALSE(coded.empty()) << row;
-        const auto d = decodeBytes(coded, codingOf(c.coding), order, page.bitmap.width,
-                                   page.bitmap.height);
+        const auto d =
+            decodeBytes(coded, codingOf(c.coding), order, page.bitmap.width, page.bitmap.height);
         EXPECT_GE(d.result, 0) << row;
         if (c.coding == Ccitt::kT4OneD || c.coding == Ccitt::kT4OneDFill ||
             c.coding == Ccitt::kT4TwoD || c.coding == Ccitt::kT4TwoDFill) {

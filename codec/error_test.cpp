@@ -19,8 +19,7 @@ const std::string kWhite1727 = "011000 00110100 ";     // 1664 + 63
 const std::string kWhite10 = "00111 ", kBlack5 = "0011 ";
 const std::string kBadWhite = "000000001 ";  // eight zeros and a 1
 
-Decoded decodeBits(const std::string& text, FaxCoding coding, int width = 1728,
-                   int capacity = 10) {
+Decoded decodeBits(const std::string& text, FaxCoding coding, int width = 1728, int capacity = 10) {
   return decodeBytes(bits(text), coding, 1, width, capacity);
 }
 
@@ -32,8 +31,8 @@ TEST(MhWithEol, LineEndingsAndErrors) {
   } cases[] = {
       {"line then empty line", kEol + kWhite1728 + kEol + kEol, 0, 1},
       {"1727 pixels are dropped silently", kEol + kWhite1727 + kEol + kWhite1728 + kEol, 0, 1},
-      {"bad code after a black run", kEol + kWhite10 + kBlack5 + kBadWhite + kEol + kWhite1728 + kEol,
-       1, 1},
+      {"bad code after a black run",
+       kEol + kWhite10 + kBlack5 + kBadWhite + kEol + kWhite1728 + kEol, 1, 1},
       {"too long resyncs without an error",
        kEol + kWhite1728 + "0111 " + "11 " + kEol + kWhite1728 + kEol, 0, 1},
       {"last line without EOL", kEol + kWhite1728 + kEol + kWhite1728, 0, 2},
@@ -222,8 +221,8 @@ TEST(SyncMmr, FlagBytes) {
 // Every decoder over every truncation of good data and over random bytes:
 // a non-negative or documented result, never more lines than the capacity.
 void decodeEverything(const uint8_t* data, size_t size, int order, int width, int capacity) {
-  for (FaxCoding coding : {kCodingMhByteAligned, kCodingMhWordAligned, kCodingT4OneD,
-                           kCodingT4TwoD, kCodingT6}) {
+  for (FaxCoding coding :
+       {kCodingMhByteAligned, kCodingMhWordAligned, kCodingT4OneD, kCodingT4TwoD, kCodingT6}) {
     const auto d = decodeBytes(data, size, coding, order, width, capacity);
     ASSERT_GE(d.result, coding == kCodingT6 ? int(kBadCode) : int(kPageAllocFailed));
     ASSERT_LE(d.page.height, capacity);
@@ -244,8 +243,10 @@ TEST(Robustness, EveryTruncation) {
   page.fillRow(3, 0, 1731, false);  // a white line and a long black run
   page.fillRow(5, 0, 1731, false);
   page.fillRow(5, 10, 1700);
-  for (const auto& [name, coding] : {std::pair{"mh", Ccitt::kMh}, {"t4", Ccitt::kT4OneDFill},
-                                     {"t42d", Ccitt::kT4TwoD}, {"t6", Ccitt::kT6}}) {
+  for (const auto& [name, coding] : {std::pair{"mh", Ccitt::kMh},
+                                     {"t4", Ccitt::kT4OneDFill},
+                                     {"t42d", Ccitt::kT4TwoD},
+                                     {"t6", Ccitt::kT6}}) {
     for (int order : {1, 2}) {
       const auto coded = encodeCcitt(page, coding, order);
       for (size_t n = 0; n <= coded.size(); ++n) {

@@ -8,8 +8,8 @@
 
 namespace tarnwick {
 
-using codec_detail::WordCursor;
 using codec_detail::FastRow;
+using codec_detail::WordCursor;
 
 void RunList::assignFrom(const RunList& line) {
   next = 0;
@@ -19,13 +19,14 @@ void RunList::assignFrom(const RunList& line) {
 
 namespace {
 
-int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
+int32_t clamp32(int64_t v) {
+  return int32_t(std::min<int64_t>(v, INT32_MAX));
+}
 
 // The line's output: the row through a FastRow, and the run list.
 class LineOut {
  public:
-  LineOut(RowWriter& writer, RunList* runs, int invert)
-      : out_(writer), runs_(runs), skip_(invert) {
+  LineOut(RowWriter& writer, RunList* runs, int invert) : out_(writer), runs_(runs), skip_(invert) {
     if (runs) {
       list_ = runs->runs.data();
       count_ = runs->count;
@@ -228,7 +229,7 @@ int decodeMmrLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& refer
                   int32_t& total) {
   int64_t t = 0;
   int r = s.bitOrder == kMsbFirst ? decodeTwoD<true, false>(s, writer, runs, reference, t)
-                                   : decodeTwoD<true, true>(s, writer, runs, reference, t);
+                                  : decodeTwoD<true, true>(s, writer, runs, reference, t);
   total = clamp32(t);
   return r;
 }

@@ -11,13 +11,15 @@
 namespace tarnwick {
 
 using codec_detail::FastRow;
-using codec_detail::WordCursor;
 using codec_detail::kModeValueHorizontal;
 using codec_detail::kModeValuePass;
+using codec_detail::WordCursor;
 
 namespace {
 
-int32_t clamp32(int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); }
+int32_t clamp32(int64_t v) {
+  return int32_t(std::min<int64_t>(v, INT32_MAX));
+}
 
 // The rows of the page being decoded. Lines past the capacity go to a
 // scratch row, so they are decoded and dropped without touching the page.
@@ -29,8 +31,8 @@ class PageRows {
   // Clears the row the next line goes to and points `w` at it. Page rows
   // start zeroed, so only a row handed out before (a dropped line) is cleared.
   void start(RowWriter& w) {
-    uint8_t* row = lines_ < capacity_ ? page_.pixels.data() + size_t(lines_) * bytes_
-                                      : scratch_.data();
+    uint8_t* row =
+        lines_ < capacity_ ? page_.pixels.data() + size_t(lines_) * bytes_ : scratch_.data();
     if (row == lastRow_ || row == scratch_.data()) std::memset(row, 0, size_t(bytes_));
     lastRow_ = row;
     w = RowWriter{0, uint32_t(bytes_), 0, row};
@@ -84,8 +86,10 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding, bool zer
   page.invert = s.invert;
   // Reusing the previous page's memory spares the page faults of a fresh
   // buffer; the content is all new either way.
-  if (zero) page.pixels.assign(size_t(s.height) * size_t(page.bytesPerRow), 0);
-  else page.pixels.resize(size_t(s.height) * size_t(page.bytesPerRow));
+  if (zero)
+    page.pixels.assign(size_t(s.height) * size_t(page.bytesPerRow), 0);
+  else
+    page.pixels.resize(size_t(s.height) * size_t(page.bytesPerRow));
   return true;
 }
 
@@ -314,7 +318,9 @@ struct LineEnds {
   }
 };
 
-constexpr int64_t wordsFor(uint32_t bytes) { return (int64_t(bytes) + 7) >> 3; }
+constexpr int64_t wordsFor(uint32_t bytes) {
+  return (int64_t(bytes) + 7) >> 3;
+}
 
 [[gnu::always_inline]] inline void flipAt(uint64_t* words, int64_t at) {
   words[at >> 6] ^= (uint64_t(1) << 63) >> (at & 63);
@@ -345,7 +351,8 @@ void storeRow(uint64_t* words, uint8_t* row, uint32_t capacity) {
   }
   if (full < n) {
     uint64_t x = pixels(full);
-    for (int64_t b = full * 8; b < int64_t(capacity); ++b) row[b] = uint8_t(x >> (56 - 8 * (b & 7)));
+    for (int64_t b = full * 8; b < int64_t(capacity); ++b)
+      row[b] = uint8_t(x >> (56 - 8 * (b & 7)));
   }
   words[n] = 0;  // a flip at the row's very end lands here
 }
@@ -612,9 +619,12 @@ int syncMmr(FaxStream& s, int mode) {
     s.fetchByte(false);
     return 0;
   }
-  if (mode == kSyncFromStart) s.pos = 0;
-  else if (mode == kSyncFromSaved) s.pos = s.syncPos;
-  else s.pos = std::max(s.pos, s.syncPos);
+  if (mode == kSyncFromStart)
+    s.pos = 0;
+  else if (mode == kSyncFromSaved)
+    s.pos = s.syncPos;
+  else
+    s.pos = std::max(s.pos, s.syncPos);
   for (;;) {
     s.bitPos = 0;
     int count = 0;

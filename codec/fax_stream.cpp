@@ -1,10 +1,11 @@
 // The bit cursor, the EOL search, bit-by-bit code matching and the row writer.
 
+#include "codec/fax_stream.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "codec/bit_cursor.h"
-#include "codec/fax_stream.h"
 
 namespace tarnwick {
 
@@ -128,15 +129,17 @@ int matchCode(FaxStream& s, std::span<const uint8_t> table, int firstBits) {
 }
 
 int FaxStream::readRunCode(int colour) {
-  int leaf = colour == 0 ? matchCode(*this, whiteCodeTable(), 4)
-                         : matchCode(*this, blackCodeTable(), 2);
+  int leaf =
+      colour == 0 ? matchCode(*this, whiteCodeTable(), 4) : matchCode(*this, blackCodeTable(), 2);
   if (leaf < 0) return kEndOfData;
   if (leaf == kLeafBadCode) return kBadCode;
   if (leaf == kLeafEol) return kEolFound;
   return (leaf & 2) ? (leaf >> 2) * 64 : leaf >> 2;
 }
 
-int writeRun(RowWriter& w, int n, int skip) { return codec_detail::writeRunInline(w, n, skip); }
+int writeRun(RowWriter& w, int n, int skip) {
+  return codec_detail::writeRunInline(w, n, skip);
+}
 
 namespace codec_detail {
 

@@ -124,7 +124,7 @@ WidthClass classifyWidth(int32_t widthPixels);
 
 // The nine T.4 line widths (A4, B4, A3 at 200, 300, 400 pixels per inch).
 inline constexpr std::array<int32_t, 9> kStandardWidths = {1728, 2048, 2432, 2592, 3072,
-                                                          3456, 3648, 4096, 4864};
+                                                           3456, 3648, 4096, 4864};
 inline constexpr int32_t kMaxProbeWidth = 4864;  // widest line the 2-D probes accept
 bool isStandardWidth(int32_t widthPixels);
 

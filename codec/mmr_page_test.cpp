@@ -41,7 +41,8 @@ PageRun decodeByLines(FaxStream s) {
     line.clear();
     int32_t total = 0;
     int r = decodeMmrLine(s, w, &line, ref, total);
-    if (getenv("MMRDBG")) fprintf(stderr, "ref  line %d r %d pos %d.%d\n", out.height, r, s.pos, s.bitPos);
+    if (getenv("MMRDBG"))
+      fprintf(stderr, "ref  line %d r %d pos %d.%d\n", out.height, r, s.pos, s.bitPos);
     if (r == kEndOfData) {
       std::memset(row, 0, size_t(bytes));
       out.result = out.height > 0 ? 0 : kEndOfData;
@@ -83,8 +84,8 @@ void expectSamePage(const std::vector<uint8_t>& data, int order, int width, int 
   ASSERT_EQ(want.height, page.height);
   ASSERT_EQ(want.pixels.size(), page.pixels.size());
   for (size_t i = 0; i < want.pixels.size(); ++i)
-    ASSERT_EQ(want.pixels[i], page.pixels[i]) << "byte " << i << " (row "
-                                              << i / size_t((width + 7) / 8) << ")";
+    ASSERT_EQ(want.pixels[i], page.pixels[i])
+        << "byte " << i << " (row " << i / size_t((width + 7) / 8) << ")";
   ASSERT_EQ(want.after.pos, s.pos);
   ASSERT_EQ(want.after.bitPos, s.bitPos);
   ASSERT_EQ(want.after.current, s.current);
@@ -135,10 +136,12 @@ TEST(MmrPage, SameAsLineByLineOnDamagedAndCutPages) {
       std::vector<uint8_t> data = p.coded;
       const int kind = round % 3;
       if (kind == 0) {  // a few flipped bits
-        for (int i = 0; i < 1 + round % 4; ++i) data[rng() % data.size()] ^= uint8_t(1 << (rng() % 8));
+        for (int i = 0; i < 1 + round % 4; ++i)
+          data[rng() % data.size()] ^= uint8_t(1 << (rng() % 8));
       } else if (kind == 1) {  // a burst of garbage
         size_t at = rng() % data.size();
-        for (size_t i = at; i < std::min(data.size(), at + 1 + rng() % 12); ++i) data[i] = uint8_t(rng());
+        for (size_t i = at; i < std::min(data.size(), at + 1 + rng() % 12); ++i)
+          data[i] = uint8_t(rng());
       } else {  // cut short
         data.resize(rng() % data.size());
       }
@@ -154,10 +157,24 @@ TEST(MmrPage, SameAsLineByLineOnDamagedAndCutPages) {
 // where such lines are common.
 TEST(MmrPage, SameAsLineByLineOnRandomCodes) {
   const char* codes[] = {
-      "1",        "1",        "1",        "011",      "010",        "000011", "000010",
-      "0000011",  "0000010",  "0001",     "0001",     "001 0111 11", "001 1000 10",
-      "001 00110101 0000110111",          "001 11011 1100 0000001111 0000110111",
-      "001 010011011 00110101 000011001000 10",  "000000000001", "0000001111",
+      "1",
+      "1",
+      "1",
+      "011",
+      "010",
+      "000011",
+      "000010",
+      "0000011",
+      "0000010",
+      "0001",
+      "0001",
+      "001 0111 11",
+      "001 1000 10",
+      "001 00110101 0000110111",
+      "001 11011 1100 0000001111 0000110111",
+      "001 010011011 00110101 000011001000 10",
+      "000000000001",
+      "0000001111",
       "001 1110 0000100",
   };
   std::mt19937 rng(5);

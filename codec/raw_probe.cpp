@@ -25,7 +25,9 @@ void rewind(FaxStream& s, uint8_t bitOrder) {
 }
 
 // A threshold of 0 would accept a stream without seeing a single line.
-int effectiveThreshold(uint16_t threshold) { return std::max<int>(1, threshold); }
+int effectiveThreshold(uint16_t threshold) {
+  return std::max<int>(1, threshold);
+}
 
 // The probes only need a line's length and runs, never its pixels: a writer
 // without room decodes the line and writes nothing.
@@ -164,8 +166,7 @@ int probeMrWidth(FaxStream& s, uint8_t bitOrder, uint16_t threshold, ProbeWork* 
     if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     line.clear();
-    const int total = tag == 1 ? decodeMhLine(s, w, &line)
-                               : decode2dLine(s, w, &line, reference);
+    const int total = tag == 1 ? decodeMhLine(s, w, &line) : decode2dLine(s, w, &line, reference);
     if (total == kEndOfData) return finish(s, kProbeDataEnd);
     if (total > 0 && isStandardWidth(total)) {
       if (total == s.width) {
@@ -204,8 +205,7 @@ int probeMrWidthAbove(FaxStream& s, uint8_t bitOrder, uint16_t threshold, int32_
     if (!progress.keepGoing(s, matches)) return finish(s, kProbeGaveUp);
     RowWriter w = row.fresh();
     line.clear();
-    const int total = tag == 1 ? decodeMhLine(s, w, &line)
-                               : decode2dLine(s, w, &line, reference);
+    const int total = tag == 1 ? decodeMhLine(s, w, &line) : decode2dLine(s, w, &line, reference);
     if (total == kEndOfData || total == kEndAfterFullLine) return finish(s, kProbeDataEnd);
     if (total < 0 || total > kMaxProbeWidth) {
       if (syncToOneDimensional(s) < 0) return finish(s, kProbeDataEnd);
@@ -297,13 +297,11 @@ int detectCoding(FaxStream& stream, StreamProbe& probe) {
   for (uint8_t order : orders)
     if (probeMhWidth(stream, order, probe.threshold) == 0) return found(kCodingT4OneD);
   for (uint8_t order : orders)
-    if (probeMhWidthAbove(stream, order, probe.threshold, 1728) == 0)
-      return found(kCodingT4OneD);
+    if (probeMhWidthAbove(stream, order, probe.threshold, 1728) == 0) return found(kCodingT4OneD);
   for (uint8_t order : orders)
     if (probeMrWidth(stream, order, probe.threshold) == 0) return found(kCodingT4TwoD);
   for (uint8_t order : orders)
-    if (probeMrWidthAbove(stream, order, probe.threshold, 1728) == 0)
-      return found(kCodingT4TwoD);
+    if (probeMrWidthAbove(stream, order, probe.threshold, 1728) == 0) return found(kCodingT4TwoD);
   return kDetectNothingFits;
 }
 
@@ -424,8 +422,8 @@ inline constexpr int32_t kMmrQuickScoreBytes = 16 * 1024;
 
 int64_t explainedMmrBits(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t threshold,
                          uint8_t flagCount, ProbeWork* work) {
-  return scoreMmr(s, {width, bitOrder}, threshold, flagCount, scoreLimit(s, 0, kMmrScoreBytes),
-                  0, work);
+  return scoreMmr(s, {width, bitOrder}, threshold, flagCount, scoreLimit(s, 0, kMmrScoreBytes), 0,
+                  work);
 }
 
 int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t threshold,
@@ -445,8 +443,9 @@ int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t
                    [](const Passed& a, const Passed& b) { return a.quick > b.quick; });
   // Every trial is scored over the same window, from the earliest data
   // start on: a preamble the search for flag bytes skipped is not scored.
-  const auto earliest = std::min_element(
-      passed.begin(), passed.end(), [](const Passed& a, const Passed& b) { return a.start < b.start; });
+  const auto earliest =
+      std::min_element(passed.begin(), passed.end(),
+                       [](const Passed& a, const Passed& b) { return a.start < b.start; });
   const int64_t limit = scoreLimit(stream, earliest->start, kMmrScoreBytes);
   bool found = false;
   size_t bestIndex = 0;
@@ -454,7 +453,8 @@ int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t
     // At least half of what follows the data start, and more than the best
     // so far (as much when earlier in the trial order).
     int64_t mustReach = (limit - p.start + 1) / 2;
-    if (found) mustReach = std::max(mustReach, choice.explainedBits + (p.index < bestIndex ? 0 : 1));
+    if (found)
+      mustReach = std::max(mustReach, choice.explainedBits + (p.index < bestIndex ? 0 : 1));
     const int64_t bits = scoreMmr(stream, p.trial, threshold, flagCount, limit, mustReach, work);
     if (bits < 0) continue;
     choice = {p.trial.width, p.trial.bitOrder, p.start, bits};

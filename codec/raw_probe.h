@@ -80,8 +80,7 @@ int probeMrWidthAbove(FaxStream& stream, uint8_t bitOrder, uint16_t threshold, i
 // at which the confirmed T.6 data starts (after any flag bytes).
 inline constexpr int kMmrChangingLines = 8;
 int probeMmrWidth(FaxStream& stream, uint8_t bitOrder, int32_t width, uint16_t threshold,
-                  uint8_t flagCount, int64_t* dataStartBit = nullptr,
-                  ProbeWork* work = nullptr);
+                  uint8_t flagCount, int64_t* dataStartBit = nullptr, ProbeWork* work = nullptr);
 
 // Choosing among T.6 trials. In data without flag bytes the T.6 probe alone
 // is fooled: lines of a page whose marks stay inside a narrower width decode
@@ -119,10 +118,10 @@ bool skipMmrPageEnd(FaxStream& stream);
 
 // What a reader hands to detectCoding/detectMmr and gets back.
 struct StreamProbe {
-  int32_t startPos = 0;  // written by detectMmr: byte where the T.6 data starts
-  int32_t width = 0;     // written
-  uint8_t bitOrder = 0;  // written
-  uint8_t coding = 0;    // written: 5, 6 or 7
+  int32_t startPos = 0;     // written by detectMmr: byte where the T.6 data starts
+  int32_t width = 0;        // written
+  uint8_t bitOrder = 0;     // written
+  uint8_t coding = 0;       // written: 5, 6 or 7
   uint16_t threshold = 50;  // read: good lines in a row that confirm a guess
   uint8_t flagCount = 0;    // read by detectMmr
   uint8_t startBit = 0;     // written by detectMmr: first data bit within startPos

@@ -28,10 +28,11 @@ void put16(uint8_t* p, uint16_t v) {
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t get16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-         (uint32_t(p[3]) << 24);
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 // A bit position in the stream: byte and bit in reading order. Bit 8 means
@@ -41,7 +42,9 @@ struct BitMark {
   uint8_t bit = 0;
 };
 
-BitMark here(const FaxStream& s) { return {s.pos, s.bitPos}; }
+BitMark here(const FaxStream& s) {
+  return {s.pos, s.bitPos};
+}
 
 // `n` bits before the cursor; 12 reaches the first bit of an EOL just read,
 // 13 that of an EOL and its tag bit.
@@ -50,7 +53,9 @@ BitMark back(const FaxStream& s, int n) {
   return {int32_t(bit / 8), uint8_t(bit % 8)};
 }
 
-BitMark dataEnd(const FaxStream& s) { return {std::max(0, s.size - 1), 8}; }
+BitMark dataEnd(const FaxStream& s) {
+  return {std::max(0, s.size - 1), 8};
+}
 
 // Reads the index header and the number of records the file really holds.
 int readIndex(std::FILE* f, IndexHeader& header) {
@@ -76,8 +81,7 @@ int writeIndexHeader(std::FILE* f, const IndexHeader& header) {
 class SegmentReader {
  public:
   SegmentReader(std::FILE* f, int32_t first) : file_(f) {
-    ok_ = std::fseek(f, long(kIndexHeaderBytes) + long(first) * kSegmentRecordBytes,
-                     SEEK_SET) == 0;
+    ok_ = std::fseek(f, long(kIndexHeaderBytes) + long(first) * kSegmentRecordBytes, SEEK_SET) == 0;
   }
   bool next(SegmentRecord& segment) {
     std::array<uint8_t, kSegmentRecordBytes> bytes{};
@@ -207,7 +211,9 @@ class SpoolWriter {
 };
 
 // The result of a spool: `value` unless a file failed.
-int finishSpool(SpoolWriter& out, int value) { return out.finish() == 0 ? value : kSpoolFileFailed; }
+int finishSpool(SpoolWriter& out, int value) {
+  return out.finish() == 0 ? value : kSpoolFileFailed;
+}
 
 // Searches the next EOL followed by tag bit 1; false when the data ends.
 bool syncToOneDimensional(FaxStream& s) {
@@ -227,7 +233,9 @@ void placeAt(FaxStream& s, int64_t bit) {
   if (bit % 8) s.readBits(int(bit % 8));
 }
 
-bool createEmpty(const std::string& path) { return openFile(path, "wb") != nullptr; }
+bool createEmpty(const std::string& path) {
+  return openFile(path, "wb") != nullptr;
+}
 
 }  // namespace
 
@@ -446,8 +454,8 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
   for (;;) {
     RowWriter row = out.freshRow();
     line.clear();
-    const int total = tag == 1 ? decodeMhLine(s, row, &line)
-                               : decode2dLine(s, row, &line, reference);
+    const int total =
+        tag == 1 ? decodeMhLine(s, row, &line) : decode2dLine(s, row, &line, reference);
     if (total == kEndOfData) break;
     if (total == kEndAfterFullLine) {
       out.appendRow();
@@ -563,8 +571,7 @@ int convertMmrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uin
     addMmrTrials(trials, bitOrder, nonStandard, minWidth);
   }
   MmrChoice choice;
-  if (chooseMmrTrial(s, trials, threshold, flagCount, choice, work) != 0)
-    return kDetectNothingFits;
+  if (chooseMmrTrial(s, trials, threshold, flagCount, choice, work) != 0) return kDetectNothingFits;
   s.init(s.data, s.size, choice.bitOrder, FaxCoding(s.coding), s.invert);
   s.width = choice.width;
   s.flagCount = flagCount;
@@ -589,8 +596,8 @@ int estimateYResolution(const std::string& indexPath, int16_t& yResolution) {
   struct Thresholds {
     int32_t t1, t2, t3;
   };
-  static constexpr Thresholds kByClass[] = {{1145, 2289, 3432}, {1364, 2727, 4089},
-                                            {1618, 3235, 4851}};
+  static constexpr Thresholds kByClass[] = {
+      {1145, 2289, 3432}, {1364, 2727, 4089}, {1618, 3235, 4851}};
   if (header.paperClass >= 1 && header.paperClass <= 3) {
     const Thresholds& t = kByClass[header.paperClass - 1];
     if (longest < t.t1)
@@ -706,8 +713,8 @@ int locatePage(const IndexHeader& header, int32_t pageIndex, int32_t& first, int
 }  // namespace
 
 int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
-                         const std::string& indexPath, std::vector<uint8_t>& out,
-                         int32_t& lines, int32_t* segments) {
+                         const std::string& indexPath, std::vector<uint8_t>& out, int32_t& lines,
+                         int32_t* segments) {
   out.clear();
   lines = 0;
   if (segments) *segments = 0;
@@ -717,8 +724,7 @@ int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
   if (readIndex(f.get(), header) != 0) return kSpoolFileFailed;
   if (header.records == 0) return kSpoolNoSegments;
   int32_t first = 0, count = 0;
-  if (const int located = locatePage(header, pageIndex, first, count); located != 0)
-    return located;
+  if (const int located = locatePage(header, pageIndex, first, count); located != 0) return located;
   if (segments) *segments = count;
   SegmentReader reader(f.get(), first);
   SegmentRecord seg;

@@ -104,12 +104,10 @@ SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> bytes);
 // a negative value when nothing fits or the spool fails. A threshold below 1
 // counts as 1. `work`, when given, accumulates the probes' work.
 inline constexpr uint8_t kAnyBitOrder = 0;
-int convertMhMrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold,
-                   uint8_t bitOrder, bool nonStandard, int32_t minWidth,
-                   ProbeWork* work = nullptr);
-int convertMmrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold,
-                  uint8_t flagCount, uint8_t bitOrder, bool nonStandard, int32_t minWidth,
-                  ProbeWork* work = nullptr);
+int convertMhMrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
+                   bool nonStandard, int32_t minWidth, ProbeWork* work = nullptr);
+int convertMmrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold, uint8_t flagCount,
+                  uint8_t bitOrder, bool nonStandard, int32_t minWidth, ProbeWork* work = nullptr);
 
 // Spool every good line of the stream (whose width and bitOrder are set)
 // into both files, starting at the stream's cursor (MH and MR search their
@@ -145,8 +143,8 @@ int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& 
 // first bit of `out`, since zero bits are codes there. `raw` is never changed.
 // 0, kSpoolFileFailed, kSpoolNoSegments, kSpoolPageEmpty, kSpoolPageBeyond.
 int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
-                         const std::string& indexPath, std::vector<uint8_t>& out,
-                         int32_t& lines, int32_t* segments = nullptr);
+                         const std::string& indexPath, std::vector<uint8_t>& out, int32_t& lines,
+                         int32_t* segments = nullptr);
 
 // The first bitmap-spool row of page `pageIndex` in the page table: the sum
 // of the lines of every segment before the page's first one. -1 when the

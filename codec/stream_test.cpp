@@ -93,11 +93,19 @@ TEST(FaxStream, ModeCodes) {
     const char* code;
     int leaf;
   } cases[] = {
-      {"1", kModeV0},          {"011", kModeVR1},       {"000011", kModeVR2},
-      {"0000011", kModeVR3},   {"010", kModeVL1},       {"000010", kModeVL2},
-      {"0000010", kModeVL3},   {"001", kModeHorizontal}, {"0001", kModePass},
-      {"0000001111", kModeExtension}, {"0000001110", kLeafBadCode},
-      {"00000001 0000", kLeafBadCode}, {"000000000001", kLeafEol},
+      {"1", kModeV0},
+      {"011", kModeVR1},
+      {"000011", kModeVR2},
+      {"0000011", kModeVR3},
+      {"010", kModeVL1},
+      {"000010", kModeVL2},
+      {"0000010", kModeVL3},
+      {"001", kModeHorizontal},
+      {"0001", kModePass},
+      {"0000001111", kModeExtension},
+      {"0000001110", kLeafBadCode},
+      {"00000001 0000", kLeafBadCode},
+      {"000000000001", kLeafEol},
   };
   for (const auto& c : cases) {
     const auto data = bits(std::string(c.code) + "0000000000000000");
@@ -337,8 +345,10 @@ struct BitByBitLine {
           break;
         }
       } else if (mode == kLeafEol) {
-        if (mmr) status = kEolFound;
-        else if (pending > 0) emit(pending);
+        if (mmr)
+          status = kEolFound;
+        else if (pending > 0)
+          emit(pending);
         break;
       } else if (mode == kEndOfData) {
         status = ended();

@@ -30,7 +30,7 @@ struct BatchJob {
   std::string source;
   std::string save;
   std::string backupFolder;
-  std::string resultsText;  // "\r\n"-terminated lines
+  std::string resultsText;            // "\r\n"-terminated lines
   std::vector<std::string> fileList;  // relative to source, no leading separator
   PageCopySettings copyParameters;
 };

@@ -11,14 +11,16 @@ namespace tarnwick {
 // One reader per family, all closed at construction. This is the only place
 // besides the switches below that knows every family.
 struct ConversionEngine::Readers {
-  FxsReader fxs;               // code 11
+  FxsReader fxs;              // code 11
   TiffStructuredReader tiff;  // codes 10, 16, 17
   RawFaxReader raw;           // code 0 and every code outside 1..18
 };
 
 namespace {
 
-bool isFamilyType(FaxType type) { return type >= 1 && type <= 18; }
+bool isFamilyType(FaxType type) {
+  return type >= 1 && type <= 18;
+}
 
 // Per-family steps, a trio per family, each taking its family's reader:
 //   open   opens the reader, probes and scans it, sets options.pageCount and
@@ -30,8 +32,7 @@ bool isFamilyType(FaxType type) { return type >= 1 && type <= 18; }
 //          wroteSplitPages; -1 when the reader is not open.
 
 // fxs (code 11): no probe, the scan checks the signature itself.
-int openFxs(FxsReader& fxs, ConversionOptions& options, const std::string& source,
-            uint8_t& ready) {
+int openFxs(FxsReader& fxs, ConversionOptions& options, const std::string& source, uint8_t& ready) {
   if (!fxs.open(source)) return -1;
   options.pageCount = uint16_t(fxs.scan());
   ready = 1;
@@ -71,7 +72,9 @@ int openTiff(TiffStructuredReader& tiff, ConversionOptions& options, const std::
   return 0;
 }
 
-void decodeTiff(TiffStructuredReader& tiff, PageImage& page) { tiff.preparePage(0, page); }
+void decodeTiff(TiffStructuredReader& tiff, PageImage& page) {
+  tiff.preparePage(0, page);
+}
 
 // Code 16 shares the writer of 10 and 17; split mode copies single pages of
 // the one intermediate file.
@@ -125,7 +128,9 @@ ConversionEngine::ConversionEngine(const ConversionOptions& options)
   options_.pageCount = 0;
 }
 
-ConversionEngine::~ConversionEngine() { closeAll(); }
+ConversionEngine::~ConversionEngine() {
+  closeAll();
+}
 
 int ConversionEngine::open(const std::string& source, FaxType type) {
   ready_ = 0;

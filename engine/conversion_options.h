@@ -8,14 +8,14 @@ namespace tarnwick {
 
 // Field names that mirror a settings-file key keep the key's spelling.
 struct ConversionOptions {
-  uint16_t pageCount = 0;  // filled in the engine's copy by the open step
-  std::string workFile;      // bitmap spool of the raw analysis
-  std::string segmentFile;   // segment index spool of the raw analysis
-  std::string tiffWorkFile;  // scratch TIFF of the awd and ds readers
-  std::string intermediateFile;  // intermediate TIFF ("qrvintif.tmp"); split pages beside it
-  uint16_t Threshold = 50;       // raw analysis: fewest good lines that make a fax
-  uint8_t FlagNum = 3;           // raw analysis: 0xFF flag bytes before T.6 data
-  uint8_t AutoBit = 0;           // 0 detect, 1 MSB first, 2 LSB first
+  uint16_t pageCount = 0;           // filled in the engine's copy by the open step
+  std::string workFile;             // bitmap spool of the raw analysis
+  std::string segmentFile;          // segment index spool of the raw analysis
+  std::string tiffWorkFile;         // scratch TIFF of the awd and ds readers
+  std::string intermediateFile;     // intermediate TIFF ("qrvintif.tmp"); split pages beside it
+  uint16_t Threshold = 50;          // raw analysis: fewest good lines that make a fax
+  uint8_t FlagNum = 3;              // raw analysis: 0xFF flag bytes before T.6 data
+  uint8_t AutoBit = 0;              // 0 detect, 1 MSB first, 2 LSB first
   uint16_t verticalResolution = 0;  // 0 detect, else 100/200/300/400
   uint8_t NStdWidth = 1;            // 1 accept non-standard line widths
   uint16_t MinWidth = 1728;         // smallest line width the raw analysis accepts

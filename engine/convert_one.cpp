@@ -50,8 +50,7 @@ void removeIntermediates(const std::string& intermediate) {
   std::vector<platform::FolderEntry> entries;
   if (platform::listFolder(folder.empty() ? "." : folder, entries) != 0) return;
   for (const platform::FolderEntry& entry : entries)
-    if (isPageFileOf(entry.name, stem))
-      std::remove(platform::joinPath(folder, entry.name).c_str());
+    if (isPageFileOf(entry.name, stem)) std::remove(platform::joinPath(folder, entry.name).c_str());
 }
 
 // Copies `input` (all pages, or only page `pageIndex` when >= 0) to
@@ -85,8 +84,7 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
 // single page of a one-page fax under its page name.
 int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
               const std::string& destination, std::vector<std::string>& outputs) {
-  const std::string input =
-      engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
+  const std::string input = engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
   outputs.push_back(destination);
   if (copyToDestination(input, -1, destination, job.copyParameters) != 0) {
     job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
@@ -104,10 +102,10 @@ int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& 
   int result = kConverted;
   for (int page = 1; page <= engine.pageCount(); ++page) {
     const std::string output = pageFileName(destination, page);
-    const int copied = engine.wroteSplitPages()
-                           ? copyToDestination(pageFileName(intermediate, page), -1, output,
-                                               job.copyParameters)
-                           : copyToDestination(intermediate, page - 1, output, job.copyParameters);
+    const int copied =
+        engine.wroteSplitPages()
+            ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
+            : copyToDestination(intermediate, page - 1, output, job.copyParameters);
     outputs.push_back(output);
     if (copied != 0) {
       job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
@@ -115,7 +113,8 @@ int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& 
     } else {
       char number[16];
       std::snprintf(number, sizeof number, "%03d", page);
-      job.resultsText += std::string("        page ") + number + " --> " + output + " : Success !\r\n";
+      job.resultsText +=
+          std::string("        page ") + number + " --> " + output + " : Success !\r\n";
       result = kConverted;
     }
   }

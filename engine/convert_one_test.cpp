@@ -1,7 +1,6 @@
 #include "engine/convert_one.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>

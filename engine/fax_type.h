@@ -33,10 +33,11 @@ using FaxCoding = uint8_t;
 
 inline constexpr FaxCoding kCodingUncompressed = 1;
 inline constexpr FaxCoding kCodingMhByteAligned = 3;  // TIFF compression 2: rows start on a byte
-inline constexpr FaxCoding kCodingMhWordAligned = 4;  // TIFF compression 32771: rows start on a word
-inline constexpr FaxCoding kCodingT4OneD = 5;         // T.4 one-dimensional with EOLs
-inline constexpr FaxCoding kCodingT4TwoD = 6;         // T.4 two-dimensional
-inline constexpr FaxCoding kCodingT6 = 7;             // T.6 (MMR)
+inline constexpr FaxCoding kCodingMhWordAligned =
+    4;                                         // TIFF compression 32771: rows start on a word
+inline constexpr FaxCoding kCodingT4OneD = 5;  // T.4 one-dimensional with EOLs
+inline constexpr FaxCoding kCodingT4TwoD = 6;  // T.4 two-dimensional
+inline constexpr FaxCoding kCodingT6 = 7;      // T.6 (MMR)
 inline constexpr FaxCoding kCodingPackBits = 8;
 
 // Bit order of coded data; the values are TIFF FillOrder values.

@@ -115,8 +115,7 @@ int writeCodedPage(TiffWriter& writer, const CodedPage& page, uint16_t pageIndex
   return writer.writeDirectory(directory);
 }
 
-int writeBitmapPage(TiffWriter& writer, PageImage& page, uint16_t pageIndex,
-                    uint16_t pageCount) {
+int writeBitmapPage(TiffWriter& writer, PageImage& page, uint16_t pageIndex, uint16_t pageCount) {
   const uint64_t bitmapBytes = uint64_t(std::max(page.bytesPerRow, 0)) * std::max(page.height, 0);
   if (bitmapBytes == 0 || bitmapBytes > page.pixels.size() ||
       bitmapBytes > uint64_t(std::numeric_limits<int32_t>::max()))

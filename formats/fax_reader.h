@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/fax_type.h"
 #include "codec/fax_decode.h"
+#include "engine/fax_type.h"
 #include "engine/page_image.h"
 
 namespace tarnwick {
@@ -121,7 +121,7 @@ struct CodedPage {
   FaxCoding coding = kCodingT6;
   uint8_t photometric = 0;  // 0: white is zero
   uint8_t fillOrder = kMsbFirst;
-  uint32_t width = 0;  // pixels
+  uint32_t width = 0;   // pixels
   uint32_t length = 0;  // rows
   uint16_t xResolution = 0;
   uint16_t yResolution = 0;

@@ -33,8 +33,10 @@ TEST(FaxReader, PageTableKeepsTheFirst1024Pages) {
 TEST(FaxReader, PageIndexIsTakenAs16Bits) {
   FaxReader reader;
   for (int i = 0; i < 5; ++i) ASSERT_EQ(0, reader.addPage(1000 * (i + 1)));
-  const struct { uint32_t index; int32_t offset; } cases[] = {
-      {0, 1000}, {4, 5000}, {5, 0}, {65535, 0}, {65536, 1000}, {65537, 2000}, {65541, 0}};
+  const struct {
+    uint32_t index;
+    int32_t offset;
+  } cases[] = {{0, 1000}, {4, 5000}, {5, 0}, {65535, 0}, {65536, 1000}, {65537, 2000}, {65541, 0}};
   for (const auto& c : cases) EXPECT_EQ(c.offset, reader.pageOffset(c.index)) << c.index;
 }
 
@@ -67,9 +69,17 @@ TEST(FaxReader, ReadsNeverLeaveTheFile) {
   std::vector<uint8_t> out;
   EXPECT_EQ(kReadNotOpen, reader.readAt(0, 1, out));
   ASSERT_TRUE(reader.open(dir.file("f")));
-  const struct { uint64_t offset; size_t length; int status; } cases[] = {
-      {0, 100, 0}, {99, 1, 0}, {100, 0, 0}, {100, 1, kReadPastEnd}, {0, 101, kReadPastEnd},
-      {~uint64_t(0), 2, kReadPastEnd}, {50, size_t(-1), kReadPastEnd}};
+  const struct {
+    uint64_t offset;
+    size_t length;
+    int status;
+  } cases[] = {{0, 100, 0},
+               {99, 1, 0},
+               {100, 0, 0},
+               {100, 1, kReadPastEnd},
+               {0, 101, kReadPastEnd},
+               {~uint64_t(0), 2, kReadPastEnd},
+               {50, size_t(-1), kReadPastEnd}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.status, reader.readAt(c.offset, c.length, out)) << c.offset << "+" << c.length;
     if (c.status == 0 && c.length > 0) {
@@ -89,10 +99,13 @@ TEST(FaxReader, ReadsNeverLeaveTheFile) {
 }
 
 TEST(FaxReader, SplitPageNamesCountFrom001AndNeverRepeat) {
-  const struct { const char* output; int index; const char* name; } cases[] = {
-      {"/out/fax.tif", 0, "/out/fax001.tif"}, {"/out/fax.tif", 2, "/out/fax003.tif"},
-      {"/out/fax", 0, "/out/fax001.tif"},     {"/out/fax.tif", 998, "/out/fax999.tif"},
-      {"/out/fax.tif", 999, "/out/fax1000.tif"}, {"/o.d/fax", 1, "/o.d/fax002.tif"}};
+  const struct {
+    const char* output;
+    int index;
+    const char* name;
+  } cases[] = {{"/out/fax.tif", 0, "/out/fax001.tif"},    {"/out/fax.tif", 2, "/out/fax003.tif"},
+               {"/out/fax", 0, "/out/fax001.tif"},        {"/out/fax.tif", 998, "/out/fax999.tif"},
+               {"/out/fax.tif", 999, "/out/fax1000.tif"}, {"/o.d/fax", 1, "/o.d/fax002.tif"}};
   for (const auto& c : cases) EXPECT_EQ(c.name, splitPageFileName(c.output, c.index)) << c.name;
 }
 
@@ -128,7 +141,11 @@ uint16_t compressionOf(const std::string& path) {
 
 TEST(FaxReader, BitmapPagesReadBackThroughLibtiff) {
   TempDir dir;
-  const struct { const char* name; Bitmap bitmap; uint16_t compression; } cases[] = {
+  const struct {
+    const char* name;
+    Bitmap bitmap;
+    uint16_t compression;
+  } cases[] = {
       {"text packs", testing::makeTextPage(1728, 120, 7), 32773},
       {"odd width", testing::makeTextPage(203, 40, 3), 32773},
       {"noise stays uncompressed", noise(800, 30), 1},

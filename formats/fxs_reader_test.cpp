@@ -472,7 +472,8 @@ TEST(FxsMerge, HeadersCutShortByThePartEndAreLeftOut) {
                {"second header cut midway", second + 60, 0, 2},
                {"whole part", whole.size(), 0, 4}};
   for (const auto& c : cases) {
-    ASSERT_TRUE(testing::writeFileBytes(dir.file("cut.fxs"), {whole.begin(), whole.begin() + c.size}));
+    ASSERT_TRUE(
+        testing::writeFileBytes(dir.file("cut.fxs"), {whole.begin(), whole.begin() + c.size}));
     const std::string combined = dir.file("cut.fxm");
     ASSERT_EQ(c.status, mergeFxsPart(dir.file("cut.fxs"), combined, true)) << c.name;
     if (c.status != 0) continue;

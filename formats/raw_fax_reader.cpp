@@ -71,8 +71,7 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   const SpoolPaths paths{settings_.bitmapSpoolPath, settings_.indexSpoolPath};
   const uint16_t threshold = std::max<uint16_t>(1, settings_.threshold);
   const auto mhMr = [&](uint8_t order) {
-    return convertMhMrRaw(oneD, paths, threshold, order, nonStandard, settings_.minWidth,
-                          &work_);
+    return convertMhMrRaw(oneD, paths, threshold, order, nonStandard, settings_.minWidth, &work_);
   };
   const auto mmr = [&](uint8_t order) {
     return convertMmrRaw(t6, paths, threshold, settings_.flagNum, order, nonStandard,
@@ -132,8 +131,7 @@ int RawFaxReader::readBitmapPage(int32_t pageIndex, int32_t lines, const std::st
   const int64_t firstRow = int64_t(lines) * pageIndex;
   page.height = int32_t(std::clamp<int64_t>(int64_t(page.height) - firstRow, 0, lines));
   page.xResolution = std::max<uint16_t>(xResolution, 200);
-  if (const int16_t y = resolutionOfPageLines(page.paperClass, lines); y != 0)
-    page.yResolution = y;
+  if (const int16_t y = resolutionOfPageLines(page.paperClass, lines); y != 0) page.yResolution = y;
   page.pixels.assign(size_t(pageBytes), 0xFF);
   const size_t wanted = size_t(page.height) * size_t(page.bytesPerRow);
   const int64_t offset = kBitmapSpoolHeaderBytes + firstRow * page.bytesPerRow;
@@ -144,8 +142,8 @@ int RawFaxReader::readBitmapPage(int32_t pageIndex, int32_t lines, const std::st
   return 0;
 }
 
-int RawFaxReader::writeBitmapFromSpool(TiffWriter& writer, const PageImage& page,
-                                       int32_t pageIndex, int32_t lines, uint16_t pageCount) {
+int RawFaxReader::writeBitmapFromSpool(TiffWriter& writer, const PageImage& page, int32_t pageIndex,
+                                       int32_t lines, uint16_t pageCount) {
   const int64_t firstRow = firstRowOfPage(pageIndex, settings_.indexSpoolPath);
   if (firstRow < 0 || lines <= 0) return kNoBitmap;
   PageImage bitmap;

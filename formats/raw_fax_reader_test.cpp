@@ -136,8 +136,8 @@ TEST_F(RawAnalysisTest, FlagBytesBeforeT6Data) {
     uint8_t bitOrder;
     size_t preamble;
     int width;
-  } cases[] = {{3, 3, 0, 0, 1728},      {2, 3, 0, 0, 1728},      {0, 0, 1, 0, 1728},
-               {5, 0, 1, 0, 1728},      {3, 3, 0, 200000, 1728}, {3, 3, 0, 300000, 2432}};
+  } cases[] = {{3, 3, 0, 0, 1728}, {2, 3, 0, 0, 1728},      {0, 0, 1, 0, 1728},
+               {5, 0, 1, 0, 1728}, {3, 3, 0, 200000, 1728}, {3, 3, 0, 300000, 2432}};
   std::mt19937 rng(11);
   for (const auto& c : cases) {
     settings.flagNum = c.flagNum;
@@ -160,8 +160,8 @@ TEST_F(RawAnalysisTest, LineWidthsStandardAndNonStandard) {
     int32_t minWidth;
     bool found;
   } cases[] = {
-      {1728, false, 1728, true}, {2048, false, 1728, true}, {2432, false, 1728, true},
-      {2000, false, 1728, false}, {2000, true, 1728, true}, {2000, true, 2000, false},
+      {1728, false, 1728, true},  {2048, false, 1728, true}, {2432, false, 1728, true},
+      {2000, false, 1728, false}, {2000, true, 1728, true},  {2000, true, 2000, false},
   };
   for (const auto& c : cases) {
     settings.minWidth = c.minWidth;
@@ -198,8 +198,7 @@ TEST_F(RawAnalysisTest, T6WidthAndBitOrderThatExplainTheStreamWin) {
           settings.flagNum = uint8_t(flags);
           const auto stream = testing::makeRawStream(pages, RawCoding::kMmr, fillOrder, flags);
           const std::string name = std::to_string(width) + " " + content.content + " order " +
-                                   std::to_string(fillOrder) + " flags " +
-                                   std::to_string(flags);
+                                   std::to_string(fillOrder) + " flags " + std::to_string(flags);
           if (analyse(stream) < 0) {
             ADD_FAILURE() << name << " not found";
             continue;
@@ -228,8 +227,7 @@ TEST_F(RawAnalysisTest, NonFaxDataEndsAfterBoundedWork) {
   for (const auto& row : settingsRows)
     for (const auto* data : {&random, &text}) {
       const std::string name = std::string(data == &random ? "random" : "text") + " flags " +
-                               std::to_string(row.flagNum) + " raw " +
-                               std::to_string(row.rawFlag);
+                               std::to_string(row.flagNum) + " raw " + std::to_string(row.rawFlag);
       settings.flagNum = row.flagNum;
       settings.rawFlag = row.rawFlag;
       int64_t lines[2] = {0, 0};
@@ -280,7 +278,8 @@ TEST_F(RawAnalysisTest, DamagedBytesSplitSegmentsAndKeepGoodLines) {
     const int kept = s.segmentLines.front();
     EXPECT_GT(kept, 20) << int(coding);
     EXPECT_LT(kept, 300) << int(coding);
-    EXPECT_EQ(0, std::memcmp(all.bits.data(), s.bitmap.bits.data(), kept * rowBytes)) << int(coding);
+    EXPECT_EQ(0, std::memcmp(all.bits.data(), s.bitmap.bits.data(), kept * rowBytes))
+        << int(coding);
     EXPECT_EQ(200, s.segmentLines.back()) << int(coding);
     EXPECT_EQ(0, std::memcmp(pages[1].bits.data(), s.bitmap.row(s.rows - 200), 200 * rowBytes))
         << int(coding);
@@ -330,9 +329,9 @@ TEST(RawSpool, VerticalResolutionFromLongestSegment) {
     uint8_t paperClass;
     int32_t lines;
     int16_t expected;
-  } cases[] = {{1, 1143, 100}, {1, 1144, 100}, {1, 1145, 200}, {1, 2288, 200}, {1, 2289, 300},
-               {1, 3432, 300}, {1, 3433, 400}, {2, 1363, 100}, {2, 1364, 200}, {3, 4852, 400},
-               {7, 5000, 150}};
+  } cases[] = {{1, 1143, 100}, {1, 1144, 100}, {1, 1145, 200}, {1, 2288, 200},
+               {1, 2289, 300}, {1, 3432, 300}, {1, 3433, 400}, {2, 1363, 100},
+               {2, 1364, 200}, {3, 4852, 400}, {7, 5000, 150}};
   for (const auto& c : cases) {
     ASSERT_TRUE(testing::writeFileBytes(path, makeIndex(c.paperClass, {10, c.lines, 5})));
     int16_t y = 150;
@@ -398,11 +397,11 @@ TEST(RawSpool, ExtractMasksBitsOutsideTheSegmentAndLeavesRawAlone) {
   };
   for (const auto& c : cases) {
     auto index = makeIndex(1, {3}, 3, c.coding, c.bitOrder);
-    putLe32(index, 24, 1);     // page 0 holds one segment
-    putLe32(index, 4120, 0);   // start byte
-    putLe32(index, 4124, 2);   // end byte
-    index[4120 + 12] = 4;      // start bit
-    index[4120 + 13] = 4;      // end bit
+    putLe32(index, 24, 1);    // page 0 holds one segment
+    putLe32(index, 4120, 0);  // start byte
+    putLe32(index, 4124, 2);  // end byte
+    index[4120 + 12] = 4;     // start bit
+    index[4120 + 13] = 4;     // end bit
     ASSERT_TRUE(testing::writeFileBytes(path, index));
     std::vector<uint8_t> out;
     int32_t lines = 0;
@@ -429,7 +428,8 @@ int widthInName(const std::string& name) {
   for (size_t at = name.find("-w"); at != std::string::npos; at = name.find("-w", at + 1)) {
     int width = 0;
     size_t i = at + 2;
-    for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i) width = width * 10 + (name[i] - '0');
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i)
+      width = width * 10 + (name[i] - '0');
     if (i > at + 2) return width;
   }
   return 0;
@@ -483,7 +483,8 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
                {"mmr-lsb.g4", RawCoding::kMmr, 2}};
   for (const auto& c : cases) {
     job.resultsText.clear();
-    const std::string source = write(c.name, testing::makeRawStream(pages, c.coding, c.fillOrder, 3));
+    const std::string source =
+        write(c.name, testing::makeRawStream(pages, c.coding, c.fillOrder, 3));
     const std::string destination = dir.file(std::string(c.name) + ".tif");
     ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << job.resultsText;
     const std::vector<Bitmap> out = testing::readTiffPages(destination);
@@ -502,10 +503,10 @@ TEST_F(RawConvertTest, ForcedVerticalResolutionSetsPageLengthAndResolution) {
     std::vector<uint32_t> lengths;
     float yResolution;
   } cases[] = {
-      {1728, 200, {1650}, 200},       // 1650 lines fit the 2288 of a fine page
-      {2048, 200, {1650}, 200},       // class 2: 2726 lines
-      {2048, 0, {1350, 300}, 100},    // estimated: 1363 lines
-      {2432, 400, {1650}, 400},       // class 3: 6468 lines
+      {1728, 200, {1650}, 200},     // 1650 lines fit the 2288 of a fine page
+      {2048, 200, {1650}, 200},     // class 2: 2726 lines
+      {2048, 0, {1350, 300}, 100},  // estimated: 1363 lines
+      {2432, 400, {1650}, 400},     // class 3: 6468 lines
   };
   for (const auto& c : cases) {
     options.verticalResolution = c.forced;
@@ -550,8 +551,7 @@ TEST_F(RawConvertTest, CorpusStreams) {
       const std::string destination = dir.file(name + ".tif");
       job.resultsText.clear();
       const int result = convertOne(job, o, entry.path().string(), destination);
-      const fs::path pbm =
-          folder / (entry.path().stem().string() + ".reference.pbm");
+      const fs::path pbm = folder / (entry.path().stem().string() + ".reference.pbm");
       if (!fs::exists(pbm)) continue;
       ASSERT_EQ(kConverted, result) << name << ": " << job.resultsText;
       // A rendering may pad the coded lines with white rows up to a height
@@ -560,9 +560,9 @@ TEST_F(RawConvertTest, CorpusStreams) {
       const Bitmap got = testing::stackPages(testing::readTiffPages(destination));
       ASSERT_LE(got.height, expected.height) << name;
       const size_t coded = size_t(got.height) * size_t(got.bytesPerRow());
-      EXPECT_TRUE(std::all_of(expected.bits.begin() + coded, expected.bits.end(),
-                              [](uint8_t b) { return b == 0; }))
-          << name;
+      EXPECT_TRUE(std::all_of(expected.bits.begin() + coded, expected.bits.end(), [](uint8_t b) {
+        return b == 0;
+      })) << name;
       expected.bits.resize(coded);
       expected.height = got.height;
       EXPECT_TRUE(expected == got) << name;

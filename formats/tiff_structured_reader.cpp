@@ -73,8 +73,8 @@ int TiffStructuredReader::probe() {
   }
   byteOrderMark_[0] = header[0];
   byteOrderMark_[1] = header[1];
-  const bool marked = header[0] == header[1] &&
-                      (header[0] == 'I' || header[0] == 'M' || header[0] == 'F');
+  const bool marked =
+      header[0] == header[1] && (header[0] == 'I' || header[0] == 'M' || header[0] == 'F');
   bigEndian_ = header[0] == 'M';
   version_ = get16(header + 2);
   if (!marked || version_ != 42) {
@@ -142,33 +142,56 @@ void TiffStructuredReader::readRational(const Entry& e, uint32_t& numerator,
 void TiffStructuredReader::interpretEntry(const Entry& e, TiffPageDescriptor& page) const {
   const uint32_t shortOrLong = e.type == kTypeLong ? get32(e.value) : get16(e.value);
   switch (e.tag) {
-    case kTagImageWidth: page.imageWidth = shortOrLong; break;
-    case kTagImageLength: page.imageLength = shortOrLong; break;
-    case kTagBitsPerSample: page.bitsPerSample = get16(e.value); break;
-    case kTagCompression: page.compression = get16(e.value); break;
-    case kTagPhotometric: page.photometric = get16(e.value); break;
-    case kTagFillOrder: page.fillOrder = get16(e.value); break;
+    case kTagImageWidth:
+      page.imageWidth = shortOrLong;
+      break;
+    case kTagImageLength:
+      page.imageLength = shortOrLong;
+      break;
+    case kTagBitsPerSample:
+      page.bitsPerSample = get16(e.value);
+      break;
+    case kTagCompression:
+      page.compression = get16(e.value);
+      break;
+    case kTagPhotometric:
+      page.photometric = get16(e.value);
+      break;
+    case kTagFillOrder:
+      page.fillOrder = get16(e.value);
+      break;
     case kTagStripOffsets:
       page.stripCount = e.count;
       page.stripOffsetsType = e.type;
       page.stripOffsetsValue = shortOrLong;
       std::memcpy(page.stripOffsetsField, e.value, 4);
       break;
-    case kTagOrientation: page.orientation = get16(e.value); break;
-    case kTagRowsPerStrip: page.rowsPerStrip = shortOrLong; break;
+    case kTagOrientation:
+      page.orientation = get16(e.value);
+      break;
+    case kTagRowsPerStrip:
+      page.rowsPerStrip = shortOrLong;
+      break;
     case kTagStripByteCounts:
       page.stripByteCountsType = e.type;
       page.stripByteCountsValue = shortOrLong;
       std::memcpy(page.stripByteCountsField, e.value, 4);
       break;
-    case kTagT4Options: page.t4Options = get32(e.value); break;
-    case kTagT6Options: page.t6Options = get32(e.value); break;
-    case kTagResolutionUnit: page.resolutionUnit = get16(e.value); break;
+    case kTagT4Options:
+      page.t4Options = get32(e.value);
+      break;
+    case kTagT6Options:
+      page.t6Options = get32(e.value);
+      break;
+    case kTagResolutionUnit:
+      page.resolutionUnit = get16(e.value);
+      break;
     case kTagPageNumber:
       page.pageNumber = get16(e.value);
       page.pageTotal = get16(e.value + 2);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -239,8 +262,10 @@ int TiffStructuredReader::readStripTable(const TiffPageDescriptor& page,
   }
   // Strips are cut at the end of the file: a truncated file gives what it has.
   for (TiffStrip& s : strips) {
-    if (s.offset >= fileSize()) s.byteCount = 0;
-    else s.byteCount = uint32_t(std::min<uint64_t>(s.byteCount, fileSize() - s.offset));
+    if (s.offset >= fileSize())
+      s.byteCount = 0;
+    else
+      s.byteCount = uint32_t(std::min<uint64_t>(s.byteCount, fileSize() - s.offset));
   }
   return 0;
 }
@@ -360,8 +385,7 @@ void TiffStructuredReader::decodeStrips(const TiffPageDescriptor& d,
   page.height = int32_t(lines);
 }
 
-int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips,
-                                       uint64_t& bytesLeft) {
+int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips, uint64_t& bytesLeft) {
   pageData_.clear();
   uint64_t total = 0;
   for (const TiffStrip& s : strips) total += s.byteCount;
@@ -384,8 +408,7 @@ namespace {
 // Strips stay strips: T.6 strips each start from an all-white reference line
 // and end in EOFB, so joined into one strip they would not decode. Whether
 // the page goes out as several strips (laid out in the writer) or one.
-bool layOutStrips(TiffWriter& writer, const std::vector<TiffStrip>& strips,
-                  uint32_t rowsPerStrip) {
+bool layOutStrips(TiffWriter& writer, const std::vector<TiffStrip>& strips, uint32_t rowsPerStrip) {
   const bool multiStrip = strips.size() > 1 && strips.size() <= UINT16_MAX && rowsPerStrip > 0 &&
                           rowsPerStrip <= UINT16_MAX;
   if (!multiStrip) return false;

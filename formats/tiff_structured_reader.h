@@ -49,19 +49,19 @@ enum TiffProbeStatus : int {
 enum TiffDirectoryStatus : int {
   kTiffDirectoryOffsetZero = -1,
   kTiffDirectoryCountUnreadable = -2,
-  kTiffDirectoryTooLarge = -3,    // the entries cannot be held
+  kTiffDirectoryTooLarge = -3,      // the entries cannot be held
   kTiffDirectoryEntriesShort = -4,  // the entries run past the end of the file
   kTiffDirectoryNextUnreadable = -5,
 };
 
 enum TiffWriteStatus : int {
-  kTiffTempNotOpened = -1,        // convertTemporaryFile: the scratch TIFF cannot be opened
-  kTiffTempNoPages = -2,          // convertTemporaryFile: not TIFF-structured or no pages
+  kTiffTempNotOpened = -1,         // convertTemporaryFile: the scratch TIFF cannot be opened
+  kTiffTempNoPages = -2,           // convertTemporaryFile: not TIFF-structured or no pages
   kTiffWriteDirectoryFailed = -3,  // a page's directory cannot be read; output kept so far
-  kTiffWriteStripsInvalid = -4,   // a page's strips lie outside the file, or the
-                                  // strips of all pages hold more bytes than it
-  kTiffWriteOutputFailed = -5,    // the intermediate TIFF cannot be written
-  kTiffWriteNotOpen = -6,         // the reader has no open file
+  kTiffWriteStripsInvalid = -4,    // a page's strips lie outside the file, or the
+                                   // strips of all pages hold more bytes than it
+  kTiffWriteOutputFailed = -5,     // the intermediate TIFF cannot be written
+  kTiffWriteNotOpen = -6,          // the reader has no open file
 };
 
 // One directory read as a page. Offsets and values as stored (converted).
@@ -141,8 +141,7 @@ class TiffStructuredReader : public FaxReader {
   // Opens the scratch TIFF at `temporaryPath` with a reader of its own and
   // copies its pages into `outputPath` as writePages does: 0 or a
   // TiffWriteStatus.
-  static int convertTemporaryFile(const std::string& temporaryPath,
-                                  const std::string& outputPath);
+  static int convertTemporaryFile(const std::string& temporaryPath, const std::string& outputPath);
 
   bool bigEndian() const { return bigEndian_; }
   uint32_t firstDirectory() const { return firstDirectory_; }

@@ -73,8 +73,11 @@ struct HandG4Page {
     dataAt = tiff.append(coded);
   }
   std::vector<HandTiff::Entry> entries(uint32_t length) const {
-    return {{256, 3, 1, uint32_t(bitmap.width)}, {257, 4, 1, length}, {259, 3, 1, 4},
-            {273, 4, 1, dataAt},                 {278, 4, 1, length},
+    return {{256, 3, 1, uint32_t(bitmap.width)},
+            {257, 4, 1, length},
+            {259, 3, 1, 4},
+            {273, 4, 1, dataAt},
+            {278, 4, 1, length},
             {279, 4, 1, uint32_t(coded.size())}};
   }
 };
@@ -106,7 +109,11 @@ TEST(TiffStructuredReader, HeaderMarksAndVersions) {
     std::copy(head.begin(), head.end(), b.begin());
     return b;
   };
-  const struct { const char* name; std::vector<uint8_t> bytes; int probe; } cases[] = {
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int probe;
+  } cases[] = {
       {"II", little, 0},
       {"FF little-endian", patched(little, {'F', 'F', 0x2A, 0}), 0},
       {"MM", big, 0},
@@ -142,7 +149,10 @@ TEST(TiffStructuredReader, DecodesEveryCompressionPixelExact) {
   packBits.packBits = true;
   TiffPageSpec packBitsLsb = tiffPage(odd, Ccitt::kT6, 0, 2);
   packBitsLsb.packBits = true;
-  const struct { const char* name; TiffPageSpec spec; } cases[] = {
+  const struct {
+    const char* name;
+    TiffPageSpec spec;
+  } cases[] = {
       {"uncompressed, 16-row strips", uncompressed},
       {"PackBits, strips of 100", packBits},
       {"PackBits LSB first", packBitsLsb},
@@ -229,7 +239,10 @@ TEST(TiffStructuredReader, TwoShortStripsShareTheValueField) {
 
 TEST(TiffStructuredReader, ImageLengthBoundsTheDecodedRows) {
   TempDir dir;
-  const struct { uint32_t length; int rows; } cases[] = {{60, 60}, {100, 100}, {150, 100}};
+  const struct {
+    uint32_t length;
+    int rows;
+  } cases[] = {{60, 60}, {100, 100}, {150, 100}};
   for (const auto& c : cases) {
     HandG4Page g4(testing::makeTextPage(1728, 100, 2));
     g4.tiff.first(g4.tiff.directory(g4.entries(c.length)));
@@ -248,7 +261,11 @@ TEST(TiffStructuredReader, ImageLengthBoundsTheDecodedRows) {
 
 TEST(TiffStructuredReader, LyingSizesGiveSmallOrEmptyPages) {
   TempDir dir;
-  const struct { const char* name; uint32_t width, length, compression; int maxRows; } cases[] = {
+  const struct {
+    const char* name;
+    uint32_t width, length, compression;
+    int maxRows;
+  } cases[] = {
       {"too wide", 70000, 10, 4, 0},
       {"too many pixels", 65535, 40000, 4, 0},
       {"huge G4 page from a few bytes", 65535, 32768, 4, 8 * 6 + 1},
@@ -258,8 +275,11 @@ TEST(TiffStructuredReader, LyingSizesGiveSmallOrEmptyPages) {
   for (const auto& c : cases) {
     HandTiff t;
     const uint32_t dataAt = t.append({0x00, 0x10, 0x01, 0x00, 0x10, 0x01});
-    t.first(t.directory({{256, 4, 1, c.width}, {257, 4, 1, c.length}, {259, 3, 1, c.compression},
-                         {273, 4, 1, dataAt}, {279, 4, 1, 6}}));
+    t.first(t.directory({{256, 4, 1, c.width},
+                         {257, 4, 1, c.length},
+                         {259, 3, 1, c.compression},
+                         {273, 4, 1, dataAt},
+                         {279, 4, 1, 6}}));
     ASSERT_TRUE(testing::writeFileBytes(dir.file("lie.fmf"), t.bytes));
     Opened o;
     openFile(o, dir.file("lie.fmf"));
@@ -286,8 +306,12 @@ TEST(TiffStructuredReader, RepeatedStripsReadNoMoreThanTheFile) {
       counts[4 * i + k] = uint8_t(g4.coded.size() >> (8 * k));
     }
   const uint32_t offsetsAt = t.append(offsets), countsAt = t.append(counts);
-  t.first(t.directory({{256, 3, 1, 1728}, {257, 4, 1, 40 * n}, {259, 3, 1, 4},
-                       {273, 4, n, offsetsAt}, {278, 4, 1, 40}, {279, 4, n, countsAt}}));
+  t.first(t.directory({{256, 3, 1, 1728},
+                       {257, 4, 1, 40 * n},
+                       {259, 3, 1, 4},
+                       {273, 4, n, offsetsAt},
+                       {278, 4, 1, 40},
+                       {279, 4, n, countsAt}}));
   ASSERT_TRUE(testing::writeFileBytes(dir.file("repeat.fmf"), t.bytes));
   Opened o;
   openFile(o, dir.file("repeat.fmf"));
@@ -324,7 +348,12 @@ TEST(TiffStructuredReader, ZeroBitsPerSampleGivesAnEmptyPage) {
 
 TEST(TiffStructuredReader, DirectoryChainsEnd) {
   TempDir dir;
-  const struct { const char* name; int directories; int loopTo; int pages; } cases[] = {
+  const struct {
+    const char* name;
+    int directories;
+    int loopTo;
+    int pages;
+  } cases[] = {
       {"first offset 0", 0, -1, 0},
       {"one page", 1, -1, 1},
       {"self loop", 1, 0, 1},
@@ -335,8 +364,7 @@ TEST(TiffStructuredReader, DirectoryChainsEnd) {
     HandG4Page g4(testing::makeTextPage(300, 20, 1));
     std::vector<uint32_t> at;
     for (int i = 0; i < c.directories; ++i) at.push_back(g4.tiff.directory(g4.entries(20)));
-    for (int i = 0; i + 1 < c.directories; ++i)
-      g4.tiff.put32At(at[i] + 2 + 12 * 6, at[i + 1]);
+    for (int i = 0; i + 1 < c.directories; ++i) g4.tiff.put32At(at[i] + 2 + 12 * 6, at[i + 1]);
     if (c.loopTo >= 0) {
       const uint32_t target = size_t(c.loopTo) < at.size() ? at[c.loopTo] : 0xFFFF;
       g4.tiff.put32At(at.back() + 2 + 12 * 6, target);
@@ -379,20 +407,24 @@ std::vector<CopiedPage> tagsOf(const std::string& path) {
 TEST(TiffStructuredReader, WritePagesCopiesCodedStripsWithTheirOptions) {
   TempDir dir;
   auto spec = [](uint32_t seed, Ccitt coding, int fillOrder, int rowsPerStrip) {
-    TiffPageSpec s = tiffPage(testing::makeTextPage(1728, 230, seed), coding, rowsPerStrip, fillOrder);
+    TiffPageSpec s =
+        tiffPage(testing::makeTextPage(1728, 230, seed), coding, rowsPerStrip, fillOrder);
     s.yResolution = 98;
     return s;
   };
   TiffPageSpec packBits = spec(6, Ccitt::kT6, 1, 50);
   packBits.packBits = true;
   const std::vector<TiffPageSpec> pages = {
-      spec(1, Ccitt::kT6, 1, 0),       spec(2, Ccitt::kT4TwoDFill, 2, 0),
-      spec(3, Ccitt::kT4OneD, 1, 64),  spec(4, Ccitt::kMh, 1, 0),
-      spec(5, Ccitt::kMhWord, 2, 100), packBits,
+      spec(1, Ccitt::kT6, 1, 0), spec(2, Ccitt::kT4TwoDFill, 2, 0), spec(3, Ccitt::kT4OneD, 1, 64),
+      spec(4, Ccitt::kMh, 1, 0), spec(5, Ccitt::kMhWord, 2, 100),   packBits,
       spec(7, Ccitt::kT6, 2, 80)};
-  const struct { uint16_t compression; uint32_t t4; uint16_t fillOrder; uint32_t strips; } expected[] = {
-      {4, 0, 1, 1}, {3, 5, 2, 1}, {3, 0, 1, 4}, {2, 0, 1, 1}, {32771, 0, 2, 3}, {32773, 0, 1, 5},
-      {4, 0, 2, 3}};
+  const struct {
+    uint16_t compression;
+    uint32_t t4;
+    uint16_t fillOrder;
+    uint32_t strips;
+  } expected[] = {{4, 0, 1, 1},     {3, 5, 2, 1},     {3, 0, 1, 4}, {2, 0, 1, 1},
+                  {32771, 0, 2, 3}, {32773, 0, 1, 5}, {4, 0, 2, 3}};
   const std::string source = dir.file("multi.g3n");
   ASSERT_TRUE(testing::writeTiff(source, pages, 'b'));
   Opened o;
@@ -426,7 +458,10 @@ TEST(TiffStructuredReader, WritePagesCopiesCodedStripsWithTheirOptions) {
 // would become an intermediate a thousand times its size.
 TEST(TiffStructuredReader, PagesSharingTheirStripsAreNotCopiedOverAndOver) {
   TempDir dir;
-  const struct { int directories; int result; } cases[] = {{1, 0}, {3, kTiffWriteStripsInvalid}};
+  const struct {
+    int directories;
+    int result;
+  } cases[] = {{1, 0}, {3, kTiffWriteStripsInvalid}};
   for (const auto& c : cases) {
     HandG4Page g4(testing::makeRandomRuns(1728, 60, 7, 20));
     uint32_t next = 0;
@@ -449,15 +484,23 @@ TEST(TiffStructuredReader, WhiteIsOnePagesKeepTheirLook) {
   const Bitmap b = testing::makeTextPage(1728, 60, 12);
   Bitmap stored = b;
   for (auto& byte : stored.bits) byte = uint8_t(~byte);
-  const struct { const char* name; uint16_t compression; std::vector<uint8_t> data; } cases[] = {
+  const struct {
+    const char* name;
+    uint16_t compression;
+    std::vector<uint8_t> data;
+  } cases[] = {
       {"uncompressed", 1, stored.bits},
       {"T.6", 4, testing::encodeCcitt(b, Ccitt::kT6)},
   };
   for (const auto& c : cases) {
     HandTiff t;
     const uint32_t dataAt = t.append(c.data);
-    t.first(t.directory({{256, 3, 1, 1728}, {257, 3, 1, 60}, {259, 3, 1, c.compression},
-                         {262, 3, 1, 1}, {273, 4, 1, dataAt}, {278, 3, 1, 60},
+    t.first(t.directory({{256, 3, 1, 1728},
+                         {257, 3, 1, 60},
+                         {259, 3, 1, c.compression},
+                         {262, 3, 1, 1},
+                         {273, 4, 1, dataAt},
+                         {278, 3, 1, 60},
                          {279, 4, 1, uint32_t(c.data.size())}}));
     const std::string source = dir.file("white.fmf"), output = dir.file("white.tif");
     ASSERT_TRUE(testing::writeFileBytes(source, t.bytes));
@@ -480,15 +523,18 @@ TEST(TiffStructuredReader, ConvertTemporaryFileResults) {
   ASSERT_TRUE(testing::writeFileBytes(dir.file("text.tmp"), {'h', 'e', 'l', 'l', 'o', 0, 0, 0}));
   HandTiff empty;
   ASSERT_TRUE(testing::writeFileBytes(dir.file("empty.tmp"), empty.bytes));
-  const struct { const char* input; int result; } cases[] = {
+  const struct {
+    const char* input;
+    int result;
+  } cases[] = {
       {"missing.tmp", kTiffTempNotOpened},
       {"text.tmp", kTiffTempNoPages},
       {"empty.tmp", kTiffTempNoPages},
       {"good.tif", 0},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(c.result, TiffStructuredReader::convertTemporaryFile(dir.file(c.input),
-                                                                   dir.file("awd.tif")))
+    EXPECT_EQ(c.result,
+              TiffStructuredReader::convertTemporaryFile(dir.file(c.input), dir.file("awd.tif")))
         << c.input;
   EXPECT_EQ(testing::readTiffPages(dir.file("good.tif")),
             testing::readTiffPages(dir.file("awd.tif")));

@@ -30,8 +30,8 @@ void decodeAll(const uint8_t* data, int32_t size, int32_t width, uint8_t order, 
                uint8_t flags) {
   const int32_t capacity = 48;
   PageImage page;
-  for (FaxCoding coding : {kCodingMhByteAligned, kCodingMhWordAligned, kCodingT4OneD,
-                           kCodingT4TwoD}) {
+  for (FaxCoding coding :
+       {kCodingMhByteAligned, kCodingMhWordAligned, kCodingT4OneD, kCodingT4TwoD}) {
     FaxStream s;
     s.init(data, size, order, coding, invert);
     s.setPageSize(width, capacity);

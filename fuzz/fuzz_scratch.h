@@ -3,12 +3,13 @@
 // readers through a file, as the engine does, and write their outputs next
 // to it. Names carry the harness and process id so parallel jobs never share.
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace tarnwick::fuzz {
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/fxs_reader.h"
 #include "formats/fax_reader.h"
+#include "formats/fxs_reader.h"
 #include "fuzz/fuzz_scratch.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "engine/batch_job.h"
 #include "fuzz/fuzz_scratch.h"
-#include "tiffout/page_copy.h"
 #include "tiffio.h"
+#include "tiffout/page_copy.h"
 
 namespace {
 

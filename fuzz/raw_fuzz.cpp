@@ -1,10 +1,11 @@
 // libFuzzer harness: arbitrary bytes through the raw stream analysis, then
 // the paging and page extraction that the TIFF output would run.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "codec/raw_spool.h"
 #include "formats/raw_fax_reader.h"

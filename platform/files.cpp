@@ -137,7 +137,8 @@ int listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     const std::string path = joinPath(folder, name);
-    struct stat own {}, target {};
+    struct stat own {
+    }, target{};
     const bool folderEntry = ::lstat(path.c_str(), &own) == 0 && S_ISDIR(own.st_mode);
     const bool fileEntry = ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
     entries.push_back({name, folderEntry, fileEntry});

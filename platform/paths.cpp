@@ -37,11 +37,13 @@ std::string joinPath(std::string_view a, std::string_view b) {
   return out;
 }
 
-static char lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
+static char lower(char c) {
+  return char(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {

@@ -50,7 +50,8 @@ TEST(Files, EnsureFolderCreatesEveryMissingParent) {
   TempDir dir;
   const std::string deep = dir.file("a/b/c");
   ASSERT_TRUE(ensureFolder(deep));
-  for (const char* part : {"a", "a/b", "a/b/c"}) EXPECT_TRUE(fs::is_directory(dir.file(part))) << part;
+  for (const char* part : {"a", "a/b", "a/b/c"})
+    EXPECT_TRUE(fs::is_directory(dir.file(part))) << part;
   const fs::path before = fs::current_path();
   EXPECT_TRUE(ensureFolder(deep));  // existing: true, nothing changes
   EXPECT_EQ(before, fs::current_path());
@@ -101,7 +102,8 @@ TEST(Files, MoveNeverReplacesAndKeepsTheSourceOnFailure) {
 
 TEST(Files, MoveAcrossFileSystemsCopiesThenDeletes) {
   // /dev/shm is a separate tmpfs on Linux; skip where it is not.
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   TempDir dir;
   if (::stat("/dev/shm", &b) != 0 || ::stat(dir.path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
     GTEST_SKIP() << "no second file system";

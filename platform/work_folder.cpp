@@ -85,7 +85,9 @@ WorkFolder::~WorkFolder() {
   removeTree(path_);
 }
 
-std::string WorkFolder::file(const std::string& name) const { return joinPath(path_, name); }
+std::string WorkFolder::file(const std::string& name) const {
+  return joinPath(path_, name);
+}
 
 void removeTree(const std::string& path) {
   std::error_code ignored;

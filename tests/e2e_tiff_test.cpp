@@ -43,14 +43,20 @@ struct Conversion {
   TempDir dir;
   BatchJob job;
   ConversionOptions options;
-  Conversion() { options.intermediateFile = dir.file("work/qrvintif.tmp"); fs::create_directory(dir.file("work")); }
+  Conversion() {
+    options.intermediateFile = dir.file("work/qrvintif.tmp");
+    fs::create_directory(dir.file("work"));
+  }
   int convert(const std::string& source, const std::string& destination) {
     return convertOne(job, options, source, destination);
   }
 };
 
 TEST(TiffEndToEnd, MultiPageFilesBecomeG4WithTheSamePixels) {
-  const struct { const char* name; char byteOrder; } cases[] = {
+  const struct {
+    const char* name;
+    char byteOrder;
+  } cases[] = {
       {"fax.fmf", 'l'}, {"fax.g3n", 'b'}, {"fax.tif", 'l'}, {"fax.TIFF", 'b'}, {"fax.g3f", 'l'}};
   const auto pages = mixedFax();
   for (const auto& c : cases) {
@@ -102,7 +108,10 @@ TEST(TiffEndToEnd, OnePageInSplitModeKeepsTheDestinationName) {
 
 TEST(TiffEndToEnd, FilesThatAreNoTiffAreNotFax) {
   Conversion run;
-  const struct { const char* name; std::vector<uint8_t> bytes; } cases[] = {
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
       {"text.fmf", {'h', 'e', 'l', 'l', 'o', ' ', 'f', 'a', 'x'}},
       {"empty.g3n", {}},
       {"no pages.fmf", {'I', 'I', 42, 0, 0, 0, 0, 0}},
@@ -147,8 +156,8 @@ TEST(TiffEndToEnd, RealCorpusConvertsWithIdenticalPixels) {
     EXPECT_EQ(expected, actual) << file.filename();
     if (expected == actual) ++identical;
   }
-  std::printf("corpus: %zu files, %d converted, %d identical to libtiff\n", files.size(),
-              converted, identical);
+  std::printf("corpus: %zu files, %d converted, %d identical to libtiff\n", files.size(), converted,
+              identical);
 }
 
 }  // namespace

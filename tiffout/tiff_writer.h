@@ -124,8 +124,8 @@ class TiffWriter {
 
   // Appends one single-strip page: links it from the previous directory (or
   // the header), writes the data, resolutions, Software and DateTime and
-  // fills the remaining entries (RowsPerStrip = ImageLength). Returns the offset at which its directory
-  // must be written (> 0), or a negative TiffWriterStatus.
+  // fills the remaining entries (RowsPerStrip = ImageLength). Returns the offset at which its
+  // directory must be written (> 0), or a negative TiffWriterStatus.
   int64_t writePage(std::span<const uint8_t> data, uint32_t xResolution, uint32_t yResolution,
                     uint16_t resolutionUnit);
 
