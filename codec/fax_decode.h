@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "codec/fax_stream.h"
-#include "engine/page_image.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/fax_type.h"
+#include "records/fax_type.h"
 
 namespace tarnwick {
 
@@ -47,7 +47,7 @@ struct FaxStream {
   uint8_t bitOrder = 0;           // kMsbFirst (1); any other value reads LSB first
   uint8_t bitPos = 0;             // bits of `current` consumed, 0..8
   uint8_t noSync = 0;             // non-zero: syncMmr leaves the cursor alone
-  uint8_t coding = 0;             // FaxCoding of the data (engine/fax_type.h)
+  uint8_t coding = 0;             // FaxCoding of the data (records/fax_type.h)
   uint8_t invert = 0;             // 0: white pixels become 1 bits; 1: black do
   int32_t width = 0;              // line width in pixels
   int32_t height = 0;             // lines the page image can hold

@@ -41,7 +41,7 @@
 
 #include "codec/fax_stream.h"
 #include "codec/raw_probe.h"
-#include "engine/page_image.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/conversion_options.h"
-#include "engine/fax_type.h"
-#include "engine/page_image.h"
+#include "records/conversion_options.h"
+#include "records/fax_type.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "engine/batch_job.h"
-#include "engine/conversion_options.h"
+#include "records/batch_job.h"
+#include "records/conversion_options.h"
 
 namespace tarnwick {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/fax_type.h"
+#include "records/fax_type.h"
 
 namespace tarnwick {
 

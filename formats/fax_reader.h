@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "codec/fax_decode.h"
-#include "engine/fax_type.h"
-#include "engine/page_image.h"
+#include "records/fax_type.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

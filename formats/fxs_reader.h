@@ -43,8 +43,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/page_image.h"
 #include "formats/fax_reader.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "codec/raw_probe.h"
-#include "engine/page_image.h"
 #include "formats/fax_reader.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

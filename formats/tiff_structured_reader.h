@@ -35,8 +35,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/page_image.h"
 #include "formats/fax_reader.h"
+#include "records/page_image.h"
 
 namespace tarnwick {
 

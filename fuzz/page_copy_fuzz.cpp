@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/batch_job.h"
 #include "fuzz/fuzz_scratch.h"
+#include "records/batch_job.h"
 #include "tiffio.h"
 #include "tiffout/page_copy.h"
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/batch_job.h"
-#include "engine/conversion_options.h"
+#include "records/batch_job.h"
+#include "records/conversion_options.h"
 
 namespace tarnwick::shell {
 

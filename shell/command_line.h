@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/batch_job.h"
-#include "engine/conversion_options.h"
+#include "records/batch_job.h"
+#include "records/conversion_options.h"
 
 namespace tarnwick::shell {
 

@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/batch_job.h"
+#include "records/batch_job.h"
 
 namespace tarnwick {
 

@@ -47,7 +47,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/fax_type.h"
+#include "records/fax_type.h"
 
 namespace tarnwick {
 
