@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/apf_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
@@ -71,6 +72,29 @@ int writeTiff(FamilyContext& c, const std::string& output) {
   return tiff.writePages(output);
 }
 
+// ---- APF (code 1): pages decoded and written as bitmaps ----
+
+int openApf(FamilyContext& c, const std::string& source) {
+  ApfReader& apf = c.reader.make<ApfReader>();
+  if (!apf.open(source)) return -1;
+  if (apf.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(apf.scan());
+  c.ready = true;
+  return 0;
+}
+
+void firstPageApf(FamilyContext& c) {
+  if (c.reader.get<ApfReader>()->preparePage(0, c.page) != 0) c.page.clear();
+}
+
+int writeApf(FamilyContext& c, const std::string& output) {
+  ApfReader& apf = *c.reader.get<ApfReader>();
+  if (!apf.isOpen()) return -1;
+  if (c.options.ConvertFlag != 1) return apf.writePages(output, c.options.pageCount);
+  c.wroteSplitPages = true;
+  return apf.writePagesSplit(output, c.options.pageCount);
+}
+
 // ---- raw streams (code 0 and every code outside 1..18) ----
 // Trial decoding into the two work files. An analysis that finds no coding
 // leaves no pages; the analysis itself fills the first page.
@@ -115,6 +139,7 @@ int writeRaw(FamilyContext& c, const std::string& output) {
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
+constexpr FaxType kApfTypes[] = {FAX_TYPE_APF};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 
@@ -123,6 +148,7 @@ constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw
 constexpr FamilyRow kFamilies[] = {
     {"fxs", kFxsTypes, openFxs, firstPageFxs, writeFxs},
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
+    {"apf", kApfTypes, openApf, firstPageApf, writeApf},
 };
 
 }  // namespace
