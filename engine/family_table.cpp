@@ -6,6 +6,7 @@
 #include "formats/apf_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
+#include "formats/sft_reader.h"
 #include "formats/tiff_structured_reader.h"
 
 namespace tarnwick {
@@ -95,6 +96,29 @@ int writeApf(FamilyContext& c, const std::string& output) {
   return apf.writePagesSplit(output, c.options.pageCount);
 }
 
+// ---- SFT (code 18): no probe, the scan checks the signature itself ----
+
+int openSft(FamilyContext& c, const std::string& source) {
+  SftReader& sft = c.reader.make<SftReader>();
+  if (!sft.open(source)) return -1;
+  c.options.pageCount = uint16_t(sft.scan());
+  c.ready = true;
+  return 0;
+}
+
+void firstPageSft(FamilyContext& c) {
+  if (c.reader.get<SftReader>()->preparePage(0, c.page) != 0) c.page.clear();
+}
+
+int writeSft(FamilyContext& c, const std::string& output) {
+  SftReader& sft = *c.reader.get<SftReader>();
+  if (!sft.isOpen()) return -1;
+  const ConversionOptions& o = c.options;
+  if (o.ConvertFlag != 1) return sft.writePages(output, o.pageCount, o.Recaculate);
+  c.wroteSplitPages = true;
+  return sft.writePagesSplit(output, o.pageCount, o.Recaculate);
+}
+
 // ---- raw streams (code 0 and every code outside 1..18) ----
 // Trial decoding into the two work files. An analysis that finds no coding
 // leaves no pages; the analysis itself fills the first page.
@@ -140,6 +164,7 @@ int writeRaw(FamilyContext& c, const std::string& output) {
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
 constexpr FaxType kApfTypes[] = {FAX_TYPE_APF};
+constexpr FaxType kSftTypes[] = {FAX_TYPE_SFT};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 
@@ -149,6 +174,7 @@ constexpr FamilyRow kFamilies[] = {
     {"fxs", kFxsTypes, openFxs, firstPageFxs, writeFxs},
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
     {"apf", kApfTypes, openApf, firstPageApf, writeApf},
+    {"sft", kSftTypes, openSft, firstPageSft, writeSft},
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "tests/fixtures/apf_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/sft_fixtures.h"
 
 using namespace tarnwick::testing;
 
@@ -58,6 +59,10 @@ int main(int argc, char** argv) {
   ok = writeFileBytes(out + "/report.apf",
                       buildApfFile({makeApfPage(makeTextPage(kWidthPixels, kLines, 11), 0x01),
                                     makeApfPage(makeTextPage(2048, kLines, 12), 0x03)})) &&
+       ok;
+  ok = writeFileBytes(out + "/bulletin.sft",
+                      buildSftFile({makeSftPage(makeTextPage(kWidthPixels, kLines, 13), 7, 1),
+                                    makeSftPage(makeTextPage(kWidthPixels, kLines, 14), 6, 2)})) &&
        ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
