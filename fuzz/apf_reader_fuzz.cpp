@@ -19,15 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!reader.open(input) || reader.probe() != 0) return 0;
   const int pages = reader.scan();
   FUZZ_CHECK(pages >= 0 && pages <= kMaxPages);
-  for (int i = 0; i < std::min(pages, 8); ++i) {
+  for (int i = 0; i < std::min(pages, 4); ++i) {
     PageImage page;
     const int status = reader.preparePage(uint16_t(i), page);
     FUZZ_CHECK(status <= 0 && status >= kApfPageNotWritten);
     FUZZ_CHECK(page.pixels.size() >= size_t(page.bytesPerRow) * size_t(page.height));
     FUZZ_CHECK(page.height <= kApfPageLines);
   }
-  // Each page is a 3000-line bitmap at most: the writers get the first few.
-  (void)reader.writePages(output, uint16_t(std::min(pages, 16)));
+  // Every page costs a 3000-line bitmap: the writers get the first few.
+  (void)reader.writePages(output, uint16_t(std::min(pages, 4)));
   if (pages > 0 && pages <= 3) (void)reader.writePagesSplit(output, uint16_t(pages));
   return 0;
 }

@@ -24,14 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!reader.open(input)) return 0;
   const int pages = reader.scan();
   FUZZ_CHECK(pages >= 0 && pages <= kMaxPages);
-  for (int i = 0; i < std::min(pages, 8); ++i) {
+  for (int i = 0; i < std::min(pages, 4); ++i) {
     PageImage page;
     const int status = reader.preparePage(uint16_t(i), page);
     FUZZ_CHECK(status <= 0 && status >= kSftPageNotWritten);
     FUZZ_CHECK(page.pixels.size() >= size_t(page.bytesPerRow) * size_t(page.height));
   }
   // The writers get the first pages only, so a run stays fast.
-  (void)reader.writePages(output, uint16_t(std::min(pages, 32)), recount);
+  (void)reader.writePages(output, uint16_t(std::min(pages, 4)), recount);
   if (pages > 0 && pages <= 3) (void)reader.writePagesSplit(output, uint16_t(pages), recount);
   return 0;
 }
