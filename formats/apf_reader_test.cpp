@@ -5,7 +5,6 @@
 #include "tests/fixtures/apf_fixtures.h"
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
-#include "tests/fixtures/fxs_fixtures.h"
 
 namespace tarnwick {
 namespace {
@@ -59,44 +58,6 @@ TEST(ApfReader, PageCountComesFromTheHeaderBoundedByTheChain) {
     EXPECT_EQ(c.pages, openFile(reader, dir.file("a.apf"))) << c.count;
     const auto offsets = testing::apfPageOffsets(pages);
     for (int i = 0; i < c.pages; ++i) EXPECT_EQ(int32_t(offsets[i]), reader.pageOffset(i));
-  }
-}
-
-TEST(ApfReader, ForeignAndDamagedFilesFailWithoutReadingPastTheEnd) {
-  const auto good =
-      testing::buildApfFile({testing::makeApfPage(testing::makeTextPage(1728, 20, 5), 0)});
-  const struct {
-    const char* name;
-    size_t at;  // SIZE_MAX: cut the file to `value` bytes instead
-    uint32_t value;
-    int opened;  // page count or probe status
-    int prepared;
-  } cases[] = {
-      {"signature", 4, 0x31, kApfBadSignature, kApfNotOpen},
-      {"cut in the file header", SIZE_MAX, 40, kApfShortHeader, kApfNotOpen},
-      {"first page past the end", 34, 0x7FFFFFF0, 1, kApfShortHeader},
-      {"first page offset 0", 34, 0, 1, kApfNoPage},
-      {"cut in the page header", SIZE_MAX, 70, 1, kApfShortHeader},
-      {"huge data length", 64, 0xFFFFFFFF, 1, 0},
-      {"no data", 64, 0, 1, kApfDecodeFailed},
-  };
-  for (const auto& c : cases) {
-    auto bytes = good;
-    if (c.at == SIZE_MAX)
-      bytes.resize(c.value);
-    else if (c.at == 4)
-      bytes[c.at] = uint8_t(c.value);
-    else
-      testing::pokeLe32(bytes, c.at, c.value);
-    TempDir dir;
-    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.apf"), bytes));
-    ApfReader reader;
-    EXPECT_EQ(c.opened, openFile(reader, dir.file("a.apf"))) << c.name;
-    PageImage page;
-    EXPECT_EQ(c.prepared, reader.preparePage(0, page)) << c.name;
-    if (c.prepared != 0) {
-      EXPECT_EQ(0, page.height) << c.name;
-    }
   }
 }
 

@@ -100,7 +100,9 @@ int SftReader::checkPage() const {
 // must not cost a huge page buffer.
 int SftReader::decodeCapacity(int64_t wantedLines) const {
   const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
-  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(header_.width(), 1);
+  // Rows are whole bytes, so the pixel limit is counted on padded rows.
+  const int64_t rowPixels = (int64_t(header_.width()) + 7) / 8 * 8;
+  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(rowPixels, 8);
   return int(std::min<int64_t>({wantedLines, byData, byPixels}));
 }
 

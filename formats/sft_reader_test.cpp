@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
-#include <functional>
-
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
@@ -72,41 +70,6 @@ TEST(SftReader, EveryCodingInEitherFillOrderIsCopiedUnderItsOwnTags) {
             << int(c.coding) << "/" << int(fillOrder);
       }
     }
-  }
-}
-
-TEST(SftReader, ChainEndsAtAStepThatDoesNotAdvanceOrLeavesTheFile) {
-  std::vector<SftPageSpec> pages;
-  for (uint32_t i = 0; i < 3; ++i)
-    pages.push_back(testing::makeSftPage(testing::makeRandomRuns(1728, 8, i), 7));
-  const auto at = testing::sftPageOffsets(pages);
-  using Bytes = std::vector<uint8_t>;
-  const struct {
-    const char* name;
-    std::function<void(Bytes&)> damage;
-    int pages;
-  } cases[] = {
-      {"whole chain", [](Bytes&) {}, 3},
-      {"second step stands still",
-       [&](Bytes& b) {
-         testing::pokeLe32(b, at[1] + 8, uint32_t(at[1]));
-         testing::pokeLe32(b, at[1] + 12, 0);
-       },
-       2},
-      {"second step points back", [&](Bytes& b) { testing::pokeLe32(b, at[1] + 8, 0); }, 2},
-      {"first step past the end", [&](Bytes& b) { testing::pokeLe32(b, 12, 0xFFFFFFF0); }, 1},
-      {"second signature", [&](Bytes& b) { b[at[1] + 6] = 'Y'; }, 1},
-      {"no signature", [](Bytes& b) { b[0] = 's'; }, 0},
-      {"signature cut short", [](Bytes& b) { b.resize(5); }, 0},
-  };
-  for (const auto& c : cases) {
-    auto bytes = testing::buildSftFile(pages);
-    c.damage(bytes);
-    TempDir dir;
-    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.sft"), bytes));
-    SftReader reader;
-    EXPECT_EQ(c.pages, openAndScan(reader, dir.file("a.sft"))) << c.name;
-    EXPECT_EQ(c.pages > 0, reader.isOpen()) << c.name;
   }
 }
 

@@ -140,6 +140,7 @@ TEST(SftConversion, LyingHeadersEndAsNotFaxOrErrorFaxOrTheirRealPages) {
        kConverted, 2},
       {"third step stands still", poke32(at[2] + 8, uint32_t(at[2]) - specs[2].data.size()),
        kConverted, 3},
+      {"second signature", poke8(at[1] + 6, 'Y'), kConverted, 1},
       {"second coding unknown", poke8(at[1] + 27, 0), kWriteFailed, 0},
       {"last data cut", [&](Bytes& b) { b.resize(at[2] + 64 + specs[2].data.size() / 2); },
        kConverted, 3},
