@@ -25,6 +25,22 @@ class WorkFolder {
   std::string path_;
 };
 
+// While it lives, a terminating signal (SIGINT, SIGTERM, SIGHUP, as for the
+// work folder) also removes the file at `path`: a destination being written
+// under a temporary name must not outlive an interrupted run. Destroying the
+// guard only forgets the path; the file stays. Up to 16 paths at a time
+// (more are not guarded); the guard may be made on any thread.
+class RemovedOnSignal {
+ public:
+  explicit RemovedOnSignal(const std::string& path);
+  ~RemovedOnSignal();
+  RemovedOnSignal(const RemovedOnSignal&) = delete;
+  RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
 // Removes a folder tree; errors are ignored.
 void removeTree(const std::string& path);
 

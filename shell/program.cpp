@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "engine/convert_one.h"
+#include "engine/destination_claims.h"
 #include "formats/fxs_reader.h"
 #include "platform/work_folder.h"
 #include "shell/command_line.h"
@@ -62,23 +63,26 @@ void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder&
 // Runs a folder job; true when every file ended well. A source folder that
 // cannot be read is a failure: its empty report alone would pass for a run
 // with nothing to do.
-bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks,
-                  std::ostream& err) {
+// Folders and files that cannot be read are failures as well, each reported
+// with the system's reason.
+bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
   job.fileList.clear();
+  job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
   FolderRunCounts counts;
   convertFolder(job, options, hooks.convert, &counts);
-  if (listed < 0) {
-    err << "tarnwick: cannot read the source folder " << job.source << "\n";
-    return false;
-  }
-  return counts.failed == 0;
+  return listed >= 0 && counts.failed == 0 && counts.walkProblems == 0;
 }
 
+// The destination may not be the source itself (or lead to it).
 bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
   job.resultsText = "Tarnwick command line mode : convert file\r\n";
+  job.claims = std::make_shared<DestinationClaims>();
+  job.claims->addSource(job.source);
+  (void)job.claims->claim(job.save, job.source);
   const int result = hooks.convert(job, options, job.source, job.save);
+  job.claims.reset();
   return result == kConverted || result == kSkippedExisting;
 }
 
@@ -98,14 +102,15 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
       return kExitFailures;
     }
     pointIntoWorkFolder(options, work);
-    allWell = job.sourceKind == 1 ? runFolderJob(job, options, hooks, err)
-                                  : runFileJob(job, options, hooks);
+    allWell =
+        job.sourceKind == 1 ? runFolderJob(job, options, hooks) : runFileJob(job, options, hooks);
   }
   // The work folder is gone before anything is printed: a reader that closes
   // the pipe early ends the process with SIGPIPE, which would leave it behind.
   const bool defaultLog = extras.logPath.empty();
   appendLog(defaultLog ? platform::defaultLogFilePath() : extras.logPath, job.resultsText,
             defaultLog);
+  err << job.errorText << std::flush;
   if (!job.quiet) out << withoutCarriageReturns(job.resultsText) << std::flush;
   return allWell ? kExitSuccess : kExitFailures;
 }
