@@ -71,13 +71,13 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   const std::string folder = platform::folderOf(destination);
   std::string temporary =
       platform::joinPath(folder.empty() ? "." : folder, ".tarnwick-partial-XXXXXX");
-  const int fd = ::mkstemp(temporary.data());
+  platform::RemovedOnSignal removedOnSignal;
+  const int fd = removedOnSignal.createTemporary(temporary);
   if (fd < 0) return kPageCopyOutputNotOpened;
   // mkstemp makes the file private (0600); the TIFF gets the mode any newly
   // created file of this process would get.
   (void)::fchmod(fd, 0666 & ~kProcessUmask);
   ::close(fd);
-  const platform::RemovedOnSignal removedOnSignal(temporary);
   const int result = copyTiffPages(input, temporary, settings, selection);
   if (result != 0 || platform::replaceFile(temporary, destination) != 0) {
     std::remove(temporary.c_str());
@@ -212,6 +212,15 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
   if (job.skipExisting && platform::fileHasData(destination)) {
     job.resultsText += "Skipped : " + destination + " already exist!\r\n";
     return kSkippedExisting;
+  }
+  // Refused before any work; in split mode each file is checked as it is
+  // named, as a fax of several pages never writes the destination itself.
+  if (options.ConvertFlag != 1) {
+    if (const std::string refusal = destinationRefusal(job, source, destination);
+        !refusal.empty()) {
+      job.resultsText += "Failed : " + refusal + "\r\n";
+      return kDestinationTaken;
+    }
   }
   if (const int error = sourceReadError(source); error != 0) {
     const std::string reason = platform::systemReason(error);

@@ -1,6 +1,7 @@
 #include "platform/work_folder.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -104,16 +105,26 @@ WorkFolder::~WorkFolder() {
   removeTree(path_);
 }
 
-RemovedOnSignal::RemovedOnSignal(const std::string& path) {
-  if (path.size() >= sizeof gSignalFiles[0].path) return;
-  for (int i = 0; i < kSignalFileSlots; ++i) {
-    int expected = kSlotFree;
-    if (!gSignalFiles[i].state.compare_exchange_strong(expected, kSlotFilling)) continue;
-    std::memcpy(gSignalFiles[i].path, path.c_str(), path.size() + 1);
-    gSignalFiles[i].state.store(kSlotArmed);
-    slot_ = i;
-    return;
+int RemovedOnSignal::createTemporary(std::string& pattern) {
+  sigset_t terminating, previous;
+  sigemptyset(&terminating);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&terminating, signalNumber);
+  ::pthread_sigmask(SIG_BLOCK, &terminating, &previous);
+  const int fd = ::mkstemp(pattern.data());
+  const int error = errno;
+  if (fd >= 0 && slot_ < 0 && pattern.size() < sizeof gSignalFiles[0].path) {
+    for (int i = 0; i < kSignalFileSlots; ++i) {
+      int expected = kSlotFree;
+      if (!gSignalFiles[i].state.compare_exchange_strong(expected, kSlotFilling)) continue;
+      std::memcpy(gSignalFiles[i].path, pattern.c_str(), pattern.size() + 1);
+      gSignalFiles[i].state.store(kSlotArmed);
+      slot_ = i;
+      break;
+    }
   }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return fd;
 }
 
 RemovedOnSignal::~RemovedOnSignal() {

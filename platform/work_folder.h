@@ -26,14 +26,20 @@ class WorkFolder {
 };
 
 // While it lives, a terminating signal (SIGINT, SIGTERM, SIGHUP, as for the
-// work folder) also removes the file at `path`: a destination being written
+// work folder) also removes the file it guards: a destination being written
 // under a temporary name must not outlive an interrupted run. Destroying the
 // guard only forgets the path; the file stays. Up to 16 paths at a time
-// (more are not guarded); the guard may be made on any thread.
+// (more are not guarded); guards may be made on any thread.
 class RemovedOnSignal {
  public:
-  explicit RemovedOnSignal(const std::string& path);
+  RemovedOnSignal() = default;
   ~RemovedOnSignal();
+
+  // Makes a file with mkstemp(pattern) and guards it, with the terminating
+  // signals held back in between so that none finds the file unguarded. The
+  // open descriptor, or -1 with errno set.
+  int createTemporary(std::string& pattern);
+
   RemovedOnSignal(const RemovedOnSignal&) = delete;
   RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
 
