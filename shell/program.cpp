@@ -32,15 +32,17 @@ void writeHelp(std::ostream& out) {
          "  /i           include subfolders                  /kh         keep the subfolders\n"
          "  /ke          keep the source extension (a.fax.tif)\n"
          "  /filter=PAT  only files matching PAT (default *.*)\n"
-         "  /bd=FOLDER   move converted sources here         /l          keep file date and time\n"
+         "  /bd=FOLDER   move sources converted in full here /l          keep file date and time\n"
          "  /m=0|1|2     pages in one TIFF | one TIFF per page | merge fxs part files first\n"
          "  /b=0|1|2     raw bit order: detect | MSB first | LSB first\n"
          "  /v=0..4      raw vertical resolution: detect | 100 | 200 | 300 | 400\n"
-         "  /nw=N        smallest raw line width             /raw        treat files as raw fax\n"
-         "  /relines     recount scan lines                  /log=FILE   log to FILE\n"
-         "  /q           do not print the results\n"
+         "  /nw=N        smallest raw line width             /relines    recount scan lines\n"
+         "  /raw         raw streams only: T.6 data from the first byte, no search for flag\n"
+         "               bytes or a new start after damage (other files are read as ever)\n"
+         "  /log=FILE    log to FILE                         /q          do not print the results\n"
          "\n"
-         "Quote values with spaces. Exit status: 0 all done, 1 some file failed, 2 no job.\n";
+         "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
+         "read, 2 no job.\n";
 }
 
 std::string withoutCarriageReturns(const std::string& text) {
