@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <vector>
-
-#include "formats/fxs_reader.h"
 
 namespace tarnwick::shell {
 namespace {
@@ -95,47 +92,6 @@ TEST(ConvertFolder, ReportHasHeaderLinesAndTotal) {
   EXPECT_EQ(1, counts.skipped);
   EXPECT_EQ(1, counts.alreadyTiff);
   EXPECT_EQ(1, counts.failed);
-}
-
-TEST(ConvertFolder, WalkProblemsGetALineEachAndACombinedFileMissingAPartFails) {
-  BatchJob job;
-  job.source = "/in";
-  job.save = "/out";
-  job.fileList = {"ab12fxx.fxm", "c.g3"};
-  job.walkProblems = {
-      {WalkProblem::kFolderUnreadable, "/in/locked", {}, EACCES},
-      {WalkProblem::kEntryUnreadable, "/in/deep", {}, ENAMETOOLONG},
-      {WalkProblem::kPartNotMerged, "/in/ab12002.fxs", "/in/ab12fxx.fxm", kMergeWriteFailed}};
-  std::vector<std::string> converted;
-  FileConverter recorder = [&](BatchJob& j, const ConversionOptions&, const std::string& s,
-                               const std::string& d) {
-    converted.push_back(s);
-    j.resultsText += s + " --> " + d + " : Success !\r\n";
-    return 0;
-  };
-  FolderRunCounts counts;
-  ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, recorder, &counts));
-  EXPECT_EQ(std::vector<std::string>{"/in/c.g3"}, converted);
-  EXPECT_EQ(
-      "Tarnwick command line mode : convert folder\r\nSource Folder: /in\r\nSave Folder: /out\r\n"
-      "/in/locked : Failed : cannot read the folder - Permission denied\r\n"
-      "/in/deep : Failed : cannot read - File name too long\r\n"
-      "/in/ab12002.fxs : Failed : not merged into /in/ab12fxx.fxm - the combined file cannot be "
-      "written\r\n"
-      "/in/ab12fxx.fxm --> /out/ab12fxx.tif : Failed : part /in/ab12002.fxs could not be merged "
-      "into it\r\n"
-      "/in/c.g3 --> /out/c.tif : Success !\r\n"
-      "\r\n---------\r\nTotal converted FAX files: 1\r\n",
-      job.resultsText);
-  EXPECT_EQ(
-      "tarnwick: cannot read the folder /in/locked: Permission denied\n"
-      "tarnwick: cannot read /in/deep: File name too long\n"
-      "tarnwick: /in/ab12002.fxs not merged into /in/ab12fxx.fxm: the combined file cannot be "
-      "written\n",
-      job.errorText);
-  EXPECT_EQ(3, counts.walkProblems);
-  EXPECT_EQ(1, counts.failed);
-  EXPECT_EQ(nullptr, job.claims) << "claims last for the run only";
 }
 
 TEST(ConvertFolder, EmptySaveChangesNothing) {
