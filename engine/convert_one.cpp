@@ -86,6 +86,20 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   return 0;
 }
 
+// What a successful line adds for pages that were kept short of their
+// declared lines: of every page (`pageIndex` -1) or of one.
+std::string lossNote(const std::vector<PageLineLoss>& losses, int pageIndex) {
+  std::string note;
+  for (const PageLineLoss& loss : losses) {
+    if (pageIndex >= 0 && loss.pageIndex != pageIndex) continue;
+    note += note.empty() ? " (" : ", ";
+    if (pageIndex < 0) note += "page " + std::to_string(loss.pageIndex + 1) + " ";
+    note += "lost " + std::to_string(loss.linesLost) + " of " + std::to_string(loss.linesDeclared) +
+            " lines";
+  }
+  return note.empty() ? note : note + ")";
+}
+
 // Whether `source` may write `path`: the job's claims decide, or without
 // them only the source itself is off limits. Empty when it may; otherwise
 // the reason, worded for the results text.
@@ -122,7 +136,7 @@ int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& 
     return kCopyFailed;
   }
   outputs.push_back(destination);
-  job.resultsText += "Success !\r\n";
+  job.resultsText += "Success !" + lossNote(engine.lineLosses(), -1) + "\r\n";
   return kConverted;
 }
 
@@ -139,7 +153,8 @@ int copyPage(BatchJob& job, const ConversionEngine& engine, const std::string& s
       engine.wroteSplitPages()
           ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
           : copyToDestination(intermediate, page - 1, output, job.copyParameters);
-  outcome = copied == 0 ? "Success !" : "Failed : Error in converting FAX to TIFF !";
+  outcome = copied == 0 ? "Success !" + lossNote(engine.lineLosses(), page - 1)
+                        : "Failed : Error in converting FAX to TIFF !";
   return copied == 0 ? kConverted : kCopyFailed;
 }
 
