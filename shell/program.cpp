@@ -62,11 +62,9 @@ void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder&
   options.intermediateFile = work.file("qrvintif.tmp");
 }
 
-// Runs a folder job; true when every file ended well. A source folder that
-// cannot be read is a failure: its empty report alone would pass for a run
-// with nothing to do.
-// Folders and files that cannot be read are failures as well, each reported
-// with the system's reason.
+// Runs a folder job; true when every file ended well. A folder, file or
+// part that could not be read or merged is a failure too (the source folder
+// above all: its empty report alone would pass for a run with nothing to do).
 bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
   job.fileList.clear();
   job.walkProblems.clear();
