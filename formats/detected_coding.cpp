@@ -69,14 +69,24 @@ int DetectedCodingReader::decodeT4(const PageFrame& frame, PageImage& page) {
   return decodeAt(stream, frame, probe.width, false, page);
 }
 
-// T.6 data may follow flag bytes or other lead-in; the page is decoded, and
-// copied, from where the detection found its lines to start, so the TIFF's
-// strip starts with the first line's codes.
+// A page here starts where its data starts, so T.6 lines are first looked
+// for from the page's first bit; only then, as in a raw stream, after flag
+// bytes. (Searching for flag bytes first would take the 0xFF bytes that
+// blank lines code to for flags and drop a page's white top.) The page is
+// decoded, and copied, from where its lines start, so the TIFF's strip
+// starts with the first line's codes.
 int DetectedCodingReader::decodeT6(const PageFrame& frame, PageImage& page) {
   FaxStream stream;
-  stream.initT6(pageData_.data(), int32_t(pageData_.size()), kMsbFirst, 0, kT6StreamFlags, 0);
-  StreamProbe probe = makeProbe(threshold_, flagNum_);
-  if (detectMmr(stream, probe) != 0) return kDetectedUnknownCoding;
+  stream.noSync = 1;
+  stream.initT6(pageData_.data(), int32_t(pageData_.size()), kMsbFirst, 0, 0, 0);
+  StreamProbe probe = makeProbe(threshold_, 0);
+  if (detectMmr(stream, probe) != 0) {
+    if (flagNum_ == 0) return kDetectedUnknownCoding;
+    stream.noSync = 0;
+    stream.initT6(pageData_.data(), int32_t(pageData_.size()), kMsbFirst, 0, kT6StreamFlags, 0);
+    probe.flagCount = flagNum_;
+    if (detectMmr(stream, probe) != 0) return kDetectedUnknownCoding;
+  }
   const int64_t startBit = int64_t(probe.startPos) * 8 + probe.startBit;
   if (startBit == 0) {
     strip_ = pageData_;
@@ -85,6 +95,7 @@ int DetectedCodingReader::decodeT6(const PageFrame& frame, PageImage& page) {
     strip_ = shifted_;
   }
   if (strip_.empty()) return kDetectedNoLines;
+  stream.noSync = 0;
   stream.initT6(strip_.data(), int32_t(strip_.size()), probe.bitOrder, 0, kT6StreamFlags, 0);
   return decodeAt(stream, frame, probe.width, true, page);
 }
@@ -93,10 +104,11 @@ int DetectedCodingReader::decodeAt(FaxStream& stream, const PageFrame& frame, in
                                    bool t6, PageImage& page) {
   const int32_t width = frame.widthPixels > 0 ? frame.widthPixels : detectedWidth;
   if (width <= 0 || width > kMaxPageWidth || frame.lines <= 0) return kDetectedNoLines;
-  // Every line costs at least one coded bit, so the data bounds the lines a
-  // decode can store: a directory claiming a huge page over a few bytes must
-  // not cost a huge page buffer.
-  const int64_t byData = int64_t(strip_.size()) * 8 + 1;
+  // The data bounds the lines a decode can store (a T.6 line costs at least
+  // one bit, a T.4 line its 12-bit EOL), so a directory claiming a huge page
+  // over a few bytes does not cost a huge page buffer.
+  const int64_t bits = int64_t(strip_.size()) * 8;
+  const int64_t byData = t6 ? bits + 1 : bits / 12 + 2;
   const int64_t capacity =
       std::min<int64_t>({int64_t(frame.lines), byData, kMaxPagePixels / width});
   stream.setPageSize(width, int32_t(capacity));

@@ -1,0 +1,108 @@
+#include "formats/bfx_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fixtures/bfx_fixtures.h"
+#include "tests/fixtures/common_fixtures.h"
+#include "tests/fixtures/fxs_fixtures.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::Bitmap;
+using testing::Ccitt;
+using testing::TempDir;
+
+BfxHeader headerOf(const std::vector<uint8_t>& file) {
+  BfxHeader header;
+  std::copy_n(file.begin(), kBfxHeaderBytes, header.bytes.begin());
+  return header;
+}
+
+TEST(BfxReader, HeaderFields) {
+  auto file = testing::buildBfxFile({}, 0, 200);
+  EXPECT_TRUE(headerOf(file).hasSignature());
+  EXPECT_EQ(127, headerOf(file).pages());
+  testing::pokeLe16(file, 9, 127);
+  EXPECT_EQ(127, headerOf(file).pages());
+  testing::pokeLe16(file, 9, 3);
+  EXPECT_EQ(3, headerOf(file).pages());
+  const struct {
+    uint8_t code;
+    uint16_t dpi;
+  } resolutions[] = {{0, 100}, {1, 200}, {2, 400}, {255, 400}};
+  for (const auto& r : resolutions) {
+    file[14] = r.code;
+    EXPECT_EQ(r.dpi, headerOf(file).yResolution()) << int(r.code);
+  }
+}
+
+// An entry without data is no page: the pages after it keep their data
+// instead of a hole in the output.
+TEST(BfxReader, EntriesWithoutDataAreNoPages) {
+  TempDir dir;
+  const Bitmap a = testing::makeTextPage(1728, 150, 1), b = testing::makeTextPage(1728, 150, 2);
+  auto file = testing::buildBfxFile(
+      {testing::makeBfxPage(a, Ccitt::kT4OneD, 1), {}, testing::makeBfxPage(b, Ccitt::kT6, 2)});
+  testing::pokeLe32(file, 16 + 16 + 8, 0);  // entry 1: offset 0
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("a.bfx"), file));
+  BfxReader reader;
+  ASSERT_TRUE(reader.open(dir.file("a.bfx")));
+  ASSERT_EQ(0, reader.probe());
+  ASSERT_EQ(2, reader.scan());
+  const Bitmap expected[] = {a, b};
+  for (uint16_t i = 0; i < 2; ++i) {
+    PageImage page;
+    ASSERT_EQ(0, reader.preparePage(i, page)) << i;
+    EXPECT_EQ(expected[i], testing::bitmapOfPage(page)) << i;
+  }
+  PageImage none;
+  EXPECT_EQ(kDetectedNoPage, reader.preparePage(2, none));
+}
+
+// The intermediate TIFF carries each page's coded bytes under the coding
+// and fill order found for it; libtiff must decode them to the source.
+TEST(BfxReader, WritesEachPageUnderItsDetectedCoding) {
+  const struct {
+    Ccitt coding;
+    int fillOrder;
+    uint16_t compression;
+    uint32_t t4Options;
+  } cases[] = {{Ccitt::kT4OneD, 1, 3, 4}, {Ccitt::kT4OneD, 2, 3, 4}, {Ccitt::kT4TwoD, 1, 3, 5},
+               {Ccitt::kT4TwoD, 2, 3, 5}, {Ccitt::kT6, 1, 4, 0},     {Ccitt::kT6, 2, 4, 0}};
+  std::vector<Bitmap> bitmaps;
+  std::vector<testing::BfxPageSpec> pages;
+  for (const auto& c : cases) {
+    bitmaps.push_back(testing::makeTextPage(1728, 150, uint32_t(bitmaps.size() + 5)));
+    pages.push_back(testing::makeBfxPage(bitmaps.back(), c.coding, c.fillOrder));
+  }
+  TempDir dir;
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("a.bfx"), testing::buildBfxFile(pages, 2)));
+  BfxReader reader;
+  ASSERT_TRUE(reader.open(dir.file("a.bfx")));
+  ASSERT_EQ(0, reader.probe());
+  ASSERT_EQ(int(pages.size()), reader.scan());
+  ASSERT_EQ(0, reader.writePages(dir.file("out.tif"), reader.pageCount()));
+
+  size_t i = 0;
+  testing::forEachTiffDirectory(dir.file("out.tif"), [&](TIFF* tif) {
+    uint16_t compression = 0, fillOrder = 0;
+    uint32_t t4Options = 0;
+    float yResolution = 0;
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+    if (compression == 3) TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &t4Options);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yResolution);
+    ASSERT_LT(i, std::size(cases));
+    EXPECT_EQ(cases[i].compression, compression) << i;
+    EXPECT_EQ(cases[i].fillOrder, fillOrder) << i;
+    EXPECT_EQ(cases[i].t4Options, t4Options) << i;
+    EXPECT_EQ(400, yResolution) << i;
+    ++i;
+  });
+  EXPECT_EQ(std::size(cases), i);
+  EXPECT_EQ(bitmaps, testing::readTiffPages(dir.file("out.tif")));
+}
+
+}  // namespace
+}  // namespace tarnwick
