@@ -5,9 +5,7 @@
 
 #include <functional>
 
-#include "engine/convert_one.h"
-#include "platform/files.h"
-#include "platform/paths.h"
+#include "tests/detected_e2e.h"
 #include "tests/fixtures/bfx_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
@@ -20,33 +18,9 @@ using testing::Bitmap;
 using testing::Ccitt;
 using testing::TempDir;
 
-struct Outcome {
-  int result = 0;
-  std::string text;
-  std::vector<Bitmap> pages;  // every output page, in order, as libtiff decodes it
-};
-
-Outcome convert(const std::vector<uint8_t>& bytes, uint8_t convertFlag, uint16_t threshold = 50) {
-  TempDir dir;
-  EXPECT_TRUE(testing::writeFileBytes(dir.file("in.bfx"), bytes));
-  ConversionOptions options;
-  options.intermediateFile = dir.file("qrvintif.tmp");
-  options.ConvertFlag = convertFlag;
-  options.Threshold = threshold;
-  BatchJob job;
-  const std::string destination = dir.file("out/a.tif");
-  Outcome out;
-  out.result = convertOne(job, options, dir.file("in.bfx"), destination);
-  out.text = job.resultsText;
-  if (out.result != kConverted) return out;
-  if (job.resultsText.find("Multiple pages") == std::string::npos) {
-    out.pages = testing::readTiffPages(destination);
-    return out;
-  }
-  for (int p = 1; platform::fileExists(platform::pageFileName(destination, p)); ++p)
-    for (Bitmap& b : testing::readTiffPages(platform::pageFileName(destination, p)))
-      out.pages.push_back(std::move(b));
-  return out;
+testing::Outcome convert(const std::vector<uint8_t>& bytes, uint8_t convertFlag,
+                         uint16_t threshold = 50) {
+  return testing::convertBytes(bytes, "in.bfx", convertFlag, threshold);
 }
 
 struct CodedPage {
@@ -76,7 +50,7 @@ TEST(BfxConversion, EveryCodingConvertsPixelExactSingleAndSplit) {
   std::vector<Bitmap> bitmaps;
   const auto bytes = testing::buildBfxFile(everyCoding(bitmaps));
   for (uint8_t convertFlag : {0, 1}) {
-    const Outcome out = convert(bytes, convertFlag);
+    const testing::Outcome out = convert(bytes, convertFlag);
     ASSERT_EQ(kConverted, out.result) << out.text;
     ASSERT_EQ(bitmaps.size(), out.pages.size()) << int(convertFlag);
     for (size_t i = 0; i < bitmaps.size(); ++i)
@@ -90,7 +64,7 @@ TEST(BfxConversion, PageCountAbove127IsCut) {
   const BfxPageSpec page = testing::makeBfxPage(bitmap, Ccitt::kT4OneD, 2);
   auto bytes = testing::buildBfxFile({page}, 1, 200);
   for (size_t i = 1; i < 127; ++i) std::copy_n(bytes.begin() + 16, 16, bytes.begin() + 16 + 16 * i);
-  const Outcome out = convert(bytes, 0, 5);
+  const testing::Outcome out = convert(bytes, 0, 5);
   ASSERT_EQ(kConverted, out.result) << out.text;
   EXPECT_EQ(std::vector<Bitmap>(127, bitmap), out.pages);
 }
@@ -126,7 +100,7 @@ TEST(BfxConversion, DamagedAndLyingFilesAreRefused) {
     auto bytes = good;
     c.damage(bytes);
     for (uint8_t convertFlag : {0, 1}) {
-      const Outcome out = convert(bytes, convertFlag);
+      const testing::Outcome out = convert(bytes, convertFlag);
       EXPECT_EQ(c.result, out.result) << c.name << " flag " << int(convertFlag) << ": " << out.text;
     }
   }
