@@ -97,7 +97,7 @@ int BfxReader::preparePage(uint16_t index, PageImage& page) {
   frame.allowT6 = true;
   // A width of 0 would take the detected one; the directory's word is the
   // page's width, so 0 is no page.
-  if (entry.widthPixels == 0) return kDetectedNoLines;
+  if (entry.widthPixels == 0) return kDetectedWrongWidth;
   return decodeDetected(frame, page);
 }
 

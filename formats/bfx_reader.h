@@ -18,8 +18,9 @@
 //                     8  4  coded data offset (0: no page)
 //                     12 4  not used
 //
-// Pages are decoded at the directory's width and line count. Every field is
-// untrusted: a page's data must lie inside the file, and the decode buffer
+// Pages are decoded at the directory's width and line count; a page whose
+// data is coded at another width than its entry states is refused. Every
+// field is untrusted: a page's data must lie inside the file, and the decode buffer
 // is bounded by the data's size.
 
 #include <array>

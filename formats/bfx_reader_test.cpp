@@ -60,6 +60,44 @@ TEST(BfxReader, EntriesWithoutDataAreNoPages) {
   EXPECT_EQ(kDetectedNoPage, reader.preparePage(2, none));
 }
 
+// Directory entries that do not match their data: the page is refused
+// with the reason, never decoded at a size its data does not have.
+TEST(BfxReader, EntriesThatLieAboutTheirPageAreRefused) {
+  const Bitmap bitmap = testing::makeTextPage(1728, 150, 3);
+  const auto good = testing::buildBfxFile({testing::makeBfxPage(bitmap, Ccitt::kT6, 2)});
+  const struct {
+    const char* name;
+    size_t at;
+    uint32_t value;
+    bool wide;
+    int status;
+  } cases[] = {
+      {"width of a wider page", 16, 2048, false, kDetectedWrongWidth},
+      {"width 0", 16, 0, false, kDetectedWrongWidth},
+      {"width 65535", 16, 65535, false, kDetectedWrongWidth},
+      {"no lines", 18, 0, false, kDetectedNoLines},
+      {"no data", 20, 0, true, kDetectedBadPage},
+      {"data past the end", 20, 0x7FFFFFFF, true, kDetectedBadPage},
+      {"offset past the end", 24, 0xFFFFFF00u, true, kDetectedBadPage},
+  };
+  for (const auto& c : cases) {
+    auto bytes = good;
+    if (c.wide)
+      testing::pokeLe32(bytes, c.at, c.value);
+    else
+      testing::pokeLe16(bytes, c.at, uint16_t(c.value));
+    TempDir dir;
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.bfx"), bytes));
+    BfxReader reader;
+    ASSERT_TRUE(reader.open(dir.file("a.bfx")));
+    ASSERT_EQ(0, reader.probe());
+    ASSERT_EQ(1, reader.scan()) << c.name;
+    PageImage page;
+    EXPECT_EQ(c.status, reader.preparePage(0, page)) << c.name;
+    EXPECT_EQ(0, page.height) << c.name;
+  }
+}
+
 // The intermediate TIFF carries each page's coded bytes under the coding
 // and fill order found for it; libtiff must decode them to the source.
 TEST(BfxReader, WritesEachPageUnderItsDetectedCoding) {

@@ -102,7 +102,10 @@ int DetectedCodingReader::decodeT6(const PageFrame& frame, PageImage& page) {
 
 int DetectedCodingReader::decodeAt(FaxStream& stream, const PageFrame& frame, int32_t detectedWidth,
                                    bool t6, PageImage& page) {
-  const int32_t width = frame.widthPixels > 0 ? frame.widthPixels : detectedWidth;
+  // A page stated at another width than its data is coded at would decode to
+  // garbage (and a lying width to a huge buffer): no lines.
+  if (frame.widthPixels > 0 && frame.widthPixels != detectedWidth) return kDetectedWrongWidth;
+  const int32_t width = detectedWidth;
   if (width <= 0 || width > kMaxPageWidth || frame.lines <= 0) return kDetectedNoLines;
   // The data bounds the lines a decode can store (a T.6 line costs at least
   // one bit, a T.4 line its 12-bit EOL), so a directory claiming a huge page

@@ -28,10 +28,12 @@ enum DetectedCodingStatus : int {
   kDetectedNoLines = -5,        // the coding was found but no line decoded at the page's size
   kDetectedWriteFailed = -6,    // the intermediate TIFF could not be written
   kDetectedPageLeftOut = -7,    // every other page was written, but at least one could not be
+  kDetectedWrongWidth = -8,     // the page's stated width is not the one its data is coded at
 };
 
 // The size a family decodes a page at. A width of 0 takes the width the
-// detection found.
+// detection found; any other width is the page's stated width, which the
+// detected one must equal.
 struct PageFrame {
   int32_t widthPixels = 0;
   int32_t lines = 0;  // line capacity; the decode stores at most this many
@@ -58,7 +60,8 @@ class DetectedCodingReader : public FaxReader {
  protected:
   // Detects the coding of pageData_ and decodes it at `frame` into `page`
   // (resolution 200 x frame.yResolution, unit inch). 0, or
-  // kDetectedUnknownCoding / kDetectedNoLines with `page` cleared.
+  // kDetectedUnknownCoding / kDetectedWrongWidth / kDetectedNoLines with
+  // `page` cleared.
   int decodeDetected(const PageFrame& frame, PageImage& page);
 
   using PreparePage = std::function<int(uint16_t index, PageImage& page)>;
