@@ -98,6 +98,41 @@ TEST(BfxReader, EntriesThatLieAboutTheirPageAreRefused) {
   }
 }
 
+// T.6 data behind a lead-in and flag bytes: the page, and the strip copied
+// into the TIFF, start where the lines do. (The page's first line is not
+// blank: blank lines code to 0xFF bytes, which after flag bytes read as
+// more flags.)
+TEST(BfxReader, T6AfterALeadInStartsWhereItsLinesDo) {
+  for (int fillOrder : {1, 2}) {
+    const Bitmap bitmap = testing::makeRandomRuns(1728, 150, 8);
+    auto spec = testing::makeBfxPage(bitmap, Ccitt::kT6, fillOrder);
+    const std::vector<uint8_t> coded = spec.data;
+    spec.data.insert(spec.data.begin(), {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF});
+    TempDir dir;
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.bfx"), testing::buildBfxFile({spec})));
+    BfxReader reader;
+    ASSERT_TRUE(reader.open(dir.file("a.bfx")));
+    ASSERT_EQ(0, reader.probe());
+    ASSERT_EQ(1, reader.scan());
+    PageImage page;
+    ASSERT_EQ(0, reader.preparePage(0, page)) << fillOrder;
+    EXPECT_EQ(bitmap, testing::bitmapOfPage(page)) << fillOrder;
+    EXPECT_EQ(fillOrder, page.fillOrder);
+    EXPECT_TRUE(
+        std::equal(coded.begin(), coded.end(), reader.strip().begin(), reader.strip().end()))
+        << fillOrder;
+  }
+}
+
+TEST(DetectedCoding, ShiftToBitMovesTheStartBitToTheFront) {
+  const std::vector<uint8_t> data = {0x0F, 0xA5, 0x3C};
+  EXPECT_EQ(data, shiftToBit(data, 0, kMsbFirst));
+  EXPECT_EQ((std::vector<uint8_t>{0xA5, 0x3C}), shiftToBit(data, 8, kLsbFirst));
+  EXPECT_EQ((std::vector<uint8_t>{0xFA, 0x53, 0xC0}), shiftToBit(data, 4, kMsbFirst));
+  EXPECT_EQ((std::vector<uint8_t>{0x50, 0xCA, 0x03}), shiftToBit(data, 4, kLsbFirst));
+  EXPECT_TRUE(shiftToBit(data, 24, kMsbFirst).empty());
+}
+
 // The intermediate TIFF carries each page's coded bytes under the coding
 // and fill order found for it; libtiff must decode them to the source.
 TEST(BfxReader, WritesEachPageUnderItsDetectedCoding) {

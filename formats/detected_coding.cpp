@@ -40,16 +40,27 @@ std::vector<uint8_t> shiftToBit(std::span<const uint8_t> data, int64_t startBit,
   return out;
 }
 
+std::span<const uint8_t> DetectedCodingReader::strip() const {
+  switch (strip_) {
+    case Strip::kPageData:
+      return pageData_;
+    case Strip::kShifted:
+      return shifted_;
+    default:
+      return {};
+  }
+}
+
 int DetectedCodingReader::decodeDetected(const PageFrame& frame, PageImage& page) {
   page.clear();
-  strip_ = {};
+  strip_ = Strip::kNone;
   if (pageData_.empty() || pageData_.size() > size_t(std::numeric_limits<int32_t>::max()))
     return kDetectedBadPage;
   int status = decodeT4(frame, page);
   if (status == kDetectedUnknownCoding && frame.allowT6) status = decodeT6(frame, page);
   if (status != 0) {
     page.clear();
-    strip_ = {};
+    strip_ = Strip::kNone;
     return status;
   }
   page.resolutionUnit = 2;
@@ -65,7 +76,7 @@ int DetectedCodingReader::decodeT4(const PageFrame& frame, PageImage& page) {
   StreamProbe probe = makeProbe(threshold_, flagNum_);
   if (detectCoding(stream, probe) != 0) return kDetectedUnknownCoding;
   stream.init(pageData_.data(), size, probe.bitOrder, FaxCoding(probe.coding), 0);
-  strip_ = pageData_;
+  strip_ = Strip::kPageData;
   return decodeAt(stream, frame, probe.width, false, page);
 }
 
@@ -80,7 +91,9 @@ int DetectedCodingReader::decodeT6(const PageFrame& frame, PageImage& page) {
   stream.noSync = 1;
   stream.initT6(pageData_.data(), int32_t(pageData_.size()), kMsbFirst, 0, 0, 0);
   StreamProbe probe = makeProbe(threshold_, 0);
-  if (detectMmr(stream, probe) != 0) {
+  const bool fromFirstBit =
+      detectMmr(stream, probe) == 0 && probe.startPos == 0 && probe.startBit == 0;
+  if (!fromFirstBit) {
     if (flagNum_ == 0) return kDetectedUnknownCoding;
     stream.noSync = 0;
     stream.initT6(pageData_.data(), int32_t(pageData_.size()), kMsbFirst, 0, kT6StreamFlags, 0);
@@ -89,14 +102,15 @@ int DetectedCodingReader::decodeT6(const PageFrame& frame, PageImage& page) {
   }
   const int64_t startBit = int64_t(probe.startPos) * 8 + probe.startBit;
   if (startBit == 0) {
-    strip_ = pageData_;
+    strip_ = Strip::kPageData;
   } else {
     shifted_ = shiftToBit(pageData_, startBit, probe.bitOrder);
-    strip_ = shifted_;
+    strip_ = Strip::kShifted;
   }
-  if (strip_.empty()) return kDetectedNoLines;
+  const std::span<const uint8_t> data = strip();
+  if (data.empty()) return kDetectedNoLines;
   stream.noSync = 0;
-  stream.initT6(strip_.data(), int32_t(strip_.size()), probe.bitOrder, 0, kT6StreamFlags, 0);
+  stream.initT6(data.data(), int32_t(data.size()), probe.bitOrder, 0, kT6StreamFlags, 0);
   return decodeAt(stream, frame, probe.width, true, page);
 }
 
@@ -110,7 +124,7 @@ int DetectedCodingReader::decodeAt(FaxStream& stream, const PageFrame& frame, in
   // The data bounds the lines a decode can store (a T.6 line costs at least
   // one bit, a T.4 line its 12-bit EOL), so a directory claiming a huge page
   // over a few bytes does not cost a huge page buffer.
-  const int64_t bits = int64_t(strip_.size()) * 8;
+  const int64_t bits = int64_t(strip().size()) * 8;
   const int64_t byData = t6 ? bits + 1 : bits / 12 + 2;
   const int64_t capacity =
       std::min<int64_t>({int64_t(frame.lines), byData, kMaxPagePixels / width});
@@ -129,7 +143,7 @@ int DetectedCodingReader::writeOnePage(TiffWriter& writer, uint16_t index, uint1
   PageImage image;
   if (prepare(index, image) != 0) return kDetectedPageLeftOut;
   CodedPage page;
-  page.data = strip_;
+  page.data = strip();
   page.coding = image.coding;
   page.photometric = 0;
   page.fillOrder = image.fillOrder;

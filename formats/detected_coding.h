@@ -55,7 +55,7 @@ class DetectedCodingReader : public FaxReader {
   // The coded bytes of the page prepared last, as they go into the TIFF:
   // the whole page data, or for T.6 data that starts after flag bytes the
   // data from where the T.6 lines start.
-  std::span<const uint8_t> strip() const { return strip_; }
+  std::span<const uint8_t> strip() const;
 
  protected:
   // Detects the coding of pageData_ and decodes it at `frame` into `page`
@@ -85,8 +85,11 @@ class DetectedCodingReader : public FaxReader {
 
   uint16_t threshold_ = 50;
   uint8_t flagNum_ = 3;
+  // Where strip() comes from: kept as a choice rather than a span, so that
+  // replacing the page data can never leave it pointing at freed bytes.
+  enum class Strip { kNone, kPageData, kShifted };
+  Strip strip_ = Strip::kNone;
   std::vector<uint8_t> shifted_;  // T.6 data moved to start on a byte
-  std::span<const uint8_t> strip_;
 };
 
 // `data` from bit `startBit` (reading order under `bitOrder`) on, moved so
