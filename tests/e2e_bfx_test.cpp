@@ -58,7 +58,7 @@ TEST(BfxConversion, EveryCodingConvertsPixelExactSingleAndSplit) {
   }
 }
 
-TEST(BfxConversion, PageCountAbove127IsCut) {
+TEST(BfxConversion, PageCountAbove127IsCutAndTheThresholdIsTheOptions) {
   // Every entry names the same small page; the threshold fits its lines.
   const Bitmap bitmap = testing::makeTextPage(1728, 12, 7);
   const BfxPageSpec page = testing::makeBfxPage(bitmap, Ccitt::kT4OneD, 2);
@@ -67,6 +67,8 @@ TEST(BfxConversion, PageCountAbove127IsCut) {
   const testing::Outcome out = convert(bytes, 0, 5);
   ASSERT_EQ(kConverted, out.result) << out.text;
   EXPECT_EQ(std::vector<Bitmap>(127, bitmap), out.pages);
+  // The threshold comes from the options: twelve lines do not make 50.
+  EXPECT_EQ(kNotFax, convert(bytes, 0, 50).result);
 }
 
 // Damage that must end in a refusal, never in a crash or a fax with a
