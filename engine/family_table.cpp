@@ -143,11 +143,15 @@ template <class Reader>
 int writeDetected(FamilyContext& c, const std::string& output) {
   Reader& reader = *c.reader.get<Reader>();
   if (!reader.isOpen()) return -1;
+  int result;
   if (c.options.ConvertFlag == 1) {
     c.wroteSplitPages = true;
-    return reader.writePagesSplit(output, c.options.pageCount);
+    result = reader.writePagesSplit(output, c.options.pageCount);
+  } else {
+    result = reader.writePages(output, c.options.pageCount);
   }
-  return reader.writePages(output, c.options.pageCount);
+  c.lineLosses = reader.lineLosses();
+  return result;
 }
 
 // ---- the table ----

@@ -54,6 +54,7 @@ std::span<const uint8_t> DetectedCodingReader::strip() const {
 int DetectedCodingReader::decodeDetected(const PageFrame& frame, PageImage& page) {
   page.clear();
   strip_ = Strip::kNone;
+  declaredLines_ = frame.linesDeclared && frame.lines > 0 ? uint32_t(frame.lines) : 0;
   if (pageData_.empty() || pageData_.size() > size_t(std::numeric_limits<int32_t>::max()))
     return kDetectedBadPage;
   int status = decodeT4(frame, page);
@@ -142,6 +143,8 @@ int DetectedCodingReader::writeOnePage(TiffWriter& writer, uint16_t index, uint1
                                        const PreparePage& prepare) {
   PageImage image;
   if (prepare(index, image) != 0) return kDetectedPageLeftOut;
+  if (uint32_t(image.height) < declaredLines_)
+    lineLosses_.push_back({index, declaredLines_ - uint32_t(image.height), declaredLines_});
   CodedPage page;
   page.data = strip();
   page.coding = image.coding;
@@ -157,6 +160,7 @@ int DetectedCodingReader::writeOnePage(TiffWriter& writer, uint16_t index, uint1
 
 int DetectedCodingReader::writeDetectedPages(const std::string& outputPath, uint16_t pageCount,
                                              const PreparePage& prepare) {
+  lineLosses_.clear();
   if (!isOpen()) return kDetectedNotOpen;
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen() || beginTiffOutput(writer) != 0) return kDetectedWriteFailed;
@@ -172,6 +176,7 @@ int DetectedCodingReader::writeDetectedPages(const std::string& outputPath, uint
 
 int DetectedCodingReader::writeDetectedPagesSplit(const std::string& outputPath, uint16_t pageCount,
                                                   const PreparePage& prepare) {
+  lineLosses_.clear();
   if (!isOpen()) return kDetectedNotOpen;
   int result = 0;
   const uint16_t pages = std::min(pageCount, this->pageCount());

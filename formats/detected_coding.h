@@ -36,7 +36,8 @@ enum DetectedCodingStatus : int {
 // detected one must equal.
 struct PageFrame {
   int32_t widthPixels = 0;
-  int32_t lines = 0;  // line capacity; the decode stores at most this many
+  int32_t lines = 0;          // line capacity; the decode stores at most this many
+  bool linesDeclared = true;  // whether `lines` is the page's stated length (not just a cap)
   uint16_t yResolution = 200;
   bool allowT6 = true;  // whether T.6 is tried when T.4 does not fit
 };
@@ -57,6 +58,10 @@ class DetectedCodingReader : public FaxReader {
   // data from where the T.6 lines start.
   std::span<const uint8_t> strip() const;
 
+  // Pages the last writer call wrote with fewer lines than the file states
+  // for them (their data ended or broke off first).
+  const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
+
  protected:
   // Detects the coding of pageData_ and decodes it at `frame` into `page`
   // (resolution 200 x frame.yResolution, unit inch). 0, or
@@ -66,7 +71,9 @@ class DetectedCodingReader : public FaxReader {
 
   using PreparePage = std::function<int(uint16_t index, PageImage& page)>;
   // Writes pages 0 .. min(pageCount, the reader's page count) - 1, each
-  // prepared by `prepare`, into one multi-page TIFF. 0, kDetectedNotOpen,
+  // prepared by `prepare`, into one multi-page TIFF; pages that decode to
+  // fewer lines than stated are written as they decode and listed in
+  // lineLosses(). 0, kDetectedNotOpen,
   // kDetectedWriteFailed, or kDetectedPageLeftOut when a page could not be
   // prepared (the others are written).
   int writeDetectedPages(const std::string& outputPath, uint16_t pageCount,
@@ -90,6 +97,8 @@ class DetectedCodingReader : public FaxReader {
   enum class Strip { kNone, kPageData, kShifted };
   Strip strip_ = Strip::kNone;
   std::vector<uint8_t> shifted_;  // T.6 data moved to start on a byte
+  uint32_t declaredLines_ = 0;    // of the page prepared last; 0 when it states none
+  std::vector<PageLineLoss> lineLosses_;
 };
 
 // `data` from bit `startBit` (reading order under `bitOrder`) on, moved so

@@ -91,6 +91,7 @@ int PcResearchReader::preparePage(uint16_t index, PageImage& page) {
   PageFrame frame;
   frame.widthPixels = 0;  // the detected width
   frame.lines = kG3fPageLines;
+  frame.linesDeclared = false;
   frame.yResolution = kG3fResolution;
   frame.allowT6 = false;
   return decodeDetected(frame, page);

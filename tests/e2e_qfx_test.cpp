@@ -74,9 +74,6 @@ TEST(QfxConversion, DamagedAndLyingFilesAreRefused) {
       {"65535 pages", [](auto& f) { testing::pokeLe16(f, 8, 65535); }, kConverted},
       {"offset past the end", [](auto& f) { testing::pokeLe32(f, 32, 0xFFFFFFF0u); }, kNotFax},
       {"no lines", [](auto& f) { testing::pokeLe16(f, 12, 0); }, kNotFax},
-      // A page's data has no length of its own: a cut last page keeps the
-      // lines it still holds.
-      {"cut inside the last page", [](auto& f) { f.resize(f.size() - 30); }, kConverted},
       {"second page blank",
        [&](auto& f) { std::fill(f.begin() + ptrdiff_t(secondData), f.end(), 0); }, kWriteFailed},
   };
@@ -88,6 +85,28 @@ TEST(QfxConversion, DamagedAndLyingFilesAreRefused) {
       EXPECT_EQ(c.result, out.result) << c.name << " flag " << int(convertFlag) << ": " << out.text;
     }
   }
+}
+
+// A page's data has no length of its own: a cut last page keeps the lines
+// it still holds, and the result says how many it lost.
+TEST(QfxConversion, CutLastPageKeepsItsLinesAndSaysSo) {
+  const Bitmap a = testing::makeTextPage(1728, 150, 1), b = testing::makeTextPage(1728, 150, 2);
+  testing::QfxSpec spec;
+  spec.pages = {testing::encodeCcitt(a, Ccitt::kT4OneD, 1), testing::encodeCcitt(b, Ccitt::kT6, 2)};
+  spec.otherPageLines = spec.lastPageLines = 150;
+  auto bytes = testing::buildQfxFile(spec);
+  bytes.resize(bytes.size() - spec.pages[1].size() / 3);
+  const testing::Outcome out = convert(bytes, 0);
+  ASSERT_EQ(kConverted, out.result) << out.text;
+  ASSERT_EQ(2u, out.pages.size());
+  EXPECT_EQ(a, out.pages[0]);
+  const int kept = out.pages[1].height;
+  EXPECT_GT(kept, 0);
+  EXPECT_LT(kept, 150);
+  EXPECT_EQ(testing::topRows(b, kept), out.pages[1]);
+  EXPECT_NE(std::string::npos, out.text.find("Success ! (page 2 lost " +
+                                             std::to_string(150 - kept) + " of 150 lines)"))
+      << out.text;
 }
 
 }  // namespace
