@@ -13,30 +13,6 @@ using testing::Bitmap;
 using testing::Ccitt;
 using testing::TempDir;
 
-BfxHeader headerOf(const std::vector<uint8_t>& file) {
-  BfxHeader header;
-  std::copy_n(file.begin(), kBfxHeaderBytes, header.bytes.begin());
-  return header;
-}
-
-TEST(BfxReader, HeaderFields) {
-  auto file = testing::buildBfxFile({}, 0, 200);
-  EXPECT_TRUE(headerOf(file).hasSignature());
-  EXPECT_EQ(127, headerOf(file).pages());
-  testing::pokeLe16(file, 9, 127);
-  EXPECT_EQ(127, headerOf(file).pages());
-  testing::pokeLe16(file, 9, 3);
-  EXPECT_EQ(3, headerOf(file).pages());
-  const struct {
-    uint8_t code;
-    uint16_t dpi;
-  } resolutions[] = {{0, 100}, {1, 200}, {2, 400}, {255, 400}};
-  for (const auto& r : resolutions) {
-    file[14] = r.code;
-    EXPECT_EQ(r.dpi, headerOf(file).yResolution()) << int(r.code);
-  }
-}
-
 // An entry without data is no page: the pages after it keep their data
 // instead of a hole in the output.
 TEST(BfxReader, EntriesWithoutDataAreNoPages) {
