@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/cals_reader.h"
+#include "formats/ed_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
@@ -112,17 +114,49 @@ int writeRaw(FamilyContext& c, const std::string& output) {
   return 0;
 }
 
+// ---- CALS (code 6) and ed (code 9): one T.6 page behind a fixed header ----
+// Never split: the one page goes to the destination name itself.
+
+template <class Reader>
+int openSinglePage(FamilyContext& c, const std::string& source) {
+  Reader& reader = c.reader.make<Reader>();
+  if (!reader.open(source)) return -1;
+  if (reader.probe() != 0) return 0;
+  c.options.pageCount = 1;
+  c.ready = true;
+  return 0;
+}
+
+template <class Reader>
+void firstPageSingle(FamilyContext& c) {
+  Reader* reader = c.reader.get<Reader>();
+  if (!c.ready || reader->preparePage(c.page) != 0) c.page.clear();
+}
+
+template <class Reader>
+int writeSinglePage(FamilyContext& c, const std::string& output) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!reader.isOpen()) return -1;
+  return reader.writePages(output);
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
+constexpr FaxType kCalsTypes[] = {FAX_TYPE_CALS};
+constexpr FaxType kEdTypes[] = {FAX_TYPE_ED};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
 constexpr FamilyRow kFamilies[] = {
     {"fxs", kFxsTypes, openFxs, firstPageFxs, writeFxs},
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
+    {"cals", kCalsTypes, openSinglePage<CalsReader>, firstPageSingle<CalsReader>,
+     writeSinglePage<CalsReader>},
+    {"ed", kEdTypes, openSinglePage<EdReader>, firstPageSingle<EdReader>,
+     writeSinglePage<EdReader>},
 };
 
 }  // namespace
