@@ -6,6 +6,7 @@
 #include "formats/cals_reader.h"
 #include "formats/ed_reader.h"
 #include "formats/fxs_reader.h"
+#include "formats/ig4_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
 
@@ -114,7 +115,7 @@ int writeRaw(FamilyContext& c, const std::string& output) {
   return 0;
 }
 
-// ---- CALS (code 6) and ed (code 9): one T.6 page behind a fixed header ----
+// ---- CALS (code 6), ed (code 9) and ig4 (code 13): one T.6 page ----
 // Never split: the one page goes to the destination name itself.
 
 template <class Reader>
@@ -147,6 +148,7 @@ constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 constexpr FaxType kCalsTypes[] = {FAX_TYPE_CALS};
 constexpr FaxType kEdTypes[] = {FAX_TYPE_ED};
+constexpr FaxType kIg4Types[] = {FAX_TYPE_IG4};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
@@ -157,6 +159,8 @@ constexpr FamilyRow kFamilies[] = {
      writeSinglePage<CalsReader>},
     {"ed", kEdTypes, openSinglePage<EdReader>, firstPageSingle<EdReader>,
      writeSinglePage<EdReader>},
+    {"ig4", kIg4Types, openSinglePage<Ig4Reader>, firstPageSingle<Ig4Reader>,
+     writeSinglePage<Ig4Reader>},
 };
 
 }  // namespace
