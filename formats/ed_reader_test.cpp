@@ -47,30 +47,6 @@ TEST(EdReader, PageDecodesWithTheHeaderResolution) {
   }
 }
 
-TEST(EdReader, ProbeNeedsTheWholeHeaderAndItsSignature) {
-  const std::vector<uint8_t> good = testing::buildEdFile(testing::makeTextPage(1728, 30, 5));
-  std::vector<uint8_t> badSignature = good;
-  badSignature[3] = 0x02;
-  const struct {
-    const char* name;
-    std::vector<uint8_t> file;
-    int status;
-  } cases[] = {
-      {"good", good, 0},
-      {"signature FF FF 00 02", badSignature, kEdBadSignature},
-      {"header cut short", std::vector<uint8_t>(good.begin(), good.begin() + 739), kEdHeaderShort},
-      {"empty", {}, kEdHeaderShort},
-  };
-  for (const auto& c : cases) {
-    TempDir dir;
-    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.ed"), c.file));
-    EdReader reader;
-    ASSERT_TRUE(reader.open(dir.file("a.ed")));
-    EXPECT_EQ(c.status, reader.probe()) << c.name;
-    EXPECT_EQ(c.status == 0, reader.isOpen()) << c.name;
-  }
-}
-
 TEST(EdReader, LyingSizesFailWithoutAHugeBuffer) {
   const struct {
     const char* name;

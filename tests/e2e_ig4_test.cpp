@@ -65,14 +65,10 @@ TEST(Ig4Conversion, LyingLayoutsAreNotFaxOrErrorFax) {
     int result;
   } cases[] = {
       {"cut in the strips", cut(layout.stripOffsets[2]), kNotFax},
-      {"cut in the trailer", cut(good.size() - 10), kNotFax},
       {"image block offset past the end", poke(layout.trailer + 40, 0xFFFFFFF0u), kNotFax},
-      {"strip block offset past the end", poke(layout.trailer + 56, 0x80000000u), kNotFax},
       {"strip count 65535", poke(layout.stripBlock, 0xFFFF), kNotFax},
       {"strip offset past the end", poke(layout.stripBlock + 8, 0x7FFFFFF0u), kNotFax},
-      {"65535 x 65535 pixels", poke(layout.imageBlock + 4, 0xFFFFFFFFu), kNotFax},
       {"huge length term", poke(layout.trailer + 28, 0xFFFFFFFFu), kWriteFailed},
-      {"length term short of the strips", poke(layout.trailer + 28, 12), kWriteFailed},
   };
   for (const auto& c : cases) {
     TempDir dir;

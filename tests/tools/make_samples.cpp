@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/cals_fixtures.h"
+#include "tests/fixtures/ed_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/ig4_fixtures.h"
 
 using namespace tarnwick::testing;
 
@@ -54,6 +57,15 @@ int main(int argc, char** argv) {
                     {makeFxsPage(makeTextPage(kWidthPixels, kLines, 9), false, 1, "Part 2")}) &&
        ok;
   ok = writeRaw(out + "/raw/stream.g3", 10) && ok;
+  // One T.6 page each: a CALS drawing, an ed page, an ig4 page in three strips.
+  ok = writeFileBytes(out + "/drawing.cal",
+                      buildCalsFile(makeTextPage(kWidthPixels, kLines, 11), 200)) &&
+       ok;
+  ok = writeFileBytes(out + "/page.ed", buildEdFile(makeTextPage(kWidthPixels, kLines, 12), 200)) &&
+       ok;
+  ok = writeFileBytes(out + "/form.ig4",
+                      buildIg4File({makeTextPage(kWidthPixels, kLines, 13), kLines / 3, false})) &&
+       ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;
