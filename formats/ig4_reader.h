@@ -27,7 +27,8 @@
 //
 // A strip runs from its offset to the next strip's offset, the last one to
 // the image block. An offset of 0 ends the strips: the strips before it are
-// the page, the last of them running to the image block.
+// the page, the last of them running to the image block, and the page has
+// only their rows (lines cut to strips x rows per strip).
 //
 // Coded data: T.6 (each strip its own T.6 image), fill order 2 (first
 // pixel in the least significant bit), photometric 0; 300 x 300 dpi.

@@ -47,6 +47,24 @@ TEST(Ig4Conversion, StripsConvertPixelExactSingleAndSplit) {
     }
 }
 
+// The strip before the 0 runs on to the image block, over the third strip's
+// bytes; the page keeps the rows of the two strips.
+TEST(Ig4Conversion, OffsetZeroEndsThePageWithTheStripsBefore) {
+  const Bitmap b = testing::makeTextPage(1728, 150, 56);
+  testing::Ig4Layout layout;
+  std::vector<uint8_t> file = testing::buildIg4File({b, 50, false}, &layout);
+  putLe32(file, layout.stripBlock + 8 + 2 * 4, 0);
+  TempDir dir;
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("in.ig4"), file));
+  ConversionOptions options;
+  options.intermediateFile = dir.file("qrvintif.tmp");
+  BatchJob job;
+  ASSERT_EQ(kConverted, convertOne(job, options, dir.file("in.ig4"), dir.file("a.tif")))
+      << job.resultsText;
+  EXPECT_EQ(std::vector<Bitmap>{testing::topRows(b, 100)},
+            testing::readTiffPages(dir.file("a.tif")));
+}
+
 TEST(Ig4Conversion, LyingLayoutsAreNotFaxOrErrorFax) {
   testing::Ig4Layout layout;
   const std::vector<uint8_t> good =
