@@ -71,7 +71,9 @@ void firstPageTiff(FamilyContext& c) {
 int writeTiff(FamilyContext& c, const std::string& output) {
   TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
   if (!tiff.isOpen()) return -1;
-  return tiff.writePages(output);
+  const int result = tiff.writePages(output);
+  c.lineLosses = tiff.lineLosses();
+  return result;
 }
 
 // ---- raw streams (code 0 and every code outside 1..18) ----
