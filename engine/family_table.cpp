@@ -136,11 +136,17 @@ void firstPageSingle(FamilyContext& c) {
   if (!c.ready || reader->preparePage(c.page) != 0) c.page.clear();
 }
 
+// The page keeps its declared length; rows its data does not hold come out
+// white, and the report says how many.
 template <class Reader>
 int writeSinglePage(FamilyContext& c, const std::string& output) {
   Reader& reader = *c.reader.get<Reader>();
   if (!reader.isOpen()) return -1;
-  return reader.writePages(output);
+  const int result = reader.writePages(output);
+  const int32_t declared = reader.declaredLines();
+  if (result == 0 && c.page.height < declared)
+    c.lineLosses.push_back({0, uint32_t(declared - c.page.height), uint32_t(declared)});
+  return result;
 }
 
 // ---- the table ----

@@ -65,6 +65,8 @@ class EdReader : public FaxReader {
   int writePages(const std::string& outputPath);
 
   const T6PageLayout& layout() const { return layout_; }
+  // The line count the header states, which the written page keeps.
+  int32_t declaredLines() const { return layout_.lines; }
 
  private:
   int readPage();

@@ -112,6 +112,9 @@ class Ig4Reader : public FaxReader {
   int writePages(const std::string& outputPath);
 
   uint16_t orientation() const { return orientation_; }
+  // The line count the written page keeps (the image block's, or the
+  // rows of the strips there are when an offset of 0 ends them).
+  int32_t declaredLines() const { return lines_; }
   const std::vector<Ig4Strip>& strips() const { return strips_; }
 
  private:

@@ -70,6 +70,19 @@ TEST_F(CalsConvertTest, FilesOfAnotherWriterConvert) {
   }
 }
 
+TEST_F(CalsConvertTest, PageShorterThanItsHeaderSaysHowManyLinesItLost) {
+  const Bitmap b = testing::makeTextPage(1728, 150, 25);
+  std::vector<uint8_t> file = testing::buildCalsFile(b);
+  const auto header = testing::buildCalsHeader(1728, 300, 200);
+  std::copy(header.begin(), header.end(), file.begin());
+  ASSERT_EQ(kConverted, convert("short.cal", file, "short.tif")) << job.resultsText;
+  EXPECT_TRUE(job.resultsText.ends_with(" : Success ! (page 1 lost 150 of 300 lines)\r\n"))
+      << job.resultsText;
+  Bitmap expected(1728, 300);
+  std::copy(b.bits.begin(), b.bits.end(), expected.bits.begin());
+  EXPECT_EQ(std::vector<Bitmap>{expected}, testing::readTiffPages(dir.file("short.tif")));
+}
+
 TEST_F(CalsConvertTest, FilesWithoutAUsablePageAreNotFax) {
   const Bitmap b = testing::makeTextPage(1728, 60, 24);
   const std::vector<uint8_t> good = testing::buildCalsFile(b);
