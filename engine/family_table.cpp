@@ -5,7 +5,10 @@
 
 #include "formats/apf_reader.h"
 #include "formats/bfx_reader.h"
+#include "formats/cals_reader.h"
+#include "formats/ed_reader.h"
 #include "formats/fxs_reader.h"
+#include "formats/ig4_reader.h"
 #include "formats/pc_research_reader.h"
 #include "formats/qfx_reader.h"
 #include "formats/raw_fax_reader.h"
@@ -202,6 +205,38 @@ int writeDetected(FamilyContext& c, const std::string& output) {
   return result;
 }
 
+// ---- CALS (code 6), ed (code 9) and ig4 (code 13): one T.6 page ----
+// Never split: the one page goes to the destination name itself.
+
+template <class Reader>
+int openSinglePage(FamilyContext& c, const std::string& source) {
+  Reader& reader = c.reader.make<Reader>();
+  if (!reader.open(source)) return -1;
+  if (reader.probe() != 0) return 0;
+  c.options.pageCount = 1;
+  c.ready = true;
+  return 0;
+}
+
+template <class Reader>
+void firstPageSingle(FamilyContext& c) {
+  Reader* reader = c.reader.get<Reader>();
+  if (!c.ready || reader->preparePage(c.page) != 0) c.page.clear();
+}
+
+// The page keeps its declared length; rows its data does not hold come out
+// white, and the report says how many.
+template <class Reader>
+int writeSinglePage(FamilyContext& c, const std::string& output) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!reader.isOpen()) return -1;
+  const int result = reader.writePages(output);
+  const int32_t declared = reader.declaredLines();
+  if (result == 0 && c.page.height < declared)
+    c.lineLosses.push_back({0, uint32_t(declared - c.page.height), uint32_t(declared)});
+  return result;
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
@@ -212,6 +247,9 @@ constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 constexpr FaxType kBfxTypes[] = {FAX_TYPE_BFX};
 constexpr FaxType kQfxTypes[] = {FAX_TYPE_QFX};
 constexpr FaxType kG3fTypes[] = {FAX_TYPE_G3F};
+constexpr FaxType kCalsTypes[] = {FAX_TYPE_CALS};
+constexpr FaxType kEdTypes[] = {FAX_TYPE_ED};
+constexpr FaxType kIg4Types[] = {FAX_TYPE_IG4};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
@@ -226,6 +264,12 @@ constexpr FamilyRow kFamilies[] = {
      writeDetected<QfxReader>},
     {"g3f", kG3fTypes, openDetected<PcResearchReader>, firstPageDetected<PcResearchReader>,
      writeDetected<PcResearchReader>},
+    {"cals", kCalsTypes, openSinglePage<CalsReader>, firstPageSingle<CalsReader>,
+     writeSinglePage<CalsReader>},
+    {"ed", kEdTypes, openSinglePage<EdReader>, firstPageSingle<EdReader>,
+     writeSinglePage<EdReader>},
+    {"ig4", kIg4Types, openSinglePage<Ig4Reader>, firstPageSingle<Ig4Reader>,
+     writeSinglePage<Ig4Reader>},
 };
 
 }  // namespace
