@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/bmp_reader.h"
+#include "formats/dcx_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
@@ -112,17 +114,65 @@ int writeRaw(FamilyContext& c, const std::string& output) {
   return 0;
 }
 
+// ---- dcx (code 7): PCX pages written as bitmaps, single or split ----
+
+int openDcx(FamilyContext& c, const std::string& source) {
+  DcxReader& dcx = c.reader.make<DcxReader>();
+  if (!dcx.open(source)) return -1;
+  if (dcx.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(dcx.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageDcx(FamilyContext& c) {
+  (void)c.reader.get<DcxReader>()->preparePage(0, c.page);
+}
+
+int writeDcx(FamilyContext& c, const std::string& output) {
+  DcxReader& dcx = *c.reader.get<DcxReader>();
+  if (!dcx.isOpen()) return -1;
+  if (c.options.ConvertFlag != 1) return dcx.writePages(output, c.options.pageCount);
+  c.wroteSplitPages = true;
+  return dcx.writePagesSplit(output, c.options.pageCount);
+}
+
+// ---- bmp (code 5): one uncompressed page ----
+
+int openBmp(FamilyContext& c, const std::string& source) {
+  BmpReader& bmp = c.reader.make<BmpReader>();
+  if (!bmp.open(source)) return -1;
+  if (bmp.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(bmp.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageBmp(FamilyContext& c) {
+  (void)c.reader.get<BmpReader>()->preparePage(c.page);
+}
+
+int writeBmp(FamilyContext& c, const std::string& output) {
+  BmpReader& bmp = *c.reader.get<BmpReader>();
+  if (!bmp.isOpen()) return -1;
+  return bmp.writePages(output, c.options.pageCount);
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
+constexpr FaxType kDcxTypes[] = {FAX_TYPE_DCX};
+constexpr FaxType kBmpTypes[] = {FAX_TYPE_BMP};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
 constexpr FamilyRow kFamilies[] = {
     {"fxs", kFxsTypes, openFxs, firstPageFxs, writeFxs},
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
+    {"dcx", kDcxTypes, openDcx, firstPageDcx, writeDcx},
+    {"bmp", kBmpTypes, openBmp, firstPageBmp, writeBmp},
 };
 
 }  // namespace
