@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/awd_converter.h"
 #include "formats/bmp_reader.h"
 #include "formats/dcx_reader.h"
+#include "formats/ds_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/tiff_structured_reader.h"
@@ -158,6 +160,45 @@ int writeBmp(FamilyContext& c, const std::string& output) {
   return bmp.writePages(output, c.options.pageCount);
 }
 
+// ---- ds (code 8): each record's embedded TIFF through the scratch TIFF ----
+
+int openDs(FamilyContext& c, const std::string& source) {
+  DsReader& ds = c.reader.make<DsReader>();
+  if (!ds.open(source)) return -1;
+  if (ds.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(ds.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageDs(FamilyContext& c) {
+  (void)c.reader.get<DsReader>()->preparePage(0, c.options.tiffWorkFile, c.page);
+}
+
+int writeDs(FamilyContext& c, const std::string& output) {
+  DsReader& ds = *c.reader.get<DsReader>();
+  if (!ds.isOpen()) return -1;
+  return ds.writePages(output, c.options.tiffWorkFile, c.options.pageCount);
+}
+
+// ---- awd (code 3): the external converter's TIFF, read as TIFF-structured ----
+// Without a converter, or when it leaves no TIFF, nothing is open and the
+// file reads as not a fax.
+
+int openAwd(FamilyContext& c, const std::string& source) {
+  TiffStructuredReader& tiff = c.reader.make<TiffStructuredReader>();
+  if (runAwdConverter(source, c.options.tiffWorkFile) != 0) return 0;
+  if (!tiff.open(c.options.tiffWorkFile)) return -1;
+  if (tiff.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(tiff.scan());
+  c.ready = true;
+  return 0;
+}
+
+int writeAwd(FamilyContext& c, const std::string& output) {
+  return TiffStructuredReader::convertTemporaryFile(c.options.tiffWorkFile, output);
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
@@ -165,6 +206,8 @@ constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 constexpr FaxType kDcxTypes[] = {FAX_TYPE_DCX};
 constexpr FaxType kBmpTypes[] = {FAX_TYPE_BMP};
+constexpr FaxType kDsTypes[] = {FAX_TYPE_DS};
+constexpr FaxType kAwdTypes[] = {FAX_TYPE_AWD};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
@@ -173,6 +216,8 @@ constexpr FamilyRow kFamilies[] = {
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
     {"dcx", kDcxTypes, openDcx, firstPageDcx, writeDcx},
     {"bmp", kBmpTypes, openBmp, firstPageBmp, writeBmp},
+    {"ds", kDsTypes, openDs, firstPageDs, writeDs},
+    {"awd", kAwdTypes, openAwd, firstPageTiff, writeAwd},
 };
 
 }  // namespace
