@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/ds_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/image_fixtures.h"
 
 using namespace tarnwick::testing;
 
@@ -54,6 +56,20 @@ int main(int argc, char** argv) {
                     {makeFxsPage(makeTextPage(kWidthPixels, kLines, 9), false, 1, "Part 2")}) &&
        ok;
   ok = writeRaw(out + "/raw/stream.g3", 10) && ok;
+  // Bitmap families: a two-page DCX, a one-page BMP, a two-page ds file.
+  ok = writeFileBytes(out + "/pages.dcx",
+                      buildDcx({buildPcx(makeTextPage(kWidthPixels, 240, 11)),
+                                buildPcx(makeTextPage(kWidthPixels, 240, 12))})) &&
+       ok;
+  ok = writeFileBytes(out + "/sketch.bmp", buildBmp(makeTextPage(kWidthPixels, 160, 13))) && ok;
+  const std::string embedded = out + "/.embedded.tif";
+  std::vector<std::vector<uint8_t>> dsPages;
+  for (uint32_t seed : {14u, 15u}) {
+    ok = writeTiff(embedded, {page(seed, Ccitt::kT6)}) && ok;
+    dsPages.push_back(readFileBytes(embedded));
+  }
+  std::filesystem::remove(embedded);
+  ok = writeFileBytes(out + "/report.ds", buildDs(dsPages)) && ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;
