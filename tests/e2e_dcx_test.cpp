@@ -55,13 +55,16 @@ TEST(DcxEndToEnd, PagesOfBothWritersConvertSingleAndSplit) {
   oddLine.bytesPerLine = 215;
   testing::PcxSpec darkOne;
   darkOne.paletteOneIsBlack = true;
+  testing::PcxSpec stored;  // encoding 0: bytes above 0xC0 are pixels, not runs
+  stored.runLength = false;
+  const Bitmap random = testing::makeRandomRuns(96, 12, 25, 5);
   const auto dcx =
       testing::buildDcx({testing::buildPcx(letter), fromNetpbm, testing::buildPcx(narrow, oddLine),
-                         testing::buildPcx(inverted, darkOne)});
+                         testing::buildPcx(inverted, darkOne), testing::buildPcx(random, stored)});
   // Row padding and the filler byte of an odd line come out white.
   const std::vector<Bitmap> expected = {letter, testing::widenWhite(odd, 304),
                                         testing::widenWhite(narrow, 1728),
-                                        testing::widenWhite(inverted, 208)};
+                                        testing::widenWhite(inverted, 208), random};
   for (uint8_t convertFlag : {0, 1}) {
     Conversion run;
     run.options.ConvertFlag = convertFlag;
