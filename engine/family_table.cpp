@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/apf_reader.h"
 #include "formats/awd_converter.h"
 #include "formats/bmp_reader.h"
 #include "formats/dcx_reader.h"
 #include "formats/ds_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/raw_fax_reader.h"
+#include "formats/sft_reader.h"
 #include "formats/tiff_structured_reader.h"
 
 namespace tarnwick {
@@ -72,7 +74,55 @@ void firstPageTiff(FamilyContext& c) {
 int writeTiff(FamilyContext& c, const std::string& output) {
   TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
   if (!tiff.isOpen()) return -1;
-  return tiff.writePages(output);
+  const int result = tiff.writePages(output);
+  c.lineLosses = tiff.lineLosses();
+  return result;
+}
+
+// ---- APF (code 1): pages decoded and written as bitmaps ----
+
+int openApf(FamilyContext& c, const std::string& source) {
+  ApfReader& apf = c.reader.make<ApfReader>();
+  if (!apf.open(source)) return -1;
+  if (apf.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(apf.scan());
+  c.ready = true;
+  return 0;
+}
+
+void firstPageApf(FamilyContext& c) {
+  if (c.reader.get<ApfReader>()->preparePage(0, c.page) != 0) c.page.clear();
+}
+
+int writeApf(FamilyContext& c, const std::string& output) {
+  ApfReader& apf = *c.reader.get<ApfReader>();
+  if (!apf.isOpen()) return -1;
+  if (c.options.ConvertFlag != 1) return apf.writePages(output, c.options.pageCount);
+  c.wroteSplitPages = true;
+  return apf.writePagesSplit(output, c.options.pageCount);
+}
+
+// ---- SFT (code 18): no probe, the scan checks the signature itself ----
+
+int openSft(FamilyContext& c, const std::string& source) {
+  SftReader& sft = c.reader.make<SftReader>();
+  if (!sft.open(source)) return -1;
+  c.options.pageCount = uint16_t(sft.scan());
+  c.ready = true;
+  return 0;
+}
+
+void firstPageSft(FamilyContext& c) {
+  if (c.reader.get<SftReader>()->preparePage(0, c.page) != 0) c.page.clear();
+}
+
+int writeSft(FamilyContext& c, const std::string& output) {
+  SftReader& sft = *c.reader.get<SftReader>();
+  if (!sft.isOpen()) return -1;
+  const ConversionOptions& o = c.options;
+  if (o.ConvertFlag != 1) return sft.writePages(output, o.pageCount, o.Recaculate);
+  c.wroteSplitPages = true;
+  return sft.writePagesSplit(output, o.pageCount, o.Recaculate);
 }
 
 // ---- raw streams (code 0 and every code outside 1..18) ----
@@ -183,7 +233,8 @@ int writeDs(FamilyContext& c, const std::string& output) {
 
 // ---- awd (code 3): the external converter's TIFF, read as TIFF-structured ----
 // Without a converter, or when it leaves no TIFF, nothing is open and the
-// file reads as not a fax.
+// file reads as not a fax. The write step is the TIFF row's on the scratch
+// TIFF the open step opened, so cut pages are reported as for any TIFF.
 
 int openAwd(FamilyContext& c, const std::string& source) {
   TiffStructuredReader& tiff = c.reader.make<TiffStructuredReader>();
@@ -195,13 +246,11 @@ int openAwd(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
-int writeAwd(FamilyContext& c, const std::string& output) {
-  return TiffStructuredReader::convertTemporaryFile(c.options.tiffWorkFile, output);
-}
-
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
+constexpr FaxType kApfTypes[] = {FAX_TYPE_APF};
+constexpr FaxType kSftTypes[] = {FAX_TYPE_SFT};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 constexpr FaxType kDcxTypes[] = {FAX_TYPE_DCX};
@@ -214,10 +263,12 @@ constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw
 constexpr FamilyRow kFamilies[] = {
     {"fxs", kFxsTypes, openFxs, firstPageFxs, writeFxs},
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
+    {"apf", kApfTypes, openApf, firstPageApf, writeApf},
+    {"sft", kSftTypes, openSft, firstPageSft, writeSft},
     {"dcx", kDcxTypes, openDcx, firstPageDcx, writeDcx},
     {"bmp", kBmpTypes, openBmp, firstPageBmp, writeBmp},
     {"ds", kDsTypes, openDs, firstPageDs, writeDs},
-    {"awd", kAwdTypes, openAwd, firstPageTiff, writeAwd},
+    {"awd", kAwdTypes, openAwd, firstPageTiff, writeTiff},
 };
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/apf_fixtures.h"
 #include "tests/fixtures/ds_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/image_fixtures.h"
+#include "tests/fixtures/sft_fixtures.h"
 
 using namespace tarnwick::testing;
 
@@ -56,20 +58,28 @@ int main(int argc, char** argv) {
                     {makeFxsPage(makeTextPage(kWidthPixels, kLines, 9), false, 1, "Part 2")}) &&
        ok;
   ok = writeRaw(out + "/raw/stream.g3", 10) && ok;
+  ok = writeFileBytes(out + "/report.apf",
+                      buildApfFile({makeApfPage(makeTextPage(kWidthPixels, kLines, 11), 0x01),
+                                    makeApfPage(makeTextPage(2048, kLines, 12), 0x03)})) &&
+       ok;
+  ok = writeFileBytes(out + "/bulletin.sft",
+                      buildSftFile({makeSftPage(makeTextPage(kWidthPixels, kLines, 13), 7, 1),
+                                    makeSftPage(makeTextPage(kWidthPixels, kLines, 14), 6, 2)})) &&
+       ok;
   // Bitmap families: a two-page DCX, a one-page BMP, a two-page ds file.
   ok = writeFileBytes(out + "/pages.dcx",
-                      buildDcx({buildPcx(makeTextPage(kWidthPixels, 240, 11)),
-                                buildPcx(makeTextPage(kWidthPixels, 240, 12))})) &&
+                      buildDcx({buildPcx(makeTextPage(kWidthPixels, 240, 21)),
+                                buildPcx(makeTextPage(kWidthPixels, 240, 22))})) &&
        ok;
-  ok = writeFileBytes(out + "/sketch.bmp", buildBmp(makeTextPage(kWidthPixels, 160, 13))) && ok;
+  ok = writeFileBytes(out + "/sketch.bmp", buildBmp(makeTextPage(kWidthPixels, 160, 23))) && ok;
   const std::string embedded = out + "/.embedded.tif";
   std::vector<std::vector<uint8_t>> dsPages;
-  for (uint32_t seed : {14u, 15u}) {
+  for (uint32_t seed : {24u, 25u}) {
     ok = writeTiff(embedded, {page(seed, Ccitt::kT6)}) && ok;
     dsPages.push_back(readFileBytes(embedded));
   }
   std::filesystem::remove(embedded);
-  ok = writeFileBytes(out + "/report.ds", buildDs(dsPages)) && ok;
+  ok = writeFileBytes(out + "/minutes.ds", buildDs(dsPages)) && ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;
