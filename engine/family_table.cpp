@@ -4,8 +4,12 @@
 #include <array>
 
 #include "formats/apf_reader.h"
+#include "formats/awd_converter.h"
 #include "formats/bfx_reader.h"
+#include "formats/bmp_reader.h"
 #include "formats/cals_reader.h"
+#include "formats/dcx_reader.h"
+#include "formats/ds_reader.h"
 #include "formats/ed_reader.h"
 #include "formats/fxs_reader.h"
 #include "formats/ig4_reader.h"
@@ -237,6 +241,86 @@ int writeSinglePage(FamilyContext& c, const std::string& output) {
   return result;
 }
 
+// ---- dcx (code 7): PCX pages written as bitmaps, single or split ----
+
+int openDcx(FamilyContext& c, const std::string& source) {
+  DcxReader& dcx = c.reader.make<DcxReader>();
+  if (!dcx.open(source)) return -1;
+  if (dcx.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(dcx.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageDcx(FamilyContext& c) {
+  (void)c.reader.get<DcxReader>()->preparePage(0, c.page);
+}
+
+int writeDcx(FamilyContext& c, const std::string& output) {
+  DcxReader& dcx = *c.reader.get<DcxReader>();
+  if (!dcx.isOpen()) return -1;
+  if (c.options.ConvertFlag != 1) return dcx.writePages(output, c.options.pageCount);
+  c.wroteSplitPages = true;
+  return dcx.writePagesSplit(output, c.options.pageCount);
+}
+
+// ---- bmp (code 5): one uncompressed page ----
+
+int openBmp(FamilyContext& c, const std::string& source) {
+  BmpReader& bmp = c.reader.make<BmpReader>();
+  if (!bmp.open(source)) return -1;
+  if (bmp.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(bmp.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageBmp(FamilyContext& c) {
+  (void)c.reader.get<BmpReader>()->preparePage(c.page);
+}
+
+int writeBmp(FamilyContext& c, const std::string& output) {
+  BmpReader& bmp = *c.reader.get<BmpReader>();
+  if (!bmp.isOpen()) return -1;
+  return bmp.writePages(output, c.options.pageCount);
+}
+
+// ---- ds (code 8): each record's embedded TIFF through the scratch TIFF ----
+
+int openDs(FamilyContext& c, const std::string& source) {
+  DsReader& ds = c.reader.make<DsReader>();
+  if (!ds.open(source)) return -1;
+  if (ds.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(ds.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageDs(FamilyContext& c) {
+  (void)c.reader.get<DsReader>()->preparePage(0, c.options.tiffWorkFile, c.page);
+}
+
+int writeDs(FamilyContext& c, const std::string& output) {
+  DsReader& ds = *c.reader.get<DsReader>();
+  if (!ds.isOpen()) return -1;
+  return ds.writePages(output, c.options.tiffWorkFile, c.options.pageCount);
+}
+
+// ---- awd (code 3): the external converter's TIFF, read as TIFF-structured ----
+// Without a converter, or when it leaves no TIFF, nothing is open and the
+// file reads as not a fax. The write step is the TIFF row's on the scratch
+// TIFF the open step opened, so cut pages are reported as for any TIFF.
+
+int openAwd(FamilyContext& c, const std::string& source) {
+  TiffStructuredReader& tiff = c.reader.make<TiffStructuredReader>();
+  if (runAwdConverter(source, c.options.tiffWorkFile) != 0) return 0;
+  if (!tiff.open(c.options.tiffWorkFile)) return -1;
+  if (tiff.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(tiff.scan());
+  c.ready = true;
+  return 0;
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
@@ -250,6 +334,10 @@ constexpr FaxType kG3fTypes[] = {FAX_TYPE_G3F};
 constexpr FaxType kCalsTypes[] = {FAX_TYPE_CALS};
 constexpr FaxType kEdTypes[] = {FAX_TYPE_ED};
 constexpr FaxType kIg4Types[] = {FAX_TYPE_IG4};
+constexpr FaxType kDcxTypes[] = {FAX_TYPE_DCX};
+constexpr FaxType kBmpTypes[] = {FAX_TYPE_BMP};
+constexpr FaxType kDsTypes[] = {FAX_TYPE_DS};
+constexpr FaxType kAwdTypes[] = {FAX_TYPE_AWD};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
@@ -270,6 +358,10 @@ constexpr FamilyRow kFamilies[] = {
      writeSinglePage<EdReader>},
     {"ig4", kIg4Types, openSinglePage<Ig4Reader>, firstPageSingle<Ig4Reader>,
      writeSinglePage<Ig4Reader>},
+    {"dcx", kDcxTypes, openDcx, firstPageDcx, writeDcx},
+    {"bmp", kBmpTypes, openBmp, firstPageBmp, writeBmp},
+    {"ds", kDsTypes, openDs, firstPageDs, writeDs},
+    {"awd", kAwdTypes, openAwd, firstPageTiff, writeTiff},
 };
 
 }  // namespace
