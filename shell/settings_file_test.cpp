@@ -32,8 +32,8 @@ TEST(ProfileFile, ReadsNamesIgnoringCaseAndIntegersFromLeadingDigits) {
   const struct {
     const char* key;
     int expected;
-  } ints[] = {{"threshold", 12}, {"neg", -5},        {"plus", 7},         {"word", 33},
-              {"empty", 33},     {"sign", 33},       {"huge", 2147483647}, {"tiny", -2147483647 - 1},
+  } ints[] = {{"threshold", 12}, {"neg", -5},    {"plus", 7},          {"word", 33},
+              {"empty", 33},     {"sign", 33},   {"huge", 2147483647}, {"tiny", -2147483647 - 1},
               {"missing", 33},   {"comment", 33}};
   for (const auto& c : ints) EXPECT_EQ(c.expected, file.readInt("Settings", c.key, 33)) << c.key;
   EXPECT_EQ("/srv/My Faxes", file.readString("SETTINGS", "path"));
