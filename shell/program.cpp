@@ -39,7 +39,9 @@ void writeHelp(std::ostream& out) {
          "  /relines     recount scan lines                  /log=FILE   log to FILE\n"
          "  /q           do not print the results\n"
          "\n"
-         "Quote values with spaces. Exit status: 0 all done, 1 some file failed, 2 no job.\n";
+         "Quote values with spaces. Exit status: 0 all done, 1 some file failed, 2 no job.\n"
+         "Without a job (no arguments, or no /sd= or /sf=) the window opens when a display\n"
+         "is available.\n";
 }
 
 std::string withoutCarriageReturns(const std::string& text) {

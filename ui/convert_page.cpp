@@ -252,6 +252,7 @@ void ConvertPage::finishRun() {
   running_ = false;
   currentRun_ = 0;
   setIdle(true);
+  for (int column = 0; column < 2; ++column) list_->resizeColumnToContents(column);
 }
 
 void ConvertPage::setIdle(bool idle) {

@@ -72,7 +72,7 @@ MainWindow::MainWindow(const WindowContext& context, QWidget* parent)
   applyPages();
   const shell::OptionsSettings restored = shell::readOptionsSettings(stored);
   if (restored.Cyclely == 1) convert_->armTimer(restored.CycleMinutes, true);
-  resize(760, 520);
+  resize(900, 520);
 }
 
 void MainWindow::buildTray() {

@@ -69,6 +69,7 @@ void SettingsPage::buildControls() {
   recalculate_ = named(new QCheckBox("Re-caculate Scan Lines", advanced), "recaculate");
   nonStandard_ = named(new QCheckBox("Support none-standard width ", advanced), "nStdWidth");
   minWidth_ = named(new QLineEdit(advanced), "minWidth");
+  for (QLineEdit* box : {threshold_, flagNum_, minWidth_}) box->setMaximumWidth(90);
   auto* grid = new QGridLayout(advanced);
   grid->addWidget(new QLabel("Threshold", advanced), 0, 0);
   grid->addWidget(threshold_, 0, 1);
@@ -80,6 +81,7 @@ void SettingsPage::buildControls() {
   auto* width = new QHBoxLayout;
   width->addWidget(new QLabel("Min Width", advanced));
   width->addWidget(minWidth_);
+  width->addStretch();
   grid->addLayout(width, 2, 2);
 
   auto* top = new QHBoxLayout;
