@@ -34,18 +34,9 @@ namespace {
 using testing::Ccitt;
 using testing::TempDir;
 
-void startApplication() {
-  static int argc = 1;
-  static char name[] = "ui_test";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-}
-
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    startApplication();
     context_.options = std::make_shared<shell::SharedOptions>();
     context_.settingsPath = home_.file("tarnwick.ini");
     context_.logPath = home_.file("log/qrvlog.txt");
@@ -59,7 +50,9 @@ class WindowTest : public ::testing::Test {
       opened_.push_back(url.toLocalFile().toStdString());
       return true;
     };
-    context_.desktop.about = [](const QString&, const QString&) {};
+    context_.desktop.about = [this](const QString&, const QString& text) {
+      about_ = text.toStdString();
+    };
   }
   void TearDown() override {
     if (window_) window_->close();
@@ -111,6 +104,7 @@ class WindowTest : public ::testing::Test {
   std::vector<std::string> messages_;
   std::vector<std::string> opened_;
   int beeps_ = 0;
+  std::string about_;
   testing::Bitmap page_;
 };
 
@@ -212,6 +206,30 @@ TEST_F(WindowTest, FolderRunShowsEachResultAndOpensTheConvertedFile) {
   EXPECT_EQ(std::vector<std::string>{data_.file("out/b.fmf.tif")}, opened_);
 }
 
+TEST_F(WindowTest, FileModeRunsThePickedFilesOfOneFolder) {
+  open();
+  makeThreeFiles();
+  window_->tabs()->setCurrentIndex(1);
+  click("fileMode");
+  window_->tabs()->setCurrentIndex(0);
+  setText("source", data_.file("in") + " c.fxs b.fmf");
+  click("go");
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ((std::vector<std::string>{data_.file("in/c.fxs"), data_.file("in/b.fmf")}), column(0));
+  EXPECT_EQ((std::vector<std::string>{"Not FAX!", "Converted!"}), column(2));
+}
+
+TEST_F(WindowTest, HelpOpensTheManualAndAboutNamesVersionAndLicence) {
+  context_.helpPath = home_.file("README.md");
+  ASSERT_TRUE(testing::writeFileBytes(context_.helpPath, {'#'}));
+  open();
+  click("help");
+  EXPECT_EQ(std::vector<std::string>{context_.helpPath}, opened_);
+  click("about");
+  EXPECT_NE(std::string::npos, about_.find("Tarnwick</b> 0."));
+  EXPECT_NE(std::string::npos, about_.find("Licence: "));
+}
+
 TEST_F(WindowTest, TimerRunSkipsExistingOutputsWhileGoConvertsThemAgain) {
   open();
   makeThreeFiles();
@@ -275,6 +293,16 @@ TEST_F(SlowRunTest, GoDuringARunWarnsAndCancelRestoresTheControls) {
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(40u, column(2).size());
   EXPECT_EQ("Done. 40 FAX files converted", status());
+}
+
+TEST_F(SlowRunTest, ClosingDuringARunStopsItAndLogsWhatWasDone) {
+  open();
+  start();
+  window_->close();
+  EXPECT_TRUE(window_->convertPage()->stopAll(0)) << "the run outlived the close";
+  const std::string log = testing::readText(context_.logPath);
+  EXPECT_NE(std::string::npos, log.find("GUI mode : convert folder"));
+  EXPECT_NE(std::string::npos, log.find(" of 40 files not converted\r\n"));
 }
 
 TEST_F(SlowRunTest, ARunThatOverstaysItsCancelIsLeftBehind) {
@@ -373,3 +401,12 @@ TEST_F(WindowTest, TrayOpenShowsTheHiddenWindow) {
 
 }  // namespace
 }  // namespace tarnwick::ui
+
+// The application lives on main's stack: a static one would outlive parts
+// of Qt it still uses when the process ends.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
