@@ -85,7 +85,8 @@ void MainWindow::buildTray() {
   tray_->setToolTip("Tarnwick\nConvert ALL fax documents to tif");
   tray_->setContextMenu(menu);
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-    if (why == QSystemTrayIcon::DoubleClick) showFromTray();
+    // Many Linux trays report a single click only; it opens the window too.
+    if (why == QSystemTrayIcon::DoubleClick || why == QSystemTrayIcon::Trigger) showFromTray();
   });
   if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
 }
