@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/family_table.h"
 #include "records/conversion_options.h"
 #include "records/fax_type.h"
 #include "records/page_image.h"
@@ -11,12 +12,11 @@
 namespace tarnwick {
 
 // Drives one file from its reader to the intermediate TIFF. Built for one
-// file and destroyed at its end; holds one reader per family (each closed at
-// construction) so nothing of one file survives into the next.
+// file and destroyed at its end; holds the reader of the file's family only
+// (engine/family_table.h), so nothing of one file survives into the next.
 //
-// Open, first-page decode and write are dispatched by one switch on the fax
-// type each; a family whose reader is not open behaves as a file that could
-// not be opened.
+// Open, first-page decode and write are the steps of the family's row; a
+// family type without a reader behaves as a file that could not be opened.
 class ConversionEngine {
  public:
   explicit ConversionEngine(const ConversionOptions& options);
@@ -36,26 +36,23 @@ class ConversionEngine {
   // page beside it in split mode). 0 or a negative failure.
   int write(const std::string& output, FaxType type);
 
-  // Closes every reader's file so the source is no longer held open.
+  // Closes the reader's file so the source is no longer held open.
   void closeAll();
 
   uint16_t pageCount() const { return options_.pageCount; }
   const PageImage& page() const { return page_; }
   // Whether the last write() produced one intermediate file per page.
   bool wroteSplitPages() const { return wroteSplitPages_; }
+  // Pages the last write() kept short of their declared lines.
+  const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
 
  private:
-  struct Readers;
-
-  int openFamily(const std::string& source, FaxType type);
-  void decodeFirstPage(FaxType type);
-  int writeFamily(const std::string& output, FaxType type);
-
   ConversionOptions options_;
   PageImage page_;
-  uint8_t ready_ = 0;
+  ReaderSlot reader_;
+  const FamilyRow* family_ = nullptr;  // the row of the last open()
   bool wroteSplitPages_ = false;
-  std::unique_ptr<Readers> readers_;
+  std::vector<PageLineLoss> lineLosses_;
 };
 
 }  // namespace tarnwick

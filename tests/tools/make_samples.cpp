@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/apf_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/sft_fixtures.h"
 
 using namespace tarnwick::testing;
 
@@ -54,6 +56,14 @@ int main(int argc, char** argv) {
                     {makeFxsPage(makeTextPage(kWidthPixels, kLines, 9), false, 1, "Part 2")}) &&
        ok;
   ok = writeRaw(out + "/raw/stream.g3", 10) && ok;
+  ok = writeFileBytes(out + "/report.apf",
+                      buildApfFile({makeApfPage(makeTextPage(kWidthPixels, kLines, 11), 0x01),
+                                    makeApfPage(makeTextPage(2048, kLines, 12), 0x03)})) &&
+       ok;
+  ok = writeFileBytes(out + "/bulletin.sft",
+                      buildSftFile({makeSftPage(makeTextPage(kWidthPixels, kLines, 13), 7, 1),
+                                    makeSftPage(makeTextPage(kWidthPixels, kLines, 14), 6, 2)})) &&
+       ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;
