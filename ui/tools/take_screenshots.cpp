@@ -29,8 +29,10 @@ std::string makeDemoFolder() {
   platform::removeTree(root);
   const fs::path faxes = fs::path(root) / "faxes";
   fs::create_directories(faxes);
-  for (const char* name : {"letter.fmf", "memo.g3n", "notice.fxs", "scan.tif", "raw/stream.g3"})
-    fs::copy_file(fs::path(TARNWICK_SAMPLES) / name, faxes / fs::path(name).filename());
+  // The samples' files and those of raw/, in one flat folder.
+  for (const fs::path& folder : {fs::path(TARNWICK_SAMPLES), fs::path(TARNWICK_SAMPLES) / "raw"})
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+      if (entry.is_regular_file()) fs::copy_file(entry.path(), faxes / entry.path().filename());
   QFile notes(QString::fromStdString((faxes / "notes.dat").string()));
   if (!notes.open(QIODevice::WriteOnly) || notes.write("Call Ann back about the invoice.\n") < 0)
     return {};
