@@ -42,7 +42,9 @@ void writeHelp(std::ostream& out) {
          "  /log=FILE    log to FILE                         /q          do not print the results\n"
          "\n"
          "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
-         "read, 2 no job.\n";
+         "read, 2 no job.\n"
+         "Without a job (no arguments, or no /sd= or /sf=) the window opens when a display\n"
+         "is available.\n";
 }
 
 std::string withoutCarriageReturns(const std::string& text) {
