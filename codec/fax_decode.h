@@ -89,7 +89,17 @@ int decodeMmrLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& 
 // 5 MH with EOL -> bad codes met; 6 MR -> lines rejected (after a line of
 // the wrong length the next tag bit is read at once; only a 2-D line there,
 // a bad code or a stray EOL make the decoder search for EOL + 1). Others: -1.
-int decodePage(FaxStream& stream, PageImage& page);
+//
+// `damage`, when not null, counts what made the page differ from what its
+// data codes line by line while the page still had room: bad codes, lines
+// that did not come to the width exactly (dropped, or for T.6 stored longer),
+// EOLs inside T.6 data. Empty lines between two EOLs are not counted. A page
+// with no damage and every line it has room for holds exactly the first
+// lines the data codes, as any other decoder reads them.
+struct PageDamage {
+  int32_t events = 0;
+};
+int decodePage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr);
 // MH with EOL where a line is stored as soon as it reaches exactly `width`;
 // with `prefixed`, a 16-bit word is skipped before the first line and after
 // every stored line. Returns the bad codes met (coding recorded as 5).
@@ -98,7 +108,7 @@ int decodeMhPrefixedPage(FaxStream& stream, PageImage& page, bool prefixed);
 // line; with nothing stored, kEndOfData (the data ended) or kBadCode (no start
 // of data found after a bad code); -1 for groupOptions with bit 0 set.
 // After a bad code decoding resumes where syncMmr(kSyncFromLater) finds data.
-int decodeMmrPage(FaxStream& stream, PageImage& page);
+int decodeMmrPage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr);
 
 // Where syncMmr starts its search.
 enum SyncMode : int {

@@ -49,6 +49,10 @@ class PageRows {
       std::memset(page_.pixels.data() + from, 0, page_.pixels.size() - from);
   }
   int32_t lines() const { return lines_; }
+  // Counts a lost line or bad code while the page still has room for lines.
+  void damaged(PageDamage* damage) const {
+    if (damage != nullptr && lines_ < capacity_) ++damage->events;
+  }
 
  private:
   PageImage& page_;
@@ -95,7 +99,7 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding, bool zer
 
 // Codings 3 and 4: MH rows without EOLs, each starting on a byte or word.
 template <bool kLsb>
-int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
+int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign, PageDamage* damage) {
   PageRows rows(page, s.height);
   RowWriter w;
   rows.start(w);
@@ -109,7 +113,10 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
   for (;;) {
     int r = c.runCode(colour);
     if (r < 0) {
-      if (r == kBadCode) result = 1;
+      if (r == kBadCode) {
+        result = 1;
+        rows.damaged(damage);
+      }
       break;  // an EOL has no place here either: it ends the page
     }
     pending += r;
@@ -118,7 +125,10 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
     total += pending;
     pending = 0;
     colour ^= 1;
-    if (total > s.width) break;
+    if (total > s.width) {
+      rows.damaged(damage);
+      break;
+    }
     if (total == s.width) {
       row.end();
       rows.store();
@@ -138,7 +148,8 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
 
 // Coding 5, and the prefixed variant of one reader: MH lines between EOLs.
 template <bool kLsb>
-int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed) {
+int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
+                PageDamage* damage) {
   PageRows rows(page, s.height);
   RowWriter w;
   rows.start(w);
@@ -190,6 +201,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
         row.begin(w);
         if (!skipPrefix()) break;
       } else if (total > width) {
+        rows.damaged(damage);
         if (!findEol()) break;
         restart();
       }
@@ -197,6 +209,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     }
     if (r == kEolFound) {
       bool stored = total == width;
+      if (!stored && total > 0) rows.damaged(damage);
       row.end();
       if (stored) rows.store();
       restart();
@@ -205,6 +218,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     }
     if (r == kBadCode) {
       ++errors;
+      rows.damaged(damage);
       if (!findEol()) break;
       restart();
       continue;
@@ -234,7 +248,7 @@ bool syncToOneD(FaxStream& s) {
 }
 
 // Coding 6: EOL + tag bit before each line. Returns the lines rejected.
-int decodeMr(FaxStream& s, PageImage& page) {
+int decodeMr(FaxStream& s, PageImage& page, PageDamage* damage) {
   if (!syncToOneD(s)) {
     page.pixels = {};
     return kPageAllocFailed;
@@ -269,6 +283,7 @@ int decodeMr(FaxStream& s, PageImage& page) {
       continue;
     }
     ++errors;
+    rows.damaged(damage);
     std::memset(w.row, 0, w.capacity);
     // A line of the wrong length ended at its EOL, so the next tag bit is
     // already here: a 1-D line after it is decoded, not skipped.
@@ -535,7 +550,7 @@ int mmrLineByRuns(FaxStream& s, const LineEnds& reference, LineEnds& line, RunLi
 }
 
 template <bool kLsb>
-int decodeMmr(FaxStream& s, PageImage& page) {
+int decodeMmr(FaxStream& s, PageImage& page, PageDamage* damage) {
   PageRows rows(page, s.height);
   LineEnds line, ref;
   line.reset(s.width);
@@ -565,6 +580,7 @@ int decodeMmr(FaxStream& s, PageImage& page) {
       return 0;
     }
     if (r == kEolFound || r == kBadCode) {
+      rows.damaged(damage);
       std::memset(w.row, 0, w.capacity);
       if (r == kBadCode && syncMmr(s, kSyncFromLater) != 0) {
         rows.clearRest();
@@ -573,6 +589,7 @@ int decodeMmr(FaxStream& s, PageImage& page) {
       ref.setAllWhite(s.width);
       continue;
     }
+    if (r != s.width) rows.damaged(damage);
     rows.store();
     std::swap(ref, line);  // the line becomes the reference
   }
@@ -580,21 +597,21 @@ int decodeMmr(FaxStream& s, PageImage& page) {
 
 }  // namespace
 
-int decodePage(FaxStream& s, PageImage& page) {
+int decodePage(FaxStream& s, PageImage& page, PageDamage* damage) {
   switch (s.coding) {
     case kCodingMhByteAligned:
     case kCodingMhWordAligned:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
       return s.bitOrder == kMsbFirst
-                 ? decodeAlignedMh<false>(s, page, s.coding == kCodingMhWordAligned)
-                 : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned);
+                 ? decodeAlignedMh<false>(s, page, s.coding == kCodingMhWordAligned, damage)
+                 : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned, damage);
     case kCodingT4OneD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, false, false)
-                                     : decodeMhEol<true>(s, page, false, false);
+      return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, false, false, damage)
+                                     : decodeMhEol<true>(s, page, false, false, damage);
     case kCodingT4TwoD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return decodeMr(s, page);
+      return decodeMr(s, page, damage);
     default:
       return kPageAllocFailed;
   }
@@ -602,16 +619,17 @@ int decodePage(FaxStream& s, PageImage& page) {
 
 int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
   if (!preparePage(s, page, kCodingT4OneD)) return kPageAllocFailed;
-  return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, true, prefixed)
-                                 : decodeMhEol<true>(s, page, true, prefixed);
+  return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, true, prefixed, nullptr)
+                                 : decodeMhEol<true>(s, page, true, prefixed, nullptr);
 }
 
-int decodeMmrPage(FaxStream& s, PageImage& page) {
+int decodeMmrPage(FaxStream& s, PageImage& page, PageDamage* damage) {
   if (s.groupOptions & 1) return kPageAllocFailed;
   // Each row is written whole or cleared, and the rows after the last line
   // are cleared at the end, so the page is not zeroed first.
   if (!preparePage(s, page, kCodingT6, false)) return kPageAllocFailed;
-  return s.bitOrder == kMsbFirst ? decodeMmr<false>(s, page) : decodeMmr<true>(s, page);
+  return s.bitOrder == kMsbFirst ? decodeMmr<false>(s, page, damage)
+                                 : decodeMmr<true>(s, page, damage);
 }
 
 int syncMmr(FaxStream& s, int mode) {
