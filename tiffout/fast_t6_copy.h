@@ -9,9 +9,12 @@
 // already set, so the directory is the one libtiff's own encoding would
 // give; only the strip sizes differ.
 //
-// Pixels are those libtiff's path gives, with one exception: compression
-// 32771 (word-aligned MH) is read as coded, where libtiff counts the word
-// alignment from another origin and reads damaged rows.
+// Pixels are those libtiff's path gives, with two exceptions where libtiff
+// reads otherwise than the data codes and ours gives the page as coded:
+// compression 32771 (word-aligned MH), whose word alignment libtiff counts
+// from another origin, and T.4 rows whose colour changes at (nearly) every
+// pixel, which libtiff refuses as overflowing its run buffer (leaving them
+// white).
 //
 // The path is not taken (and nothing is written) when any strip of the page
 // does not decode cleanly: bad codes, lines of the wrong length, fewer lines
