@@ -15,6 +15,8 @@
 
 namespace tarnwick {
 
+class T6Encoder;
+
 // Page decoder failures (counts and 0 are success).
 enum PageStatus : int {
   kPageAllocFailed = -1,  // no buffer, or a page larger than the limits below;
@@ -104,6 +106,13 @@ int decodePage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr)
 // with `prefixed`, a 16-bit word is skipped before the first line and after
 // every stored line. Returns the bad codes met (coding recorded as 5).
 int decodeMhPrefixedPage(FaxStream& stream, PageImage& page, bool prefixed);
+// Coding 5 (MH with EOL) decoded straight into `encoder`, which is begun at
+// the stream's width: the lines decodePage would store, as changing elements,
+// without a bitmap. `lines` receives the lines coded (at most the stream's
+// height). Returns the bad codes met, or kPageAllocFailed for another coding
+// or a width outside the limits.
+int transcodeMhToT6(FaxStream& stream, T6Encoder& encoder, int32_t& lines,
+                    PageDamage* damage = nullptr);
 // T.6. Returns 0 when a line was stored or the data ended right after a full
 // line; with nothing stored, kEndOfData (the data ended) or kBadCode (no start
 // of data found after a bad code); -1 for groupOptions with bit 0 set.

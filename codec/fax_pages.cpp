@@ -7,6 +7,7 @@
 
 #include "codec/bit_cursor.h"
 #include "codec/fax_decode.h"
+#include "codec/t6_encoder.h"
 
 namespace tarnwick {
 
@@ -61,6 +62,86 @@ class PageRows {
   int32_t lines_ = 0;
   std::vector<uint8_t> scratch_;
   uint8_t* lastRow_ = nullptr;
+};
+
+// Where decodeMhEol puts its lines, built run by run: the page's rows.
+// keep() stores the line and starts the next, restart() gives it up and
+// starts again in the same row, finish() leaves no unkept line behind,
+// finishKept() stores the last line as the data ends.
+class BitmapLines {
+ public:
+  BitmapLines(PageImage& page, int32_t capacity) : rows_(page, capacity) { begin(); }
+  [[gnu::always_inline]] void put(int32_t n, int skip) { row_.put(n, skip); }
+  void keep() {
+    row_.end();
+    rows_.store();
+    begin();
+  }
+  void restart() {
+    row_.end();
+    begin();
+  }
+  void finish() {
+    row_.end();
+    std::memset(w_.row, 0, w_.capacity);
+  }
+  void finishKept() {
+    row_.end();
+    rows_.store();
+  }
+  void damaged(PageDamage* damage) const { rows_.damaged(damage); }
+
+ private:
+  void begin() {
+    rows_.start(w_);
+    row_.begin(w_);
+  }
+  PageRows rows_;
+  RowWriter w_;
+  FastRow row_;
+};
+
+// The same lines as changing elements handed to a T.6 encoder: no bitmap.
+// A run's end is where the colour changes; an empty run takes back the
+// change before it. Lines past `capacity` are decoded and dropped.
+class ChangeLines {
+ public:
+  ChangeLines(T6Encoder& encoder, int32_t width, int32_t capacity)
+      : encoder_(encoder), width_(width), capacity_(capacity), changes_(size_t(width) + 2) {}
+  [[gnu::always_inline]] void put(int32_t n, int) {
+    at_ += n;
+    if (count_ > 0 && changes_[count_ - 1] == at_)
+      --count_;
+    else if (count_ < changes_.size())
+      changes_[count_++] = at_;
+  }
+  void keep() {
+    if (lines_ < capacity_) {
+      if (count_ > 0 && changes_[count_ - 1] >= width_) --count_;
+      (void)encoder_.encodeChanges({changes_.data(), count_});
+      ++lines_;
+    }
+    restart();
+  }
+  void restart() {
+    at_ = 0;
+    count_ = 0;
+  }
+  void finish() {}
+  void finishKept() { keep(); }
+  void damaged(PageDamage* damage) const {
+    if (damage != nullptr && lines_ < capacity_) ++damage->events;
+  }
+  int32_t lines() const { return lines_; }
+
+ private:
+  T6Encoder& encoder_;
+  int32_t width_;
+  int32_t capacity_;
+  int32_t lines_ = 0;
+  int32_t at_ = 0;
+  size_t count_ = 0;
+  std::vector<int32_t> changes_;
 };
 
 // Checks the size against the limits, fills the fields and allocates the
@@ -147,14 +228,8 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign, PageDamage* d
 }
 
 // Coding 5, and the prefixed variant of one reader: MH lines between EOLs.
-template <bool kLsb>
-int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
-                PageDamage* damage) {
-  PageRows rows(page, s.height);
-  RowWriter w;
-  rows.start(w);
-  FastRow row;
-  row.begin(w);
+template <bool kLsb, class Lines>
+int decodeMhEol(FaxStream& s, Lines& lines, bool closeAtWidth, bool prefixed, PageDamage* damage) {
   WordCursor<kLsb> c(s);
   const int invert = s.invert & 1;
   const int64_t width = s.width;
@@ -177,9 +252,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
     total = 0;
     pending = 0;
     colour = 0;
-    row.end();
-    rows.start(w);
-    row.begin(w);
+    lines.restart();
   };
   if (!skipPrefix()) return 0;
   for (;;) {
@@ -189,19 +262,16 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
       continue;
     }
     if (r >= 0) {
-      row.put(int(std::min<int64_t>(pending + r, INT32_MAX)), colour ^ invert);
+      lines.put(int32_t(std::min<int64_t>(pending + r, INT32_MAX)), colour ^ invert);
       total += pending + r;
       pending = 0;
       colour ^= 1;
       if (closeAtWidth && total == width) {
-        row.end();
-        rows.store();
+        lines.keep();
         total = 0;
-        rows.start(w);
-        row.begin(w);
         if (!skipPrefix()) break;
       } else if (total > width) {
-        rows.damaged(damage);
+        lines.damaged(damage);
         if (!findEol()) break;
         restart();
       }
@@ -209,32 +279,36 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
     }
     if (r == kEolFound) {
       bool stored = total == width;
-      if (!stored && total > 0) rows.damaged(damage);
-      row.end();
-      if (stored) rows.store();
+      if (!stored && total > 0) lines.damaged(damage);
+      if (stored) lines.keep();
       restart();
       if (stored && closeAtWidth && !skipPrefix()) break;
       continue;
     }
     if (r == kBadCode) {
       ++errors;
-      rows.damaged(damage);
+      lines.damaged(damage);
       if (!findEol()) break;
       restart();
       continue;
     }
-    row.end();
     if (total == width) {  // the data ended right after a full line
-      rows.store();
+      lines.finishKept();
       c.commit();
       return errors;
     }
     break;
   }
-  row.end();
-  std::memset(w.row, 0, w.capacity);  // leave no partial line behind
+  lines.finish();  // leave no partial line behind
   c.commit();
   return errors;
+}
+
+template <bool kLsb>
+int decodeMhEolPage(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
+                    PageDamage* damage) {
+  BitmapLines lines(page, s.height);
+  return decodeMhEol<kLsb>(s, lines, closeAtWidth, prefixed, damage);
 }
 
 // Finds an EOL followed by a tag bit of 1. False when the data ends first.
@@ -607,8 +681,8 @@ int decodePage(FaxStream& s, PageImage& page, PageDamage* damage) {
                  : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned, damage);
     case kCodingT4OneD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, false, false, damage)
-                                     : decodeMhEol<true>(s, page, false, false, damage);
+      return s.bitOrder == kMsbFirst ? decodeMhEolPage<false>(s, page, false, false, damage)
+                                     : decodeMhEolPage<true>(s, page, false, false, damage);
     case kCodingT4TwoD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
       return decodeMr(s, page, damage);
@@ -619,8 +693,20 @@ int decodePage(FaxStream& s, PageImage& page, PageDamage* damage) {
 
 int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
   if (!preparePage(s, page, kCodingT4OneD)) return kPageAllocFailed;
-  return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, true, prefixed, nullptr)
-                                 : decodeMhEol<true>(s, page, true, prefixed, nullptr);
+  return s.bitOrder == kMsbFirst ? decodeMhEolPage<false>(s, page, true, prefixed, nullptr)
+                                 : decodeMhEolPage<true>(s, page, true, prefixed, nullptr);
+}
+
+int transcodeMhToT6(FaxStream& s, T6Encoder& encoder, int32_t& lines, PageDamage* damage) {
+  lines = 0;
+  if (s.coding != kCodingT4OneD || s.width < 1 || s.width > kMaxPageWidth || s.height < 0)
+    return kPageAllocFailed;
+  if (encoder.begin(s.width) != 0) return kPageAllocFailed;
+  ChangeLines out(encoder, s.width, s.height);
+  const int result = s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, out, false, false, damage)
+                                             : decodeMhEol<true>(s, out, false, false, damage);
+  lines = out.lines();
+  return result;
 }
 
 int decodeMmrPage(FaxStream& s, PageImage& page, PageDamage* damage) {

@@ -87,6 +87,42 @@ size_t lineBound(int32_t width) {
   return size_t(width) * 3 + 64;
 }
 
+// The code writer kept in registers for the length of a line: pending bits
+// first in the most significant bit, whole 32-bit words stored as they fill.
+struct BitSink {
+  uint64_t bits;
+  int pending;
+  uint8_t* out;
+
+  [[gnu::always_inline]] void put(uint32_t code, int length) {
+    bits |= uint64_t(code) << (64 - pending - length);
+    pending += length;
+    if (pending >= 32) {
+      const uint32_t word = __builtin_bswap32(uint32_t(bits >> 32));
+      std::memcpy(out, &word, 4);
+      out += 4;
+      bits <<= 32;
+      pending -= 32;
+    }
+  }
+  [[gnu::always_inline]] void put(const Code& c) { put(c.bits, c.length); }
+
+  // A run of `colour` (0 white): make-up codes, then the terminating code.
+  [[gnu::always_inline]] void putRun(int32_t run, int colour) {
+    const Code* makeUp = colour ? kBlackMakeUp.data() : kWhiteMakeUp.data();
+    const Code* terminating = colour ? kBlackTerminating.data() : kWhiteTerminating.data();
+    if (run >= 64) [[unlikely]] {
+      while (run > kLongestMakeUp + 63) {
+        put(makeUp[kLongestMakeUp / 64]);
+        run -= kLongestMakeUp;
+      }
+      put(makeUp[run >> 6]);
+      run &= 63;
+    }
+    put(terminating[run]);
+  }
+};
+
 uint64_t loadBigEndian(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -160,6 +196,7 @@ void T6Encoder::encodeRow(const uint8_t* row, uint8_t invert) {
 void T6Encoder::encodeLine(int32_t count) {
   std::fill_n(coding_.begin() + count, kSentinels, width_);
   reserveLine();
+  BitSink sink{bits_, pending_, out_.data() + used_};
   const int32_t width = width_;
   const int32_t* ref = reference_.data();
   const int32_t* cur = coding_.data();
@@ -171,57 +208,29 @@ void T6Encoder::encodeLine(int32_t count) {
     const int32_t b1 = ref[ib], b2 = ref[ib + 1];
     const int32_t a1 = cur[ia];
     if (b2 < a1) {
-      put(kPass.bits, kPass.length);
+      sink.put(kPass);
       a0 = b2;
       continue;
     }
     const int32_t d = a1 - b1;
     if (d >= -3 && d <= 3) {
-      const Code& v = kVertical[size_t(d + 3)];
-      put(v.bits, v.length);
+      sink.put(kVertical[size_t(d + 3)]);
       a0 = a1;
       ++ia;
       continue;
     }
     const int32_t a2 = cur[ia + 1];
-    put(kHorizontal.bits, kHorizontal.length);
-    putRun(a1 - std::max(a0, 0), int(ia & 1u));
-    putRun(a2 - a1, int((ia & 1u) ^ 1u));
+    sink.put(kHorizontal);
+    sink.putRun(a1 - std::max(a0, 0), int(ia & 1u));
+    sink.putRun(a2 - a1, int((ia & 1u) ^ 1u));
     a0 = a2;
     ia += 2;
   }
+  bits_ = sink.bits;
+  pending_ = sink.pending;
+  used_ = size_t(sink.out - out_.data());
   std::swap(reference_, coding_);
   ++lines_;
-}
-
-void T6Encoder::putRun(int32_t run, int colour) {
-  const Code* makeUp = colour ? kBlackMakeUp.data() : kWhiteMakeUp.data();
-  const Code* terminating = colour ? kBlackTerminating.data() : kWhiteTerminating.data();
-  while (run > kLongestMakeUp + 63) {
-    const Code& c = makeUp[kLongestMakeUp / 64];
-    put(c.bits, c.length);
-    run -= kLongestMakeUp;
-  }
-  if (run >= 64) {
-    const Code& c = makeUp[run >> 6];
-    put(c.bits, c.length);
-    run &= 63;
-  }
-  put(terminating[run].bits, terminating[run].length);
-}
-
-inline void T6Encoder::put(uint32_t code, int bits) {
-  bits_ |= uint64_t(code) << (64 - pending_ - bits);
-  pending_ += bits;
-  if (pending_ >= 32) flushWord();
-}
-
-inline void T6Encoder::flushWord() {
-  const uint32_t word = __builtin_bswap32(uint32_t(bits_ >> 32));
-  std::memcpy(out_.data() + used_, &word, 4);
-  used_ += 4;
-  bits_ <<= 32;
-  pending_ -= 32;
 }
 
 // Room for a whole line (and the end of the strip), so the code writer
@@ -234,13 +243,14 @@ void T6Encoder::reserveLine() {
 
 std::span<const uint8_t> T6Encoder::finish(bool lsbFirst) {
   reserveLine();
-  put(kEol.bits, kEol.length);
-  put(kEol.bits, kEol.length);
-  while (pending_ > 0) {
-    out_[used_++] = uint8_t(bits_ >> 56);
-    bits_ <<= 8;
-    pending_ -= 8;
+  BitSink sink{bits_, pending_, out_.data() + used_};
+  sink.put(kEol);
+  sink.put(kEol);
+  for (; sink.pending > 0; sink.pending -= 8) {
+    *sink.out++ = uint8_t(sink.bits >> 56);
+    sink.bits <<= 8;
   }
+  used_ = size_t(sink.out - out_.data());
   pending_ = 0;
   bits_ = 0;
   if (lsbFirst)

@@ -44,10 +44,7 @@ class T6Encoder {
 
  private:
   void encodeLine(int32_t count);
-  void putRun(int32_t run, int colour);
-  void put(uint32_t code, int bits);
   void reserveLine();
-  void flushWord();
 
   int32_t width_ = 0;
   int32_t lines_ = 0;

@@ -214,3 +214,59 @@ TEST(T6Encoder, RowChangesMatchAPixelWalk) {
 
 }  // namespace
 }  // namespace tarnwick::testing
+
+namespace tarnwick::testing {
+namespace {
+
+// MH data coded straight to T.6 gives the bytes that decoding to a page and
+// coding its rows gives, with the same lines and damage: clean pages, both
+// bit orders, pages cut short or damaged, and more lines than room.
+TEST(T6Encoder, MhTranscodesAsItsDecodedPage) {
+  const Bitmap text = makeTextPage(1728, 300, 31);
+  std::vector<uint8_t> damaged = encodeCcitt(text, Ccitt::kT4OneD);
+  for (size_t k = damaged.size() / 2; k < damaged.size() / 2 + 40; k += 7) damaged[k] ^= 0x24;
+  const std::vector<uint8_t> clean = encodeCcitt(text, Ccitt::kT4OneD);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> coded;
+    int fillOrder;
+    int capacity;
+  } cases[] = {
+      {"text", clean, 1, 300},
+      {"text LSB first", encodeCcitt(text, Ccitt::kT4OneDFill, 2), 2, 300},
+      {"odd width", encodeCcitt(makeRandomRuns(1731, 80, 2, 3000), Ccitt::kT4OneD), 1, 80},
+      {"room for fewer lines", clean, 1, 120},
+      {"room for more lines", clean, 1, 400},
+      {"cut short", std::vector<uint8_t>(clean.begin(), clean.begin() + clean.size() / 3), 1, 300},
+      {"damaged", damaged, 1, 300},
+  };
+  for (const auto& c : cases) {
+    const int width = c.name == std::string("odd width") ? 1731 : 1728;
+    FaxStream s;
+    s.init(c.coded.data(), int32_t(c.coded.size()), uint8_t(c.fillOrder), kCodingT4OneD, 1);
+    s.setPageSize(width, c.capacity);
+    PageImage page;
+    PageDamage pageDamage;
+    const int decoded = decodePage(s, page, &pageDamage);
+    T6Encoder byRows;
+    ASSERT_EQ(0, byRows.begin(width));
+    for (int32_t y = 0; y < page.height; ++y)
+      byRows.encodeRow(page.pixels.data() + size_t(y) * size_t(page.bytesPerRow), 1);
+    const std::span<const uint8_t> expected = byRows.finish();
+
+    s.init(c.coded.data(), int32_t(c.coded.size()), uint8_t(c.fillOrder), kCodingT4OneD, 1);
+    s.setPageSize(width, c.capacity);
+    T6Encoder direct;
+    PageDamage directDamage;
+    int32_t lines = -1;
+    EXPECT_EQ(decoded, transcodeMhToT6(s, direct, lines, &directDamage)) << c.name;
+    EXPECT_EQ(page.height, lines) << c.name;
+    EXPECT_EQ(pageDamage.events, directDamage.events) << c.name;
+    const std::span<const uint8_t> actual = direct.finish();
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), actual.begin(), actual.end()))
+        << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick::testing

@@ -125,8 +125,17 @@ bool FastT6Copy::codeStrip(TIFF* in, const Page& p, uint32_t strip) {
   raw_.resize(size_t(bytes));
   if (TIFFReadRawStrip(in, strip, raw_.data(), tmsize_t(bytes)) != tmsize_t(bytes)) return false;
   const uint32_t rows = std::min(p.rowsPerStrip, p.length - strip * p.rowsPerStrip);
-  if (!decodeStrip(p, rows)) return false;
   const bool lsbOut = p.outFillOrder == FILLORDER_LSB2MSB;
+  if (codingOf(p.compression, p.options) == kCodingT4OneD &&
+      p.compression == COMPRESSION_CCITTFAX3) {
+    // MH lines go to the encoder as they are decoded, with no bitmap.
+    if (!transcodeStrip(p, rows)) return false;
+    const std::span<const uint8_t> t6 = encoder_.finish(lsbOut);
+    coded_.insert(coded_.end(), t6.begin(), t6.end());
+    stripEnds_.push_back(coded_.size());
+    return true;
+  }
+  if (!decodeStrip(p, rows)) return false;
   if (p.compression == COMPRESSION_CCITTFAX4) {
     // Clean T.6 goes out as it came.
     const size_t start = coded_.size();
@@ -143,6 +152,20 @@ bool FastT6Copy::codeStrip(TIFF* in, const Page& p, uint32_t strip) {
   }
   stripEnds_.push_back(coded_.size());
   return true;
+}
+
+// Decodes MH raw_ into encoder_ as `rows` lines; true when all came clean.
+bool FastT6Copy::transcodeStrip(const Page& p, uint32_t rows) {
+  const int32_t size = int32_t(raw_.size());
+  if (rows > uint64_t(size) * 8 + 1) return false;
+  FaxStream stream;
+  stream.init(raw_.data(), size, p.inFillOrder == FILLORDER_LSB2MSB ? kLsbFirst : kMsbFirst,
+              kCodingT4OneD, 1);
+  stream.setPageSize(int32_t(p.width), int32_t(rows));
+  PageDamage damage;
+  int32_t lines = 0;
+  const int result = transcodeMhToT6(stream, encoder_, lines, &damage);
+  return result == 0 && damage.events == 0 && lines == int32_t(rows);
 }
 
 // Decodes raw_ into decoded_ as `rows` rows, white pixels as 0 bits (libtiff

@@ -52,6 +52,7 @@ class FastT6Copy {
  private:
   bool codeStrip(TIFF* in, const Page& p, uint32_t strip);
   bool decodeStrip(const Page& p, uint32_t rows);
+  bool transcodeStrip(const Page& p, uint32_t rows);
 
   bool enabled_ = true;
   std::vector<uint8_t> raw_;  // one input strip as stored
