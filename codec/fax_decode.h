@@ -106,13 +106,13 @@ int decodePage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr)
 // with `prefixed`, a 16-bit word is skipped before the first line and after
 // every stored line. Returns the bad codes met (coding recorded as 5).
 int decodeMhPrefixedPage(FaxStream& stream, PageImage& page, bool prefixed);
-// Coding 5 (MH with EOL) decoded straight into `encoder`, which is begun at
-// the stream's width: the lines decodePage would store, as changing elements,
-// without a bitmap. `lines` receives the lines coded (at most the stream's
-// height). Returns the bad codes met, or kPageAllocFailed for another coding
-// or a width outside the limits.
-int transcodeMhToT6(FaxStream& stream, T6Encoder& encoder, int32_t& lines,
-                    PageDamage* damage = nullptr);
+// Codings 5 (MH with EOL) and 6 (MR) decoded straight into `encoder`, which
+// is begun at the stream's width: the lines decodePage would store, as
+// changing elements, without a page bitmap. `lines` receives the lines coded
+// (at most the stream's height). Returns what decodePage returns; also
+// kPageAllocFailed for another coding or a width outside the limits.
+int transcodeToT6(FaxStream& stream, T6Encoder& encoder, int32_t& lines,
+                  PageDamage* damage = nullptr);
 // T.6. Returns 0 when a line was stored or the data ended right after a full
 // line; with nothing stored, kEndOfData (the data ended) or kBadCode (no start
 // of data found after a bad code); -1 for groupOptions with bit 0 set.

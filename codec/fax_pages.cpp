@@ -42,6 +42,7 @@ class PageRows {
     if (lines_ < capacity_) ++lines_;
     page_.height = lines_;
   }
+  void store(const RunList&) { store(); }
   // Clears the rows after the stored lines, for a page buffer that was not
   // zeroed up front.
   void clearRest() {
@@ -142,6 +143,29 @@ class ChangeLines {
   int32_t at_ = 0;
   size_t count_ = 0;
   std::vector<int32_t> changes_;
+};
+
+// decodeMr's rows as changing elements for a T.6 encoder: the line decoders
+// write their pixels into one scratch row, and a stored line's runs become
+// its changes.
+class ChangeRows {
+ public:
+  ChangeRows(T6Encoder& encoder, int32_t width, int32_t capacity)
+      : lines_(encoder, width, capacity), row_(size_t(width + 7) / 8) {}
+  void start(RowWriter& w) {
+    std::memset(row_.data(), 0, row_.size());
+    w = RowWriter{0, uint32_t(row_.size()), 0, row_.data()};
+  }
+  void store(const RunList& line) {
+    for (uint32_t k = 0; k < line.count; ++k) lines_.put(line.runs[k], 0);
+    lines_.keep();
+  }
+  void damaged(PageDamage* damage) const { lines_.damaged(damage); }
+  int32_t lines() const { return lines_.lines(); }
+
+ private:
+  ChangeLines lines_;
+  std::vector<uint8_t> row_;
 };
 
 // Checks the size against the limits, fills the fields and allocates the
@@ -322,12 +346,8 @@ bool syncToOneD(FaxStream& s) {
 }
 
 // Coding 6: EOL + tag bit before each line. Returns the lines rejected.
-int decodeMr(FaxStream& s, PageImage& page, PageDamage* damage) {
-  if (!syncToOneD(s)) {
-    page.pixels = {};
-    return kPageAllocFailed;
-  }
-  PageRows rows(page, s.height);
+template <class Rows>
+int decodeMrLines(FaxStream& s, Rows& rows, PageDamage* damage) {
   RunList line, ref;
   line.reset(s.width);
   ref.reset(s.width);
@@ -344,12 +364,12 @@ int decodeMr(FaxStream& s, PageImage& page, PageDamage* damage) {
       break;
     }
     if (r == kEndAfterFullLine) {
-      rows.store();
+      rows.store(line);
       break;
     }
     if (r == 0 || r == s.width) {
       if (r == s.width) {
-        rows.store();
+        rows.store(line);
         std::swap(ref, line);  // the line becomes the reference
       }
       tag = s.readBits(1);
@@ -367,6 +387,15 @@ int decodeMr(FaxStream& s, PageImage& page, PageDamage* damage) {
     tag = 1;
   }
   return errors;
+}
+
+int decodeMr(FaxStream& s, PageImage& page, PageDamage* damage) {
+  if (!syncToOneD(s)) {
+    page.pixels = {};
+    return kPageAllocFailed;
+  }
+  PageRows rows(page, s.height);
+  return decodeMrLines(s, rows, damage);
 }
 
 // ---- T.6 pages --------------------------------------------------------------
@@ -697,11 +726,19 @@ int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
                                  : decodeMhEolPage<true>(s, page, true, prefixed, nullptr);
 }
 
-int transcodeMhToT6(FaxStream& s, T6Encoder& encoder, int32_t& lines, PageDamage* damage) {
+int transcodeToT6(FaxStream& s, T6Encoder& encoder, int32_t& lines, PageDamage* damage) {
   lines = 0;
-  if (s.coding != kCodingT4OneD || s.width < 1 || s.width > kMaxPageWidth || s.height < 0)
+  if ((s.coding != kCodingT4OneD && s.coding != kCodingT4TwoD) || s.width < 1 ||
+      s.width > kMaxPageWidth || s.height < 0)
     return kPageAllocFailed;
   if (encoder.begin(s.width) != 0) return kPageAllocFailed;
+  if (s.coding == kCodingT4TwoD) {
+    if (!syncToOneD(s)) return kPageAllocFailed;
+    ChangeRows rows(encoder, s.width, s.height);
+    const int result = decodeMrLines(s, rows, damage);
+    lines = rows.lines();
+    return result;
+  }
   ChangeLines out(encoder, s.width, s.height);
   const int result = s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, out, false, false, damage)
                                              : decodeMhEol<true>(s, out, false, false, damage);

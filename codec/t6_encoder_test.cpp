@@ -218,32 +218,50 @@ TEST(T6Encoder, RowChangesMatchAPixelWalk) {
 namespace tarnwick::testing {
 namespace {
 
-// MH data coded straight to T.6 gives the bytes that decoding to a page and
+std::vector<uint8_t> damagedCopy(std::vector<uint8_t> coded) {
+  for (size_t k = coded.size() / 2; k < coded.size() / 2 + 40; k += 7) coded[k] ^= 0x24;
+  return coded;
+}
+
+std::vector<uint8_t> firstThird(const std::vector<uint8_t>& coded) {
+  return {coded.begin(), coded.begin() + ptrdiff_t(coded.size() / 3)};
+}
+
+// T.4 data coded straight to T.6 gives the bytes that decoding to a page and
 // coding its rows gives, with the same lines and damage: clean pages, both
 // bit orders, pages cut short or damaged, and more lines than room.
-TEST(T6Encoder, MhTranscodesAsItsDecodedPage) {
+TEST(T6Encoder, T4TranscodesAsItsDecodedPage) {
   const Bitmap text = makeTextPage(1728, 300, 31);
-  std::vector<uint8_t> damaged = encodeCcitt(text, Ccitt::kT4OneD);
-  for (size_t k = damaged.size() / 2; k < damaged.size() / 2 + 40; k += 7) damaged[k] ^= 0x24;
-  const std::vector<uint8_t> clean = encodeCcitt(text, Ccitt::kT4OneD);
+  const std::vector<uint8_t> mh = encodeCcitt(text, Ccitt::kT4OneD);
+  const std::vector<uint8_t> mr = encodeCcitt(text, Ccitt::kT4TwoD);
   const struct {
     const char* name;
     std::vector<uint8_t> coded;
+    FaxCoding coding;
     int fillOrder;
     int capacity;
+    int width;
   } cases[] = {
-      {"text", clean, 1, 300},
-      {"text LSB first", encodeCcitt(text, Ccitt::kT4OneDFill, 2), 2, 300},
-      {"odd width", encodeCcitt(makeRandomRuns(1731, 80, 2, 3000), Ccitt::kT4OneD), 1, 80},
-      {"room for fewer lines", clean, 1, 120},
-      {"room for more lines", clean, 1, 400},
-      {"cut short", std::vector<uint8_t>(clean.begin(), clean.begin() + clean.size() / 3), 1, 300},
-      {"damaged", damaged, 1, 300},
+      {"MH", mh, kCodingT4OneD, 1, 300, 1728},
+      {"MH LSB first", encodeCcitt(text, Ccitt::kT4OneDFill, 2), kCodingT4OneD, 2, 300, 1728},
+      {"MH odd width", encodeCcitt(makeRandomRuns(1731, 80, 2, 3000), Ccitt::kT4OneD),
+       kCodingT4OneD, 1, 80, 1731},
+      {"MH room for fewer lines", mh, kCodingT4OneD, 1, 120, 1728},
+      {"MH room for more lines", mh, kCodingT4OneD, 1, 400, 1728},
+      {"MH cut short", firstThird(mh), kCodingT4OneD, 1, 300, 1728},
+      {"MH damaged", damagedCopy(mh), kCodingT4OneD, 1, 300, 1728},
+      {"MR", mr, kCodingT4TwoD, 1, 300, 1728},
+      {"MR LSB first", encodeCcitt(text, Ccitt::kT4TwoDFill, 2), kCodingT4TwoD, 2, 300, 1728},
+      {"MR odd width", encodeCcitt(makeRandomRuns(1731, 80, 3, 3000), Ccitt::kT4TwoD),
+       kCodingT4TwoD, 1, 80, 1731},
+      {"MR room for fewer lines", mr, kCodingT4TwoD, 1, 120, 1728},
+      {"MR cut short", firstThird(mr), kCodingT4TwoD, 1, 300, 1728},
+      {"MR damaged", damagedCopy(mr), kCodingT4TwoD, 1, 300, 1728},
   };
   for (const auto& c : cases) {
-    const int width = c.name == std::string("odd width") ? 1731 : 1728;
+    const int width = c.width;
     FaxStream s;
-    s.init(c.coded.data(), int32_t(c.coded.size()), uint8_t(c.fillOrder), kCodingT4OneD, 1);
+    s.init(c.coded.data(), int32_t(c.coded.size()), uint8_t(c.fillOrder), c.coding, 1);
     s.setPageSize(width, c.capacity);
     PageImage page;
     PageDamage pageDamage;
@@ -254,12 +272,12 @@ TEST(T6Encoder, MhTranscodesAsItsDecodedPage) {
       byRows.encodeRow(page.pixels.data() + size_t(y) * size_t(page.bytesPerRow), 1);
     const std::span<const uint8_t> expected = byRows.finish();
 
-    s.init(c.coded.data(), int32_t(c.coded.size()), uint8_t(c.fillOrder), kCodingT4OneD, 1);
+    s.init(c.coded.data(), int32_t(c.coded.size()), uint8_t(c.fillOrder), c.coding, 1);
     s.setPageSize(width, c.capacity);
     T6Encoder direct;
     PageDamage directDamage;
     int32_t lines = -1;
-    EXPECT_EQ(decoded, transcodeMhToT6(s, direct, lines, &directDamage)) << c.name;
+    EXPECT_EQ(decoded, transcodeToT6(s, direct, lines, &directDamage)) << c.name;
     EXPECT_EQ(page.height, lines) << c.name;
     EXPECT_EQ(pageDamage.events, directDamage.events) << c.name;
     const std::span<const uint8_t> actual = direct.finish();

@@ -126,9 +126,8 @@ bool FastT6Copy::codeStrip(TIFF* in, const Page& p, uint32_t strip) {
   if (TIFFReadRawStrip(in, strip, raw_.data(), tmsize_t(bytes)) != tmsize_t(bytes)) return false;
   const uint32_t rows = std::min(p.rowsPerStrip, p.length - strip * p.rowsPerStrip);
   const bool lsbOut = p.outFillOrder == FILLORDER_LSB2MSB;
-  if (codingOf(p.compression, p.options) == kCodingT4OneD &&
-      p.compression == COMPRESSION_CCITTFAX3) {
-    // MH lines go to the encoder as they are decoded, with no bitmap.
+  if (p.compression == COMPRESSION_CCITTFAX3) {
+    // T.4 lines go to the encoder as they are decoded, with no bitmap.
     if (!transcodeStrip(p, rows)) return false;
     const std::span<const uint8_t> t6 = encoder_.finish(lsbOut);
     coded_.insert(coded_.end(), t6.begin(), t6.end());
@@ -154,17 +153,17 @@ bool FastT6Copy::codeStrip(TIFF* in, const Page& p, uint32_t strip) {
   return true;
 }
 
-// Decodes MH raw_ into encoder_ as `rows` lines; true when all came clean.
+// Decodes T.4 raw_ into encoder_ as `rows` lines; true when all came clean.
 bool FastT6Copy::transcodeStrip(const Page& p, uint32_t rows) {
   const int32_t size = int32_t(raw_.size());
   if (rows > uint64_t(size) * 8 + 1) return false;
   FaxStream stream;
   stream.init(raw_.data(), size, p.inFillOrder == FILLORDER_LSB2MSB ? kLsbFirst : kMsbFirst,
-              kCodingT4OneD, 1);
+              codingOf(p.compression, p.options), 1);
   stream.setPageSize(int32_t(p.width), int32_t(rows));
   PageDamage damage;
   int32_t lines = 0;
-  const int result = transcodeMhToT6(stream, encoder_, lines, &damage);
+  const int result = transcodeToT6(stream, encoder_, lines, &damage);
   return result == 0 && damage.events == 0 && lines == int32_t(rows);
 }
 
