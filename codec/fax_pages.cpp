@@ -108,18 +108,22 @@ class BitmapLines {
 class ChangeLines {
  public:
   ChangeLines(T6Encoder& encoder, int32_t width, int32_t capacity)
-      : encoder_(encoder), width_(width), capacity_(capacity), changes_(size_t(width) + 2) {}
+      : encoder_(encoder), width_(width), capacity_(capacity), room_(uint32_t(width) + 2) {
+    restart();
+  }
   [[gnu::always_inline]] void put(int32_t n, int) {
-    at_ += n;
+    // Past the width the line is dropped anyway; the clamp only keeps the
+    // sum of a few huge runs from overflowing.
+    at_ = std::min<int64_t>(at_ + n, INT32_MAX);
     if (count_ > 0 && changes_[count_ - 1] == at_)
       --count_;
-    else if (count_ < changes_.size())
-      changes_[count_++] = at_;
+    else if (count_ < room_)
+      changes_[count_++] = int32_t(at_);
   }
   void keep() {
     if (lines_ < capacity_) {
       if (count_ > 0 && changes_[count_ - 1] >= width_) --count_;
-      (void)encoder_.encodeChanges({changes_.data(), count_});
+      encoder_.encodeBuffered(int32_t(count_));
       ++lines_;
     }
     restart();
@@ -127,6 +131,7 @@ class ChangeLines {
   void restart() {
     at_ = 0;
     count_ = 0;
+    changes_ = encoder_.lineBuffer();
   }
   void finish() {}
   void finishKept() { keep(); }
@@ -139,10 +144,11 @@ class ChangeLines {
   T6Encoder& encoder_;
   int32_t width_;
   int32_t capacity_;
+  uint32_t room_;
   int32_t lines_ = 0;
-  int32_t at_ = 0;
-  size_t count_ = 0;
-  std::vector<int32_t> changes_;
+  int64_t at_ = 0;
+  uint32_t count_ = 0;
+  int32_t* changes_ = nullptr;  // the encoder's line buffer
 };
 
 // decodeMr's rows as changing elements for a T.6 encoder: the line decoders

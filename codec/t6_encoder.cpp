@@ -220,9 +220,21 @@ void T6Encoder::encodeLine(int32_t count) {
       continue;
     }
     const int32_t a2 = cur[ia + 1];
-    sink.put(kHorizontal);
-    sink.putRun(a1 - std::max(a0, 0), int(ia & 1u));
-    sink.putRun(a2 - a1, int((ia & 1u) ^ 1u));
+    const int32_t run1 = a1 - std::max(a0, 0), run2 = a2 - a1;
+    if ((run1 | run2) < 64) {
+      // Both runs short, as in text: the mode and both codes at once (at
+      // most 3 + 12 + 12 bits).
+      const Code& c1 =
+          (ia & 1u) ? kBlackTerminating[size_t(run1)] : kWhiteTerminating[size_t(run1)];
+      const Code& c2 =
+          (ia & 1u) ? kWhiteTerminating[size_t(run2)] : kBlackTerminating[size_t(run2)];
+      sink.put((((uint32_t(kHorizontal.bits) << c1.length) | c1.bits) << c2.length) | c2.bits,
+               kHorizontal.length + c1.length + c2.length);
+    } else {
+      sink.put(kHorizontal);
+      sink.putRun(run1, int(ia & 1u));
+      sink.putRun(run2, int((ia & 1u) ^ 1u));
+    }
     a0 = a2;
     ia += 2;
   }

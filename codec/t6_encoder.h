@@ -29,6 +29,14 @@ class T6Encoder {
   // 0..width-1. 0 or kT6BadChanges (nothing is coded then).
   [[nodiscard]] int encodeChanges(std::span<const int32_t> changes);
 
+  // For decoders that find a line's changing elements themselves: room for
+  // width + 2 values, to be filled and passed to encodeBuffered. The pointer
+  // changes with every line coded.
+  int32_t* lineBuffer() { return coding_.data(); }
+  // Codes the line whose `count` changing elements were written to
+  // lineBuffer(): ascending and each in 0..width-1, which is not checked.
+  void encodeBuffered(int32_t count) { encodeLine(count); }
+
   // Codes one packed row, first pixel in the most significant bit of its
   // first byte; bits past the width are ignored. With `invert` 0 white
   // pixels are 1 bits (as the codec's decoders write them), with 1 they are
