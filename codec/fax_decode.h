@@ -118,6 +118,9 @@ int transcodeToT6(FaxStream& stream, T6Encoder& encoder, int32_t& lines,
 // of data found after a bad code); -1 for groupOptions with bit 0 set.
 // After a bad code decoding resumes where syncMmr(kSyncFromLater) finds data.
 int decodeMmrPage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr);
+// decodeMmrPage without the page: the same result, lines (in `lines`) and
+// damage, for data that is only checked.
+int checkMmrPage(FaxStream& stream, int32_t& lines, PageDamage* damage = nullptr);
 
 // Where syncMmr starts its search.
 enum SyncMode : int {

@@ -508,9 +508,9 @@ template <class Cursor>
 }
 
 // One T.6 line against a closed reference whose at[count + 1] repeats the
-// width; the line's ends go to `line` and
-// its pixels to `w`'s row (zeroed). Results as decodeMmrLine's.
-template <bool kLsb>
+// width; the line's ends go to `line` and, with kPixels, its pixels to `w`'s
+// row (zeroed). Results as decodeMmrLine's.
+template <bool kLsb, bool kPixels = true>
 int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* words,
             const RowWriter& w) {
   WordCursor<kLsb> c(s);
@@ -528,15 +528,17 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   int64_t limit = endBit;  // INT64_MIN once runs go through exactRun
   RowWriter exact{0, 0, 0, nullptr};
   auto emit = [&](int64_t at, int64_t end, int skip) {
-    if (end <= limit) [[likely]] {
-      flipAt(words, end);
-    } else {
-      exactRun(words, w.row, exact, at, end, skip, w.capacity);
-      limit = INT64_MIN;
+    if constexpr (kPixels) {
+      if (end <= limit) [[likely]] {
+        flipAt(words, end);
+      } else {
+        exactRun(words, w.row, exact, at, end, skip, w.capacity);
+        limit = INT64_MIN;
+      }
     }
     *++endp = end;
   };
-  if (!invert) flipAt(words, 0);
+  if (kPixels && !invert) flipAt(words, 0);
   int colour = 0;
   int64_t a0 = 0, pending = 0;
   uint32_t next = 1;
@@ -632,10 +634,10 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   line.count = uint32_t(std::min(endp, lastKept) - ends);
   // A line cut short after its last pixel is kept too.
   if (status != 0 && status != kEndAfterFullLine) {
-    std::memset(words, 0, size_t(wordsFor(w.capacity) + 1) * 8);
+    if (kPixels) std::memset(words, 0, size_t(wordsFor(w.capacity) + 1) * 8);
     return status;
   }
-  if (exact.row == nullptr) {
+  if (kPixels && exact.row == nullptr) {
     // The pixels after the last run stay clear.
     if (lastColour ^ invert) flipAt(words, a0 - pending);
     storeRow(words, w.row, w.capacity);
@@ -658,22 +660,44 @@ int mmrLineByRuns(FaxStream& s, const LineEnds& reference, LineEnds& line, RunLi
   return r;
 }
 
-template <bool kLsb>
-int decodeMmr(FaxStream& s, PageImage& page, PageDamage* damage) {
-  PageRows rows(page, s.height);
+// Rows for a T.6 decode that only checks the data: lines are counted, and
+// the line decoder that takes over after damage writes into one scratch row.
+class CountedRows {
+ public:
+  CountedRows(int32_t bytesPerRow, int32_t capacity)
+      : capacity_(capacity), row_(size_t(bytesPerRow)) {}
+  void start(RowWriter& w) { w = RowWriter{0, uint32_t(row_.size()), 0, row_.data()}; }
+  void store() {
+    if (lines_ < capacity_) ++lines_;
+  }
+  void clearRest() {}
+  int32_t lines() const { return lines_; }
+  void damaged(PageDamage* damage) const {
+    if (damage != nullptr && lines_ < capacity_) ++damage->events;
+  }
+
+ private:
+  int32_t capacity_;
+  int32_t lines_ = 0;
+  std::vector<uint8_t> row_;
+};
+
+// The T.6 page loop over `rows` (PageRows, or CountedRows without kPixels).
+template <bool kLsb, bool kPixels, class Rows>
+int decodeMmrRows(FaxStream& s, Rows& rows, int32_t bytesPerRow, PageDamage* damage) {
   LineEnds line, ref;
   line.reset(s.width);
   ref.reset(s.width);
   ref.setAllWhite(s.width);
   RunList refRuns, lineRuns;  // for references that are not closed
-  std::vector<uint64_t> words(size_t(wordsFor(uint32_t(page.bytesPerRow)) + 1), 0);
+  std::vector<uint64_t> words(size_t(wordsFor(uint32_t(bytesPerRow)) + 1), 0);
   for (;;) {
     RowWriter w;
     rows.start(w);
     int r = 0;
     if (ref.closed(s.width)) {
       ref.at[ref.count + 1] = s.width;
-      r = mmrLine<kLsb>(s, ref, line, words.data(), w);  // writes every byte of a kept row
+      r = mmrLine<kLsb, kPixels>(s, ref, line, words.data(), w);  // writes every byte of a kept row
     } else {
       std::memset(w.row, 0, w.capacity);
       r = mmrLineByRuns(s, ref, line, refRuns, lineRuns, w);
@@ -702,6 +726,12 @@ int decodeMmr(FaxStream& s, PageImage& page, PageDamage* damage) {
     rows.store();
     std::swap(ref, line);  // the line becomes the reference
   }
+}
+
+template <bool kLsb>
+int decodeMmr(FaxStream& s, PageImage& page, PageDamage* damage) {
+  PageRows rows(page, s.height);
+  return decodeMmrRows<kLsb, true>(s, rows, page.bytesPerRow, damage);
 }
 
 }  // namespace
@@ -749,6 +779,18 @@ int transcodeToT6(FaxStream& s, T6Encoder& encoder, int32_t& lines, PageDamage* 
   const int result = s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, out, false, false, damage)
                                              : decodeMhEol<true>(s, out, false, false, damage);
   lines = out.lines();
+  return result;
+}
+
+int checkMmrPage(FaxStream& s, int32_t& lines, PageDamage* damage) {
+  lines = 0;
+  if (s.groupOptions & 1) return kPageAllocFailed;
+  if (s.width < 1 || s.width > kMaxPageWidth || s.height < 0) return kPageAllocFailed;
+  CountedRows rows((s.width + 7) / 8, s.height);
+  const int result = s.bitOrder == kMsbFirst
+                         ? decodeMmrRows<false, false>(s, rows, (s.width + 7) / 8, damage)
+                         : decodeMmrRows<true, false>(s, rows, (s.width + 7) / 8, damage);
+  lines = rows.lines();
   return result;
 }
 
