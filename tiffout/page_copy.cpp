@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "tiffout/fast_t6_copy.h"
 #include "tiffout/page_copy_data.h"
 
 namespace tarnwick {
@@ -358,10 +359,17 @@ void discardOutputDirectory(TIFF* out) {
 
 enum class DirectoryOutcome { kCopied, kFailed, kDropped };
 
-DirectoryOutcome copyDirectory(TIFF* in, TIFF* out, const CopyState& state) {
+// Our own T.6 path first; libtiff's copy whenever that one is not taken.
+bool copyPixels(TIFF* in, TIFF* out, FastT6Copy& fast) {
+  const FastCopy result = fast.copy(in, out);
+  if (result != FastCopy::kNotTaken) return result == FastCopy::kWritten;
+  return copyImageData(in, out, kMaxBufferBytes);
+}
+
+DirectoryOutcome copyDirectory(TIFF* in, TIFF* out, const CopyState& state, FastT6Copy& fast) {
   try {
     copyTags(in, out, state);
-    if (!copyImageData(in, out, kMaxBufferBytes) || !TIFFWriteDirectory(out)) {
+    if (!copyPixels(in, out, fast) || !TIFFWriteDirectory(out)) {
       discardOutputDirectory(out);
       return DirectoryOutcome::kFailed;
     }
@@ -476,8 +484,9 @@ int copyTiffPages(const std::string& input, const std::string& output,
   if (!in) return kPageCopyInputNotOpened;
   DirectoryWalk walk(in.get(), dirs);
   if (!walk.selectFirst()) return kPageCopyInputNotOpened;
+  FastT6Copy fast;
   do {
-    if (copyDirectory(in.get(), out.get(), state) == DirectoryOutcome::kFailed)
+    if (copyDirectory(in.get(), out.get(), state, fast) == DirectoryOutcome::kFailed)
       return kPageCopyDirectoryFailed;
   } while (walk.next());
   return kPageCopyOk;

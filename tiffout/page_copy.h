@@ -3,7 +3,8 @@
 // directory, with the compression the job's page-copy settings ask for. The
 // pipeline turns each intermediate file of the TIFF writer into the
 // destination with it (by default as CCITT T.6). libtiff decodes the input's
-// compression and encodes the output's; nothing is decoded here.
+// compression and encodes the output's, except for bi-level pages going out
+// as T.6, which our own codec decodes and codes (fast_t6_copy.h).
 //
 // Compression choices (PageCopySettings::compression):
 //   0 none (1)            4 CCITT T.4 (3), T4Options 5 (2-D, fill bits)
