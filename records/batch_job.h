@@ -33,6 +33,7 @@ struct BatchJob {
   std::string resultsText;            // "\r\n"-terminated lines
   std::vector<std::string> fileList;  // relative to source, no leading separator
   PageCopySettings copyParameters;
+  std::string errorText;  // "\n"-terminated lines for standard error, one per failure
 };
 
 }  // namespace tarnwick

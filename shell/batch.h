@@ -44,7 +44,9 @@ enum FolderRunStatus : int {
 // Runs job.fileList in order. Sets job.resultsText to the run's header, lets
 // `convert` append each file's line (TIFF files get an "already TIFF format"
 // line instead and are not converted) and closes with the total of converted
-// files. job.skipExisting is cleared. 0, or kNoSaveFolder.
+// files. A file that fails for want of space (kNoSpaceLeft) ends the run
+// with a line saying how many files were not tried. job.skipExisting is
+// cleared. 0, or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* counts = nullptr);
 
