@@ -93,14 +93,20 @@ tmsize_t readOutput(thandle_t handle, void* data, tmsize_t size) {
 tmsize_t writeOutput(thandle_t handle, void* data, tmsize_t size) {
   OutputFile& file = outputOf(handle);
   if (file.error != 0 || size < 0) return -1;
-  if (!platform::writeAll(file.fd, data, size_t(size))) return file.fail(errno), -1;
+  if (!platform::writeAll(file.fd, data, size_t(size))) {
+    file.fail(errno);
+    return -1;
+  }
   return size;
 }
 
 toff_t seekOutput(thandle_t handle, toff_t offset, int whence) {
   OutputFile& file = outputOf(handle);
   const off_t at = ::lseek(file.fd, off_t(offset), whence);
-  if (at < 0) return file.fail(errno), toff_t(-1);
+  if (at < 0) {
+    file.fail(errno);
+    return toff_t(-1);
+  }
   return toff_t(at);
 }
 
@@ -453,16 +459,16 @@ void copyTags(TIFF* in, TIFF* out, const CopyState& state) {
 // ---- Directories -----------------------------------------------------------
 
 // Drops whatever was set or written for the current output directory, so
-// closing the file does not write it. False when the output could not be
-// written.
+// closing the file does not write it. False when the handle cannot be used
+// any more (its pending bytes could not be written).
 //
 // libtiff may still hold encoded bytes of the directory's current strip.
 // Freeing the directory frees its strip arrays and forgets the current
 // strip, and the flush at close would then append those bytes through the
 // freed arrays and crash. They are written out first (unreferenced) so the
 // flush finds nothing to do.
-bool discardOutputDirectory(TIFF* out, const OutputFile& file) {
-  if (!TIFFFlushData(out) && file.error != 0) return false;
+bool discardOutputDirectory(TIFF* out) {
+  if (!TIFFFlushData(out)) return false;
   // Back to no compression first: that releases the codec's own state.
   TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   TIFFFreeDirectory(out);
@@ -470,25 +476,24 @@ bool discardOutputDirectory(TIFF* out, const OutputFile& file) {
   return true;
 }
 
-enum class DirectoryOutcome { kCopied, kFailed, kDropped, kWriteFailed };
+// kStopped: the handle takes nothing more, because a write failed or the
+// directory's pending bytes could not be flushed. It is then left exactly as
+// the failure left it (strip arrays and pending bytes consistent), to be
+// closed with TIFFClose and the file removed by the caller: discarding the
+// directory first is what turned the closing flush into a crash.
+enum class DirectoryOutcome { kCopied, kFailed, kDropped, kStopped };
 
-// After a failed write the handle is left exactly as the failure left it
-// (strip arrays and pending bytes consistent), to be closed with TIFFClose
-// and the file removed by the caller: discarding the directory first is
-// what turned the closing flush into a crash.
 DirectoryOutcome copyDirectory(TIFF* in, TIFF* out, const CopyState& state,
                                const OutputFile& file) {
   try {
     copyTags(in, out, state);
     if (copyImageData(in, out, kMaxBufferBytes) && TIFFWriteDirectory(out))
       return DirectoryOutcome::kCopied;
-    if (file.error != 0 || !discardOutputDirectory(out, file))
-      return DirectoryOutcome::kWriteFailed;
+    if (file.error != 0 || !discardOutputDirectory(out)) return DirectoryOutcome::kStopped;
     return DirectoryOutcome::kFailed;
   } catch (const std::exception&) {
     // Only this page is lost (memory ran out inside it); the others go on.
-    if (file.error != 0 || !discardOutputDirectory(out, file))
-      return DirectoryOutcome::kWriteFailed;
+    if (file.error != 0 || !discardOutputDirectory(out)) return DirectoryOutcome::kStopped;
     return DirectoryOutcome::kDropped;
   }
 }
@@ -600,8 +605,7 @@ int copyTiffPages(const std::string& input, const std::string& output,
   int result = kPageCopyOk;
   do {
     const DirectoryOutcome outcome = copyDirectory(in.get(), out.get(), state, file);
-    if (outcome == DirectoryOutcome::kWriteFailed) break;
-    if (outcome == DirectoryOutcome::kFailed) {
+    if (outcome == DirectoryOutcome::kFailed || outcome == DirectoryOutcome::kStopped) {
       result = kPageCopyDirectoryFailed;
       break;
     }
