@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/family_table.h"
 #include "records/conversion_options.h"
@@ -44,6 +45,8 @@ class ConversionEngine {
   const PageImage& page() const { return page_; }
   // Whether the last write() produced one intermediate file per page.
   bool wroteSplitPages() const { return wroteSplitPages_; }
+  // Pages the last write() kept short of their declared lines.
+  const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
 
  private:
   ConversionOptions options_;
@@ -51,6 +54,7 @@ class ConversionEngine {
   ReaderSlot reader_;
   const FamilyRow* family_ = nullptr;  // the row of the last open()
   bool wroteSplitPages_ = false;
+  std::vector<PageLineLoss> lineLosses_;
 };
 
 }  // namespace tarnwick

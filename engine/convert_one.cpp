@@ -105,6 +105,20 @@ bool writeFailed(int copied) {
   return copied == kPageCopyOutputFailed || copied == kPageCopyOutputNotOpened;
 }
 
+// What a successful line adds for pages that were kept short of their
+// declared lines: of every page (`pageIndex` -1) or of one.
+std::string lossNote(const std::vector<PageLineLoss>& losses, int pageIndex) {
+  std::string note;
+  for (const PageLineLoss& loss : losses) {
+    if (pageIndex >= 0 && loss.pageIndex != pageIndex) continue;
+    note += note.empty() ? " (" : ", ";
+    if (pageIndex < 0) note += "page " + std::to_string(loss.pageIndex + 1) + " ";
+    note += "lost " + std::to_string(loss.linesLost) + " of " + std::to_string(loss.linesDeclared) +
+            " lines";
+  }
+  return note.empty() ? note : note + ")";
+}
+
 // Copies the whole fax to `destination`. A split writer may have written the
 // single page of a one-page fax under its page name.
 int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
@@ -117,7 +131,7 @@ int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& 
     job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
     return kCopyFailed;
   }
-  job.resultsText += "Success !\r\n";
+  job.resultsText += "Success !" + lossNote(engine.lineLosses(), -1) + "\r\n";
   return kConverted;
 }
 
@@ -142,8 +156,8 @@ int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& 
     } else {
       char number[16];
       std::snprintf(number, sizeof number, "%03d", page);
-      job.resultsText +=
-          std::string("        page ") + number + " --> " + output + " : Success !\r\n";
+      job.resultsText += std::string("        page ") + number + " --> " + output + " : Success !" +
+                         lossNote(engine.lineLosses(), page - 1) + "\r\n";
       result = kConverted;
     }
   }

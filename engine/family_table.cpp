@@ -73,6 +73,7 @@ int writeTiff(FamilyContext& c, const std::string& output) {
   TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
   if (!tiff.isOpen()) return kFamilyNotOpened;
   const int status = tiff.writePages(output);
+  c.lineLosses = tiff.lineLosses();
   return status == kTiffWriteOutputFailed ? kFamilyWorkFileFailed : status;
 }
 

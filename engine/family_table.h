@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "records/conversion_options.h"
 #include "records/fax_type.h"
@@ -41,11 +42,15 @@ class ReaderSlot {
 // (whose pageCount the open step sets), the page the first-page step decodes
 // into, and what the steps report back.
 struct FamilyContext {
+  FamilyContext(ReaderSlot& r, ConversionOptions& o, PageImage& p)
+      : reader(r), options(o), page(p) {}
+
   ReaderSlot& reader;
   ConversionOptions& options;
   PageImage& page;
-  bool ready = false;            // the open step found pages
-  bool wroteSplitPages = false;  // the write step wrote one file per page
+  bool ready = false;                    // the open step found pages
+  bool wroteSplitPages = false;          // the write step wrote one file per page
+  std::vector<PageLineLoss> lineLosses;  // pages the write step wrote short
 };
 
 // What the open and write steps return besides 0.

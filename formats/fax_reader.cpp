@@ -14,6 +14,7 @@ bool FaxReader::open(const std::string& path) {
   pageCount_ = 0;
   pageData_.clear();
   pageData_.shrink_to_fit();
+  path_ = path;
   FilePtr f(std::fopen(path.c_str(), "rb"));
   if (!f) return false;
   if (fseeko(f.get(), 0, SEEK_END) != 0) return false;

@@ -59,6 +59,8 @@ class FaxReader {
   // and page data are cleared.
   bool open(const std::string& path);
   bool isOpen() const { return file_ != nullptr; }
+  // The path given to the last open().
+  const std::string& path() const { return path_; }
   // Closes the file if one is open: the result of closing it, 0 when closed.
   int close();
 
@@ -101,6 +103,7 @@ class FaxReader {
 
  private:
   FilePtr file_;
+  std::string path_;
   std::array<int32_t, kMaxPages> pageOffsets_{};
   uint16_t pageCount_ = 0;
   uint64_t fileSize_ = 0;

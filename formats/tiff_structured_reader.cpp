@@ -6,6 +6,7 @@
 
 #include "codec/fax_decode.h"
 #include "codec/fax_stream.h"
+#include "tiffout/page_render.h"
 #include "tiffout/tiff_writer.h"
 
 namespace tarnwick {
@@ -19,6 +20,9 @@ enum Tag : uint16_t {
   kTagImageWidth = 256,
   kTagImageLength = 257,
   kTagBitsPerSample = 258,
+  kTagSamplesPerPixel = 277,
+  kTagTileWidth = 322,
+  kTagTileOffsets = 324,
   kTagCompression = 259,
   kTagPhotometric = 262,
   kTagFillOrder = 266,
@@ -36,6 +40,37 @@ enum Tag : uint16_t {
 
 uint32_t ratio(uint32_t numerator, uint32_t denominator) {
   return denominator == 0 ? 0 : numerator / denominator;
+}
+
+// Resolutions as the rationals to write. A resolution with a zero numerator
+// or denominator says nothing: it is taken from the other axis, and when
+// neither says anything the page is a fine fax page, 200 x 200 per inch.
+struct PageResolution {
+  uint32_t x = 200, xDenominator = 1;
+  uint32_t y = 200, yDenominator = 1;
+  uint16_t unit = 2;
+};
+
+PageResolution resolutionOf(const TiffPageDescriptor& d) {
+  const bool xKnown = d.xResolutionNumerator != 0 && d.xResolutionDenominator != 0;
+  const bool yKnown = d.yResolutionNumerator != 0 && d.yResolutionDenominator != 0;
+  PageResolution r;
+  if (!xKnown && !yKnown) return r;
+  r.x = xKnown ? d.xResolutionNumerator : d.yResolutionNumerator;
+  r.xDenominator = xKnown ? d.xResolutionDenominator : d.yResolutionDenominator;
+  r.y = yKnown ? d.yResolutionNumerator : r.x;
+  r.yDenominator = yKnown ? d.yResolutionDenominator : r.xDenominator;
+  r.unit = d.resolutionUnit >= 1 && d.resolutionUnit <= 3 ? d.resolutionUnit : 2;
+  return r;
+}
+
+// Whether the fax decoders read the page as it is stored.
+bool isPlainFaxPage(const TiffPageDescriptor& d) {
+  const uint16_t c = d.compression;
+  const bool decodable = c == 1 || c == 2 || c == 3 || c == 4 || c == 32771 || c == 32773;
+  const bool upright = d.orientation <= 1 || d.orientation > 8;
+  return decodable && upright && !d.tiled && d.bitsPerSample == 1 && d.samplesPerPixel == 1 &&
+         d.photometric <= 1 && d.stripCount > 0;
 }
 
 }  // namespace
@@ -190,6 +225,13 @@ void TiffStructuredReader::interpretEntry(const Entry& e, TiffPageDescriptor& pa
       page.pageNumber = get16(e.value);
       page.pageTotal = get16(e.value + 2);
       break;
+    case kTagSamplesPerPixel:
+      page.samplesPerPixel = get16(e.value);
+      break;
+    case kTagTileWidth:
+    case kTagTileOffsets:
+      page.tiled = true;
+      break;
     default:
       break;
   }
@@ -260,6 +302,16 @@ int TiffStructuredReader::readStripTable(const TiffPageDescriptor& page,
     strips.resize(n);
     for (uint32_t i = 0; i < n; ++i) strips[i] = {offsets[i], counts[i]};
   }
+  // A StripByteCounts of nothing but zeros is a writer's slip: each strip
+  // then runs to the next one's start, the last to the end of the file.
+  if (std::all_of(strips.begin(), strips.end(),
+                  [](const TiffStrip& s) { return s.byteCount == 0; }))
+    for (TiffStrip& s : strips) {
+      uint64_t end = fileSize();
+      for (const TiffStrip& other : strips)
+        if (other.offset > s.offset) end = std::min<uint64_t>(end, other.offset);
+      if (s.offset < end) s.byteCount = uint32_t(std::min<uint64_t>(end - s.offset, UINT32_MAX));
+    }
   // Strips are cut at the end of the file: a truncated file gives what it has.
   for (TiffStrip& s : strips) {
     if (s.offset >= fileSize())
@@ -338,6 +390,10 @@ void TiffStructuredReader::preparePage(uint32_t index, PageImage& page) {
   TiffPageDescriptor d;
   if (readPageDirectory(index, d) != 0) return;
   page.clear();
+  if (!isPlainFaxPage(d)) {
+    prepareRenderedPage(index, d, page);
+    return;
+  }
   const uint64_t bytesPerRow = (uint64_t(d.bitsPerSample) * d.imageWidth + 7) / 8;
   // BitsPerSample 0 makes rows of no bytes; nothing decodes such a page.
   if (d.imageLength == 0 || d.imageWidth == 0 || bytesPerRow == 0) return;
@@ -425,10 +481,124 @@ bool layOutStrips(TiffWriter& writer, const std::vector<TiffStrip>& strips, uint
 
 }  // namespace
 
+namespace {
+
+// The decoded page (white is a 1 bit) as lines of black, padded with white
+// lines up to `length`.
+BilevelPage blackIsOne(const PageImage& decoded, uint32_t width, uint32_t length) {
+  BilevelPage page;
+  page.width = width;
+  page.height = length;
+  page.bits.assign(page.rowBytes() * length, 0);
+  const size_t rowBytes = std::min(page.rowBytes(), size_t(std::max(decoded.bytesPerRow, 0)));
+  const uint32_t rows = uint32_t(std::clamp<int64_t>(decoded.height, 0, length));
+  for (uint32_t y = 0; y < rows; ++y) {
+    const size_t from = size_t(y) * size_t(decoded.bytesPerRow);
+    if (from + rowBytes > decoded.pixels.size()) break;
+    for (size_t i = 0; i < rowBytes; ++i)
+      page.bits[y * page.rowBytes() + i] = uint8_t(~decoded.pixels[from + i]);
+  }
+  if (width % 8 != 0)  // bits past the last pixel stay white
+    for (uint32_t y = 0; y < length; ++y)
+      page.bits[(y + 1) * page.rowBytes() - 1] &= uint8_t(0xFF << (8 - width % 8));
+  return page;
+}
+
+// Whether a decoded page (white is a 1 bit) holds any black pixel.
+bool hasBlackPixel(const PageImage& page) {
+  const size_t rowBytes = size_t(std::max(page.bytesPerRow, 0));
+  const uint32_t tailBits = uint32_t(page.width) % 8;
+  const uint8_t lastMask = tailBits == 0 ? 0xFF : uint8_t(0xFF << (8 - tailBits));
+  for (size_t row = 0; rowBytes > 0 && (row + 1) * rowBytes <= page.pixels.size(); ++row) {
+    const uint8_t* p = page.pixels.data() + row * rowBytes;
+    for (size_t i = 0; i + 1 < rowBytes; ++i)
+      if (p[i] != 0xFF) return true;
+    if ((p[rowBytes - 1] & lastMask) != lastMask) return true;
+  }
+  return false;
+}
+
+// Writes a bi-level page PackBits-packed (uncompressed when packing would
+// not save), under its exact width and resolution rationals.
+int writeBilevelPage(TiffWriter& writer, const BilevelPage& page, const PageResolution& res,
+                     uint16_t index, uint16_t pageCount) {
+  const size_t bytes = page.bits.size();
+  if (bytes == 0 || bytes > size_t(std::numeric_limits<int32_t>::max()))
+    return kTiffWritePageUndecodable;
+  std::vector<uint8_t> packed(bytes);
+  const int packedBytes = packBitsEncodeRows(page.bits.data(), int32_t(bytes), packed.data(),
+                                             int32_t(bytes), int32_t(page.rowBytes()));
+  std::span<const uint8_t> data(page.bits);
+  if (packedBytes >= 0) {
+    writer.setCoding(kCodingPackBits, 0);
+    data = std::span<const uint8_t>(packed.data(), size_t(packedBytes));
+  } else {
+    writer.setCoding(kCodingUncompressed, 0);
+  }
+  writer.setFillOrder(kMsbFirst);
+  writer.setSize(page.width, page.height);
+  writer.setPageNumber(index, pageCount);
+  writer.setResolutionDenominators(res.xDenominator, res.yDenominator);
+  const int64_t directory = writer.writePage(data, res.x, res.y, res.unit);
+  if (directory < 0 || writer.writeDirectory(directory) != 0) return kTiffWriteOutputFailed;
+  return 0;
+}
+
+}  // namespace
+
 int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount,
                                    uint64_t& bytesLeft) {
   TiffPageDescriptor d;
   if (readPageDirectory(index, d) != 0) return kTiffWriteDirectoryFailed;
+  if (!isPlainFaxPage(d)) return renderPage(writer, d, index, pageCount);
+  PageImage decoded;
+  preparePage(index, decoded);
+  const uint32_t lines = uint32_t(std::max(decoded.height, 0));
+  if (lines == 0 || decoded.width <= 0) return kTiffWritePageUndecodable;
+  if (lines >= d.imageLength) return copyCodedPage(writer, d, index, pageCount, bytesLeft);
+  // Blank lines ahead of the break, or a sliver of the page, say nothing of
+  // it: such a page is missing, not damaged.
+  if (!hasBlackPixel(decoded) || uint64_t(lines) * 100 < d.imageLength)
+    return kTiffWritePageUndecodable;
+  // Coded data that breaks off would stop any later reader at the same line;
+  // what decoded is kept and the loss is reported.
+  lineLosses_.push_back({index, d.imageLength - lines, d.imageLength});
+  return writeBilevelPage(writer, blackIsOne(decoded, d.imageWidth, d.imageLength), resolutionOf(d),
+                          index, pageCount);
+}
+
+void TiffStructuredReader::prepareRenderedPage(uint32_t index, const TiffPageDescriptor& d,
+                                               PageImage& page) {
+  BilevelPage rendered;
+  if (renderBilevelPage(path(), uint32_t(pageOffset(index)), rendered) != 0) return;
+  applyOrientation(d.orientation, rendered);
+  page.width = int32_t(rendered.width);
+  page.height = int32_t(rendered.height);
+  page.bytesPerRow = int32_t(rendered.rowBytes());
+  page.coding = kCodingUncompressed;
+  page.resolutionUnit = uint8_t(d.resolutionUnit);
+  page.xResolution = uint16_t(ratio(d.xResolutionNumerator, d.xResolutionDenominator));
+  page.yResolution = int16_t(ratio(d.yResolutionNumerator, d.yResolutionDenominator));
+  page.pixels = std::move(rendered.bits);
+  for (uint8_t& b : page.pixels) b = uint8_t(~b);  // white is a 1 bit in a page image
+}
+
+int TiffStructuredReader::renderPage(TiffWriter& writer, const TiffPageDescriptor& d,
+                                     uint16_t index, uint16_t pageCount) {
+  BilevelPage page;
+  if (renderBilevelPage(path(), uint32_t(pageOffset(index)), page) != 0)
+    return kTiffWritePageUnreadable;
+  applyOrientation(d.orientation, page);
+  PageResolution res = resolutionOf(d);
+  if (d.orientation >= 5 && d.orientation <= 8) {  // the axes trade places
+    std::swap(res.x, res.y);
+    std::swap(res.xDenominator, res.yDenominator);
+  }
+  return writeBilevelPage(writer, page, res, index, pageCount);
+}
+
+int TiffStructuredReader::copyCodedPage(TiffWriter& writer, const TiffPageDescriptor& d,
+                                        uint16_t index, uint16_t pageCount, uint64_t& bytesLeft) {
   std::vector<TiffStrip> strips;
   if (readStripTable(d, strips) != 0) return kTiffWriteStripsInvalid;
   const int gathered = gatherStrips(strips, bytesLeft);
@@ -443,17 +613,17 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
   writer.setFillOrder(d.fillOrder);
   writer.setSize(d.imageWidth, d.imageLength);
   writer.setPageNumber(index, pageCount);
-  const uint32_t xResolution = ratio(d.xResolutionNumerator, d.xResolutionDenominator);
-  const uint32_t yResolution = ratio(d.yResolutionNumerator, d.yResolutionDenominator);
-  const int64_t directory =
-      multiStrip ? writer.writeStrips(pageData_, xResolution, yResolution, d.resolutionUnit)
-                 : writer.writePage(pageData_, xResolution, yResolution, d.resolutionUnit);
+  const PageResolution res = resolutionOf(d);
+  writer.setResolutionDenominators(res.xDenominator, res.yDenominator);
+  const int64_t directory = multiStrip ? writer.writeStrips(pageData_, res.x, res.y, res.unit)
+                                       : writer.writePage(pageData_, res.x, res.y, res.unit);
   if (directory < 0) return kTiffWriteOutputFailed;
   if (writer.writeDirectory(directory) != 0) return kTiffWriteOutputFailed;
   return 0;
 }
 
 int TiffStructuredReader::writePages(const std::string& outputPath) {
+  lineLosses_.clear();
   if (!isOpen()) return kTiffWriteNotOpen;
   const uint16_t pageCount = uint16_t(scan());
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");

@@ -25,7 +25,9 @@
 // 273 StripOffsets, 274 Orientation [1], 278 RowsPerStrip [0],
 // 279 StripByteCounts, 282/283 X/YResolution (RATIONAL at an offset) [0/0],
 // 292 T4Options [0], 293 T6Options [0], 296 ResolutionUnit [2],
-// 297 PageNumber [0, 0]. A later entry with the same tag wins; others are
+// 297 PageNumber [0, 0]; 277 SamplesPerPixel [1] and the presence of 322
+// TileWidth or 324 TileOffsets only tell a plain fax page from one read
+// through libtiff (tiffout/page_render.h). A later entry with the same tag wins; others are
 // ignored. The strip count is StripOffsets' count; StripByteCounts is
 // assumed to hold as many. With one strip the values sit in the entries
 // themselves; two SHORT strips share the value field; otherwise the field is
@@ -62,6 +64,8 @@ enum TiffWriteStatus : int {
                                    // strips of all pages hold more bytes than it
   kTiffWriteOutputFailed = -5,     // the intermediate TIFF cannot be written
   kTiffWriteNotOpen = -6,          // the reader has no open file
+  kTiffWritePageUndecodable = -7,  // a page's data is missing or no line of it decodes
+  kTiffWritePageUnreadable = -8,   // a page that is not a plain fax page cannot be read
 };
 
 // One directory read as a page. Offsets and values as stored (converted).
@@ -69,6 +73,8 @@ struct TiffPageDescriptor {
   uint32_t imageWidth = 0;
   uint32_t imageLength = 0;
   uint16_t bitsPerSample = 1;
+  uint16_t samplesPerPixel = 1;
+  bool tiled = false;  // TileWidth or TileOffsets present: no strips to read
   uint16_t compression = 0;
   uint16_t photometric = 0;
   uint16_t fillOrder = 1;
@@ -132,11 +138,21 @@ class TiffStructuredReader : public FaxReader {
   // (width or height 0) when nothing decodes.
   void preparePage(uint32_t index, PageImage& page);
 
-  // Copies every page's coded strips unchanged into a new intermediate TIFF
-  // at `outputPath`, keeping each page's strips and rows per strip (a page
-  // whose strips have no usable rows per strip is joined into one strip):
-  // 0 or a TiffWriteStatus.
+  // Writes every page into a new intermediate TIFF at `outputPath`: 0 or a
+  // TiffWriteStatus. A plain fax page (one 1-bit sample, white or black is
+  // zero, in strips of a coding the decoders read, shown as stored) has its
+  // coded strips copied unchanged, keeping its strips and rows per strip (a
+  // page whose strips have no usable rows per strip is joined into one
+  // strip). Every page is decoded first: one of which no line decodes fails
+  // the write; one that breaks off early is written as the lines that
+  // decoded, padded white, and listed in lineLosses(). Any other page is read
+  // through libtiff, made bi-level, turned upright and written as a bitmap.
+  // Resolutions travel as the rationals they are; a missing or zero one is
+  // taken from the other axis, or 200 x 200 dots per inch when both are.
   int writePages(const std::string& outputPath);
+
+  // The pages the last writePages wrote short of their declared lines.
+  const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
 
   // Opens the scratch TIFF at `temporaryPath` with a reader of its own and
   // copies its pages into `outputPath` as writePages does: 0 or a
@@ -165,6 +181,11 @@ class TiffStructuredReader : public FaxReader {
                     size_t rowBytes, PageImage& out);
   int gatherStrips(const std::vector<TiffStrip>& strips, uint64_t& bytesLeft);
   int copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint64_t& bytesLeft);
+  int copyCodedPage(TiffWriter& writer, const TiffPageDescriptor& d, uint16_t index,
+                    uint16_t pageCount, uint64_t& bytesLeft);
+  void prepareRenderedPage(uint32_t index, const TiffPageDescriptor& d, PageImage& page);
+  int renderPage(TiffWriter& writer, const TiffPageDescriptor& d, uint16_t index,
+                 uint16_t pageCount);
 
   // The 8-byte header, then the directory state.
   uint8_t byteOrderMark_[2] = {};
@@ -174,6 +195,7 @@ class TiffStructuredReader : public FaxReader {
   std::vector<Entry> entries_;
   uint32_t currentDirectory_ = 0;
   uint32_t nextDirectory_ = 0;
+  std::vector<PageLineLoss> lineLosses_;
 };
 
 }  // namespace tarnwick

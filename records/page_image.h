@@ -35,4 +35,12 @@ struct PageImage {
   void clear() { *this = PageImage{}; }
 };
 
+// A page whose coded data ends, or breaks off, before its declared last
+// line: the lines that decoded are kept, the rest are white.
+struct PageLineLoss {
+  uint16_t pageIndex = 0;      // from 0
+  uint32_t linesLost = 0;      // declared lines that did not decode
+  uint32_t linesDeclared = 0;  // the page's declared length
+};
+
 }  // namespace tarnwick

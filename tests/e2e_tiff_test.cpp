@@ -124,41 +124,5 @@ TEST(TiffEndToEnd, FilesThatAreNoTiffAreNotFax) {
   }
 }
 
-// Real-world TIFF faxes, handed over as fmf: nothing crashes, and every file
-// libtiff can read converts to the same pixels.
-TEST(TiffEndToEnd, RealCorpusConvertsWithIdenticalPixels) {
-  const std::string corpus = testing::corpusFolder();
-  if (corpus.empty() || !fs::is_directory(corpus + "/tiff-fax")) GTEST_SKIP() << "no corpus";
-  std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(corpus + "/tiff-fax")) {
-    std::string ext = e.path().extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    if (ext == ".tif" || ext == ".tiff") files.push_back(e.path());
-  }
-  std::sort(files.begin(), files.end());
-  int converted = 0, identical = 0;
-  for (const fs::path& file : files) {
-    Conversion run;
-    const std::string source = run.dir.file("corpus.fmf");
-    fs::copy_file(file, source);
-    const std::string destination = run.dir.file("out.tif");
-    const int result = run.convert(source, destination);
-    const auto expected = testing::readTiffPages(source);
-    if (result != kConverted) {
-      if (!expected.empty())
-        std::printf("not converted (%d) although libtiff reads it: %s\n", result,
-                    file.filename().c_str());
-      continue;
-    }
-    ++converted;
-    if (expected.empty()) continue;
-    const auto actual = testing::readTiffPages(destination);
-    EXPECT_EQ(expected, actual) << file.filename();
-    if (expected == actual) ++identical;
-  }
-  std::printf("corpus: %zu files, %d converted, %d identical to libtiff\n", files.size(), converted,
-              identical);
-}
-
 }  // namespace
 }  // namespace tarnwick

@@ -213,6 +213,11 @@ void TiffWriter::setPageNumber(uint16_t pageIndex, uint16_t pageCount) {
   setEntry(kPageNumber, 297, kTypeShort, 2, uint32_t(pageCount) << 16 | pageIndex);
 }
 
+void TiffWriter::setResolutionDenominators(uint32_t xDenominator, uint32_t yDenominator) {
+  xDenominator_ = xDenominator == 0 ? 1 : xDenominator;
+  yDenominator_ = yDenominator == 0 ? 1 : yDenominator;
+}
+
 int TiffWriter::linkTo(uint32_t directoryOffset) {
   std::vector<uint8_t> link;
   put32(link, directoryOffset);
@@ -223,9 +228,9 @@ int TiffWriter::linkTo(uint32_t directoryOffset) {
 std::vector<uint8_t> TiffWriter::pageTrailer(uint32_t xResolution, uint32_t yResolution) const {
   std::vector<uint8_t> out;
   put32(out, xResolution);
-  put32(out, 1);
+  put32(out, xDenominator_);
   put32(out, yResolution);
-  put32(out, 1);
+  put32(out, yDenominator_);
   const size_t software = out.size();
   out.resize(software + kSoftwareBytes, 0);
   std::memcpy(out.data() + software, kTiffSoftwareName, sizeof(kTiffSoftwareName) - 1);
@@ -303,6 +308,7 @@ int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResoluti
   stripOffsets_.clear();
   stripByteCounts_.clear();
   rowsPerStrip_ = 0;
+  xDenominator_ = yDenominator_ = 1;
   pendingDirectory_ = int64_t(directory);
   return pendingDirectory_;
 }

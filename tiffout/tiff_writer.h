@@ -13,8 +13,9 @@
 //   then per page, appended in page order, nothing padded:
 //   D       L bytes   the page's coded data
 //   D+L     4n + 4n   multi-strip pages only: strip offsets, then byte counts
-//   X       8         XResolution, horizontal resolution / 1
-//   X+8     8         YResolution, vertical resolution / 1
+//   X       8         XResolution, horizontal resolution / 1 (or the
+//                     denominator set for the page)
+//   X+8     8         YResolution, vertical resolution / 1 (likewise)
 //   X+16    22        Software: "Brindlecot Works" and six zero bytes
 //   X+38    20        DateTime: "YYYY:MM:DD hh:mm:ss" and a zero byte, local
 //                     time at which the page was written
@@ -124,6 +125,10 @@ class TiffWriter {
   void setSize(uint32_t width, uint32_t length);
   // PageNumber: `pageIndex` counts from 0; `pageCount` is the whole fax's.
   void setPageNumber(uint16_t pageIndex, uint16_t pageCount);
+  // Denominators of the next page's resolutions, so a source's rational
+  // travels unrounded (the resolutions given to writePage are then the
+  // numerators). 0 counts as 1; the next page written resets both to 1.
+  void setResolutionDenominators(uint32_t xDenominator, uint32_t yDenominator);
 
   // Appends one single-strip page: links it from the previous directory (or
   // the header), writes the data, resolutions, Software and DateTime and
@@ -177,6 +182,8 @@ class TiffWriter {
   bool codingValid_ = true;
   bool failed_ = false;  // a write failed: the file is not whole
   uint16_t rowsPerStrip_ = 0;
+  uint32_t xDenominator_ = 1;  // of the next page's resolutions
+  uint32_t yDenominator_ = 1;
   std::vector<uint32_t> stripOffsets_;  // relative to the first strip
   std::vector<uint32_t> stripByteCounts_;
   int64_t linkOffset_ = 4;         // where the next page's directory offset is patched
