@@ -6,16 +6,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "engine/conversion_engine.h"
+#include "engine/destination_claims.h"
 #include "engine/fax_type_detect.h"
 #include "platform/checked_write.h"
 #include "platform/files.h"
 #include "platform/partial_files.h"
 #include "platform/paths.h"
+#include "platform/system_reason.h"
 #include "tiffout/page_copy.h"
 
 namespace tarnwick {
@@ -30,28 +31,20 @@ enum class WriteTarget { kOutput, kWorkFiles };
 // Fails the file for a write that did not complete: the line names what
 // could not be written and the system's reason, which goes to standard error
 // too. A full file system stops a folder job, so it has a code of its own.
-int writeFailure(BatchJob& job, const std::string& source, WriteTarget target) {
+int writeFailure(BatchJob& job, const std::string& path, WriteTarget target,
+                 std::string* outcome = nullptr) {
   const int error = platform::lastWriteFailure() != 0 ? platform::lastWriteFailure() : EIO;
   const std::string what = target == WriteTarget::kOutput ? "cannot write the output file"
                                                           : "cannot write the work files";
-  const std::string reason = std::strerror(error);
-  job.resultsText += "Failed : " + what + " - " + reason + "\r\n";
-  job.errorText += "tarnwick: " + source + ": " + what + ": " + reason + "\n";
+  const std::string reason = platform::systemReason(error);
+  const std::string line = "Failed : " + what + " - " + reason;
+  if (outcome)
+    *outcome = line;
+  else
+    job.resultsText += line + "\r\n";
+  job.errorText += "tarnwick: " + path + ": " + what + ": " + reason + "\n";
   if (platform::isNoSpace(error)) return kNoSpaceLeft;
   return target == WriteTarget::kOutput ? kOutputWriteFailed : kWorkWriteFailed;
-}
-
-// A source that cannot be read is no "Not Fax": it says why.
-bool sourceReadable(BatchJob& job, const std::string& source) {
-  const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd >= 0) {
-    ::close(fd);
-    return true;
-  }
-  const std::string reason = std::strerror(errno);
-  job.resultsText += "Failed : cannot read " + source + " - " + reason + "\r\n";
-  job.errorText += "tarnwick: " + source + ": cannot read: " + reason + "\n";
-  return false;
 }
 
 // Whether `name` is a page file of the intermediate whose name without its
@@ -119,49 +112,107 @@ std::string lossNote(const std::vector<PageLineLoss>& losses, int pageIndex) {
   return note.empty() ? note : note + ")";
 }
 
+// Whether `source` may write `path`: the job's claims decide, or without
+// them only the source itself is off limits. Empty when it may; otherwise
+// the reason, worded for the results text.
+std::string destinationRefusal(const BatchJob& job, const std::string& source,
+                               const std::string& path) {
+  ClaimCheck check;
+  if (job.claims) {
+    check = job.claims->check(path, source);
+  } else {
+    DestinationClaims own;
+    own.addSource(source);
+    check = own.check(path, source);
+  }
+  if (check.status == kClaimIsSource)
+    return "destination " + path + " is a source file of this job";
+  if (check.status == kClaimTakenByOther)
+    return "destination " + path + " is also written by " + check.owner;
+  return {};
+}
+
 // Copies the whole fax to `destination`. A split writer may have written the
 // single page of a one-page fax under its page name.
-int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
-              const std::string& destination, std::vector<std::string>& outputs) {
+int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& source,
+              const std::string& intermediate, const std::string& destination,
+              std::vector<std::string>& outputs) {
+  const std::string refusal = destinationRefusal(job, source, destination);
+  if (!refusal.empty()) {
+    job.resultsText += "Failed : " + refusal + "\r\n";
+    return kDestinationTaken;
+  }
   const std::string input = engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
-  outputs.push_back(destination);
   const int copied = copyToDestination(input, -1, destination, job.copyParameters);
   if (writeFailed(copied)) return writeFailure(job, destination, WriteTarget::kOutput);
   if (copied != 0) {
     job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
     return kCopyFailed;
   }
+  outputs.push_back(destination);
   job.resultsText += "Success !" + lossNote(engine.lineLosses(), -1) + "\r\n";
   return kConverted;
 }
 
-// Copies each page to its own file beside the destination; every page is
-// tried and the last one decides the result.
-int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
-              const std::string& destination, std::vector<std::string>& outputs) {
+// Copies one page of a split fax to `output`; the text that ends its line.
+int copyPage(BatchJob& job, const ConversionEngine& engine, const std::string& source,
+             const std::string& intermediate, int page, const std::string& output,
+             std::string& outcome) {
+  const std::string refusal = destinationRefusal(job, source, output);
+  if (!refusal.empty()) {
+    outcome = "Failed : " + refusal;
+    return kDestinationTaken;
+  }
+  const int copied =
+      engine.wroteSplitPages()
+          ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
+          : copyToDestination(intermediate, page - 1, output, job.copyParameters);
+  if (writeFailed(copied)) return writeFailure(job, output, WriteTarget::kOutput, &outcome);
+  outcome = copied == 0 ? "Success !" + lossNote(engine.lineLosses(), page - 1)
+                        : "Failed : Error in converting FAX to TIFF !";
+  return copied == 0 ? kConverted : kCopyFailed;
+}
+
+// Copies each page to its own file beside the destination. Every page is
+// tried; the fax counts as converted only when every page was written.
+int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& source,
+              const std::string& intermediate, const std::string& destination,
+              std::vector<std::string>& outputs) {
   job.resultsText += "Multiple pages as following :\r\n";
   int result = kConverted;
   for (int page = 1; page <= engine.pageCount(); ++page) {
     const std::string output = pageFileName(destination, page);
-    const int copied =
-        engine.wroteSplitPages()
-            ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
-            : copyToDestination(intermediate, page - 1, output, job.copyParameters);
-    outputs.push_back(output);
-    // The pages after it would meet the same file system.
-    if (writeFailed(copied)) return writeFailure(job, output, WriteTarget::kOutput);
-    if (copied != 0) {
-      job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
-      result = kCopyFailed;
-    } else {
-      char number[16];
-      std::snprintf(number, sizeof number, "%03d", page);
-      job.resultsText += std::string("        page ") + number + " --> " + output + " : Success !" +
-                         lossNote(engine.lineLosses(), page - 1) + "\r\n";
-      result = kConverted;
-    }
+    std::string outcome;
+    const int copied = copyPage(job, engine, source, intermediate, page, output, outcome);
+    if (copied == kConverted) outputs.push_back(output);
+    if (copied != kConverted && result == kConverted) result = copied;
+    char number[16];
+    std::snprintf(number, sizeof number, "%03d", page);
+    job.resultsText +=
+        std::string("        page ") + number + " --> " + output + " : " + outcome + "\r\n";
+    // The pages after it would meet the same full file system.
+    if (copied == kNoSpaceLeft) return kNoSpaceLeft;
   }
   return result;
+}
+
+// The errno of opening `source` for reading, or 0 when it opens. A FIFO
+// does not block the test.
+int sourceReadError(const std::string& source) {
+  const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+// Moves a source that was converted in full aside, when its path names a
+// folder; the move never replaces a file already in the backup folder.
+void moveToBackup(const BatchJob& job, const std::string& source) {
+  const size_t separator = source.find(platform::kSeparator, 1);
+  if (!job.backupFolder.empty() && separator != std::string::npos &&
+      platform::ensureFolder(job.backupFolder))
+    (void)platform::moveNoReplace(
+        source, platform::joinPath(job.backupFolder, platform::fileNameOf(source)));
 }
 
 // Runs the guarded steps: open, first page, write, page copy. Fills
@@ -188,8 +239,8 @@ int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::
     return kWriteFailed;
   }
   if (engine.pageCount() > 1 && options.ConvertFlag == 1)
-    return copySplit(job, engine, intermediate, destination, outputs);
-  return copyWhole(job, engine, intermediate, destination, outputs);
+    return copySplit(job, engine, source, intermediate, destination, outputs);
+  return copyWhole(job, engine, source, intermediate, destination, outputs);
 }
 
 }  // namespace
@@ -201,8 +252,22 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
     job.resultsText += "Skipped : " + destination + " already exist!\r\n";
     return kSkippedExisting;
   }
+  // Refused before any work; in split mode each file is checked as it is
+  // named, as a fax of several pages never writes the destination itself.
+  if (options.ConvertFlag != 1) {
+    if (const std::string refusal = destinationRefusal(job, source, destination);
+        !refusal.empty()) {
+      job.resultsText += "Failed : " + refusal + "\r\n";
+      return kDestinationTaken;
+    }
+  }
   platform::clearWriteFailure();
-  if (!sourceReadable(job, source)) return kSourceUnreadable;
+  if (const int error = sourceReadError(source); error != 0) {
+    const std::string reason = platform::systemReason(error);
+    job.resultsText += "Failed : cannot read " + source + " - " + reason + "\r\n";
+    job.errorText += "tarnwick: cannot read " + source + ": " + reason + "\n";
+    return kSourceUnreadable;
+  }
   const FaxType type = detectFaxType(source);
   const std::string folder = platform::folderOf(destination);
   if (!folder.empty() && !platform::ensureFolder(folder)) {
@@ -222,17 +287,11 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
     }
     engine.closeAll();
   }
-  if (result != kConverted) return result;
+  if (result == kNotFax || result == kWriteFailed) return result;
 
   if (job.keepDateTime)
     for (const std::string& output : outputs) (void)platform::copyFileTimes(source, output);
-  // A source is moved aside only when its path names a folder; the move never
-  // replaces a file already in the backup folder.
-  const size_t separator = source.find(platform::kSeparator, 1);
-  if (!job.backupFolder.empty() && separator != std::string::npos &&
-      platform::ensureFolder(job.backupFolder))
-    (void)platform::moveNoReplace(
-        source, platform::joinPath(job.backupFolder, platform::fileNameOf(source)));
+  if (result == kConverted) moveToBackup(job, source);
   return result;
 }
 

@@ -4,8 +4,13 @@
 #include <array>
 
 #include "codec/raw_spool.h"
+#include "formats/apf_reader.h"
+#include "formats/bfx_reader.h"
 #include "formats/fxs_reader.h"
+#include "formats/pc_research_reader.h"
+#include "formats/qfx_reader.h"
 #include "formats/raw_fax_reader.h"
+#include "formats/sft_reader.h"
 #include "formats/tiff_structured_reader.h"
 #include "tiffout/tiff_writer.h"
 
@@ -77,6 +82,52 @@ int writeTiff(FamilyContext& c, const std::string& output) {
   return status == kTiffWriteOutputFailed ? kFamilyWorkFileFailed : status;
 }
 
+// ---- APF (code 1): pages decoded and written as bitmaps ----
+
+int openApf(FamilyContext& c, const std::string& source) {
+  ApfReader& apf = c.reader.make<ApfReader>();
+  if (!apf.open(source)) return -1;
+  if (apf.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(apf.scan());
+  c.ready = true;
+  return 0;
+}
+
+void firstPageApf(FamilyContext& c) {
+  if (c.reader.get<ApfReader>()->preparePage(0, c.page) != 0) c.page.clear();
+}
+
+int writeApf(FamilyContext& c, const std::string& output) {
+  ApfReader& apf = *c.reader.get<ApfReader>();
+  if (!apf.isOpen()) return -1;
+  if (c.options.ConvertFlag != 1) return apf.writePages(output, c.options.pageCount);
+  c.wroteSplitPages = true;
+  return apf.writePagesSplit(output, c.options.pageCount);
+}
+
+// ---- SFT (code 18): no probe, the scan checks the signature itself ----
+
+int openSft(FamilyContext& c, const std::string& source) {
+  SftReader& sft = c.reader.make<SftReader>();
+  if (!sft.open(source)) return -1;
+  c.options.pageCount = uint16_t(sft.scan());
+  c.ready = true;
+  return 0;
+}
+
+void firstPageSft(FamilyContext& c) {
+  if (c.reader.get<SftReader>()->preparePage(0, c.page) != 0) c.page.clear();
+}
+
+int writeSft(FamilyContext& c, const std::string& output) {
+  SftReader& sft = *c.reader.get<SftReader>();
+  if (!sft.isOpen()) return -1;
+  const ConversionOptions& o = c.options;
+  if (o.ConvertFlag != 1) return sft.writePages(output, o.pageCount, o.Recaculate);
+  c.wroteSplitPages = true;
+  return sft.writePagesSplit(output, o.pageCount, o.Recaculate);
+}
+
 // ---- raw streams (code 0 and every code outside 1..18) ----
 // Trial decoding into the two work files. An analysis that finds no coding
 // leaves no pages; the analysis itself fills the first page.
@@ -121,17 +172,67 @@ int writeRaw(FamilyContext& c, const std::string& output) {
                                                                          : 0;
 }
 
+// ---- bfx (4), qfx (14) and PC Research g3f (12): coding detected per page ----
+// The engine's detection settings go to the reader before any page is
+// prepared. A page left out of the output fails the write: the fax would
+// otherwise pass with a page missing.
+
+template <class Reader>
+int openDetected(FamilyContext& c, const std::string& source) {
+  Reader& reader = c.reader.make<Reader>();
+  if (!reader.open(source)) return -1;
+  reader.setDetection(c.options.Threshold, c.options.FlagNum);
+  if (reader.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(reader.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+template <class Reader>
+void firstPageDetected(FamilyContext& c) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!c.ready || reader.preparePage(0, c.page) != 0) c.page.clear();
+}
+
+template <class Reader>
+int writeDetected(FamilyContext& c, const std::string& output) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!reader.isOpen()) return -1;
+  int result;
+  if (c.options.ConvertFlag == 1) {
+    c.wroteSplitPages = true;
+    result = reader.writePagesSplit(output, c.options.pageCount);
+  } else {
+    result = reader.writePages(output, c.options.pageCount);
+  }
+  c.lineLosses = reader.lineLosses();
+  return result;
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
+constexpr FaxType kApfTypes[] = {FAX_TYPE_APF};
+constexpr FaxType kSftTypes[] = {FAX_TYPE_SFT};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
+constexpr FaxType kBfxTypes[] = {FAX_TYPE_BFX};
+constexpr FaxType kQfxTypes[] = {FAX_TYPE_QFX};
+constexpr FaxType kG3fTypes[] = {FAX_TYPE_G3F};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
 constexpr FamilyRow kFamilies[] = {
     {"fxs", kFxsTypes, openFxs, firstPageFxs, writeFxs},
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
+    {"apf", kApfTypes, openApf, firstPageApf, writeApf},
+    {"sft", kSftTypes, openSft, firstPageSft, writeSft},
+    {"bfx", kBfxTypes, openDetected<BfxReader>, firstPageDetected<BfxReader>,
+     writeDetected<BfxReader>},
+    {"qfx", kQfxTypes, openDetected<QfxReader>, firstPageDetected<QfxReader>,
+     writeDetected<QfxReader>},
+    {"g3f", kG3fTypes, openDetected<PcResearchReader>, firstPageDetected<PcResearchReader>,
+     writeDetected<PcResearchReader>},
 };
 
 }  // namespace

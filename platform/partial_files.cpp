@@ -52,7 +52,8 @@ PartialFile::PartialFile(const std::string& folder) {
   // ago and remove it before we lock it; then we make another.
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::string path = partialTemplate(folder);
-    const int fd = ::mkstemp(path.data());
+    guard_ = std::make_unique<RemovedOnSignal>();
+    const int fd = guard_->createTemporary(path);
     if (fd < 0) {
       recordWriteFailure(errno);
       return;
@@ -79,6 +80,7 @@ PartialFile::~PartialFile() {
 void PartialFile::release() {
   if (lockFd_ >= 0) ::close(lockFd_);
   lockFd_ = -1;
+  guard_.reset();
 }
 
 int PartialFile::commit(const std::string& destination) {

@@ -9,9 +9,13 @@
 // it is renamed or removed. The lock belongs to the open file, so it ends
 // with the process however that ends: a temporary output whose lock can be
 // taken was left by a run that was killed, and is removed; one that is
-// locked is being written and is never touched.
+// locked is being written and is never touched. A terminating signal
+// (SIGINT, SIGTERM, SIGHUP) removes it as well (RemovedOnSignal).
 
+#include <memory>
 #include <string>
+
+#include "platform/work_folder.h"
 
 namespace tarnwick::platform {
 
@@ -42,6 +46,7 @@ class PartialFile {
 
   std::string path_;
   int lockFd_ = -1;
+  std::unique_ptr<RemovedOnSignal> guard_;
 };
 
 // Removes the temporary outputs in `folder` that no running process holds
