@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "codec/raw_spool.h"
 #include "formats/apf_reader.h"
 #include "formats/awd_converter.h"
 #include "formats/bfx_reader.h"
@@ -18,6 +19,7 @@
 #include "formats/raw_fax_reader.h"
 #include "formats/sft_reader.h"
 #include "formats/tiff_structured_reader.h"
+#include "tiffout/tiff_writer.h"
 
 namespace tarnwick {
 namespace {
@@ -30,7 +32,7 @@ bool isFamilyType(FaxType type) {
 
 int openFxs(FamilyContext& c, const std::string& source) {
   FxsReader& fxs = c.reader.make<FxsReader>();
-  if (!fxs.open(source)) return -1;
+  if (!fxs.open(source)) return kFamilyNotOpened;
   c.options.pageCount = uint16_t(fxs.scan());
   c.ready = true;
   return 0;
@@ -46,17 +48,19 @@ void firstPageFxs(FamilyContext& c) {
   (void)fxs.pageCaption(0, c.page.caption);
 }
 
-// The writer's own failures show up as a failed page copy, not here.
+// A page that cannot be read is left out by the writer; a page that cannot
+// be written fails the file.
 int writeFxs(FamilyContext& c, const std::string& output) {
   FxsReader& fxs = *c.reader.get<FxsReader>();
-  if (!fxs.isOpen()) return -1;
+  if (!fxs.isOpen()) return kFamilyNotOpened;
+  int status = 0;
   if (c.options.ConvertFlag == 1) {
     c.wroteSplitPages = true;
-    (void)fxs.writePagesSplit(output, c.options.pageCount, c.options.Recaculate);
+    status = fxs.writePagesSplit(output, c.options.pageCount, c.options.Recaculate);
   } else {
-    (void)fxs.writePages(output, c.options.pageCount, c.options.Recaculate);
+    status = fxs.writePages(output, c.options.pageCount, c.options.Recaculate);
   }
-  return 0;
+  return status == kFxsWriteFailed ? kFamilyWorkFileFailed : 0;
 }
 
 // ---- TIFF-structured files (10 fmf, 16 tif/tiff, 17 g3n and TIFF-headed g3f) ----
@@ -66,7 +70,7 @@ int writeFxs(FamilyContext& c, const std::string& output) {
 
 int openTiff(FamilyContext& c, const std::string& source) {
   TiffStructuredReader& tiff = c.reader.make<TiffStructuredReader>();
-  if (!tiff.open(source)) return -1;
+  if (!tiff.open(source)) return kFamilyNotOpened;
   if (tiff.probe() != 0) return 0;
   c.options.pageCount = uint16_t(tiff.scan());
   c.ready = true;
@@ -79,10 +83,10 @@ void firstPageTiff(FamilyContext& c) {
 
 int writeTiff(FamilyContext& c, const std::string& output) {
   TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
-  if (!tiff.isOpen()) return -1;
-  const int result = tiff.writePages(output);
+  if (!tiff.isOpen()) return kFamilyNotOpened;
+  const int status = tiff.writePages(output);
   c.lineLosses = tiff.lineLosses();
-  return result;
+  return status == kTiffWriteOutputFailed ? kFamilyWorkFileFailed : status;
 }
 
 // ---- APF (code 1): pages decoded and written as bitmaps ----
@@ -137,7 +141,7 @@ int writeSft(FamilyContext& c, const std::string& output) {
 
 int openRaw(FamilyContext& c, const std::string& source) {
   RawFaxReader& raw = c.reader.make<RawFaxReader>();
-  if (!raw.open(source)) return -1;
+  if (!raw.open(source)) return kFamilyNotOpened;
   const ConversionOptions& o = c.options;
   RawSettings settings;
   settings.threshold = std::max<uint16_t>(1, o.Threshold);
@@ -147,7 +151,9 @@ int openRaw(FamilyContext& c, const std::string& source) {
   settings.bitmapSpoolPath = o.workFile;
   settings.indexSpoolPath = o.segmentFile;
   raw.configure(settings);
-  if (raw.analyseRawFax(o.AutoBit, o.NStdWidth != 0) < 0) return 0;
+  const int analysed = raw.analyseRawFax(o.AutoBit, o.NStdWidth != 0);
+  if (analysed == kSpoolWriteFailed) return kFamilyWorkFileFailed;
+  if (analysed < 0) return 0;
   if (raw.readAnalysisResult(o.workFile, c.page) != 0) return 0;
   if (o.verticalResolution != 0) c.page.yResolution = int16_t(o.verticalResolution);
   raw.setPageLines(c.page.paperClass, c.page.yResolution);
@@ -166,10 +172,11 @@ void firstPageRaw(FamilyContext& c) {
 // count by lines: the pages written are what the copy step must see.
 int writeRaw(FamilyContext& c, const std::string& output) {
   RawFaxReader& raw = *c.reader.get<RawFaxReader>();
-  if (!raw.isOpen()) return -1;
-  (void)raw.writeRawPages(output, c.page);
+  if (!raw.isOpen()) return kFamilyNotOpened;
+  const int status = raw.writeRawPages(output, c.page);
   c.options.pageCount = raw.writtenPages();
-  return 0;
+  return status == kTiffWriterWriteFailed || status == kTiffWriterNoFile ? kFamilyWorkFileFailed
+                                                                         : 0;
 }
 
 // ---- bfx (4), qfx (14) and PC Research g3f (12): coding detected per page ----

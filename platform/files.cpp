@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/checked_write.h"
 #include "platform/paths.h"
 
 namespace tarnwick::platform {
@@ -47,19 +48,13 @@ int copyIntoNewFile(const std::string& from, const std::string& to) {
       ok = false;
       break;
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::write(out.fd, buffer + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        ok = false;
-        break;
-      }
-      done += put;
+    if (!writeAll(out.fd, buffer, size_t(got))) {
+      ok = false;
+      break;
     }
-    if (!ok) break;
   }
-  if (ok && ::fsync(out.fd) != 0) ok = false;
-  if (::close(out.fd) != 0) ok = false;
+  if (ok && ::fsync(out.fd) != 0) ok = recordWriteFailure(errno);
+  if (!closeDescriptor(out.fd)) ok = false;
   out.fd = -1;
   if (!ok) {
     ::unlink(to.c_str());

@@ -48,6 +48,11 @@ enum PageCopyStatus : int {
   kPageCopyInputNotOpened = -3,   // input missing or not TIFF, its first selected
                                   // directory missing, or a malformed image list;
                                   // the output exists (mode "w": a TIFF without pages)
+  kPageCopyOutputFailed = -4,     // the output could not be created, written whole,
+                                  // flushed or closed (ENOSPC, EIO, ...): its content
+                                  // is undefined and the caller must remove it. The
+                                  // errno is the thread's last write failure
+                                  // (platform/checked_write.h)
 };
 
 // Which input directories are copied. Default: every directory in order.
@@ -62,8 +67,10 @@ struct DirectorySelection {
   bool all() const { return listed.empty(); }
 };
 
-// Copies the selected directories of `input` to `output`. Returns a
-// PageCopyStatus. A directory whose copy throws (memory exhausted) is left
+// Copies the selected directories of `input` to `output`, which is flushed to
+// the disk before it is closed. Returns a PageCopyStatus; every write
+// failure gives kPageCopyOutputFailed, never a crash and never a file that
+// passes for a complete copy. A directory whose copy throws (memory exhausted) is left
 // out and the copy goes on. Calls may run concurrently on different files.
 [[nodiscard]] int copyTiffPages(const std::string& input, const std::string& output,
                                 const PageCopySettings& settings,
