@@ -42,6 +42,7 @@ struct BatchJob {
   int32_t keepHierarchy = 0;
   int32_t sourceKind = 0;  // 0 none, 1 folder job, 2 single-file job
   int32_t skipExisting = 0;
+  int32_t jobs = 0;  // files a folder job converts at once; 0: one per processor core
   std::string filter = "*.*";
   std::string source;
   std::string save;

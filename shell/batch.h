@@ -48,6 +48,13 @@ enum FolderRunStatus : int {
   kNoSaveFolder = -1,  // job.save is empty; nothing was done
 };
 
+// The most files a folder job converts at once.
+inline constexpr int kMaxFolderJobs = 16;
+
+// How many files the folder job converts at once: job.jobs (0: one per
+// processor core), never more than kMaxFolderJobs or the files listed.
+int folderJobWorkers(const BatchJob& job);
+
 // Runs job.fileList in order. Sets job.resultsText to the run's header and a
 // line for each of job.walkProblems (also worded into job.errorText), lets
 // `convert` append each file's line (TIFF files get an "already TIFF format"

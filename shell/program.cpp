@@ -42,6 +42,7 @@ void writeHelp(std::ostream& out) {
          "  /raw         raw streams only: T.6 data from the first byte, no search for flag\n"
          "               bytes or a new start after damage (other files are read as ever)\n"
          "  /log=FILE    log to FILE                         /q          do not print the results\n"
+         "  /j=N         convert N files of a folder at once (--jobs=N; default one per core)\n"
          "\n"
          "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
          "read, 2 no job.\n"
