@@ -206,13 +206,26 @@ int sourceReadError(const std::string& source) {
 }
 
 // Moves a source that was converted in full aside, when its path names a
-// folder; the move never replaces a file already in the backup folder.
-void moveToBackup(const BatchJob& job, const std::string& source) {
+// folder; the move never replaces a file already in the backup folder. A
+// source that stays where it was is said to, with the reason: the user
+// expects to find it in the backup folder.
+void moveToBackup(BatchJob& job, const std::string& source) {
   const size_t separator = source.find(platform::kSeparator, 1);
-  if (!job.backupFolder.empty() && separator != std::string::npos &&
-      platform::ensureFolder(job.backupFolder))
-    (void)platform::moveNoReplace(
+  if (job.backupFolder.empty() || separator == std::string::npos) return;
+  std::string reason;
+  if (!platform::ensureFolder(job.backupFolder)) {
+    reason = "the folder cannot be made - " + platform::systemReason(errno);
+  } else {
+    errno = 0;
+    const int moved = platform::moveNoReplace(
         source, platform::joinPath(job.backupFolder, platform::fileNameOf(source)));
+    if (moved == 0) return;
+    reason = moved == platform::kMoveTargetExists ? "a file of that name is already there"
+                                                  : platform::systemReason(errno);
+  }
+  job.resultsText += "        not moved to " + job.backupFolder + " : " + reason + "\r\n";
+  job.errorText +=
+      "tarnwick: " + source + " not moved to " + job.backupFolder + ": " + reason + "\n";
 }
 
 // Runs the guarded steps: open, first page, write, page copy. Fills

@@ -117,6 +117,12 @@ TEST_F(ConvertOneTest, BackupNeverReplacesAFileAlreadyThere) {
   EXPECT_EQ(kConverted, convertOne(job, options, source, dir.file("in.tif")));
   EXPECT_TRUE(fs::exists(source));
   EXPECT_EQ(std::vector<uint8_t>{42}, testing::readFileBytes(dir.file("backup/in.fmf")));
+  // The source staying put is said, in the report and on standard error.
+  EXPECT_NE(std::string::npos,
+            job.resultsText.find("Success !\r\n        not moved to " + dir.file("backup") +
+                                 " : a file of that name is already there\r\n"))
+      << job.resultsText;
+  EXPECT_NE(std::string::npos, job.errorText.find(source + " not moved to ")) << job.errorText;
 }
 
 TEST_F(ConvertOneTest, SplitModeWritesOnePageFileEach) {
