@@ -35,6 +35,11 @@ enum ProbeStatus : int {
 };
 
 inline constexpr int32_t kProbeGiveUpBytes = 64 * 1024;
+// The raw stream analysis runs its probes over this much of the stream at
+// most: the searches for the first EOL or the first flag bytes skip
+// whatever they meet in one pass, which over a large file of zeros or of
+// 0xFF bytes would otherwise cost the whole file per trial.
+inline constexpr int32_t kProbeWindowBytes = 4 << 20;
 inline constexpr int32_t kProbeGiveUpLines = 4096;
 // Passing T.6 trials are compared over this much of the data, from where the
 // earliest of them found it to start.

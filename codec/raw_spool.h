@@ -35,6 +35,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -62,7 +63,14 @@ enum SpoolStatus : int {
 struct SpoolPaths {
   std::string bitmap;  // bitmap spool (the options' workFile)
   std::string index;   // index spool (the options' segmentFile)
+  // Called as the spool moves on, about every kSpoolPassedStrideBytes, with
+  // a byte offset of the stream that the conversion has left behind: a
+  // reader that maps its file drops the pages before it. Bytes before the
+  // offset may still be read again (a T.6 search steps back a little), so
+  // this is a hint on memory only.
+  std::function<void(int64_t)> passed;
 };
+inline constexpr int64_t kSpoolPassedStrideBytes = 4 << 20;
 
 struct IndexHeader {
   int32_t records = 0;
@@ -93,7 +101,9 @@ bool parseIndexHeader(std::span<const uint8_t> bytes, IndexHeader& header);
 std::array<uint8_t, kSegmentRecordBytes> serializeSegment(const SegmentRecord& segment);
 SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> bytes);
 
-// Probe, then spool. convertMhMrRaw: MH at a standard width, then (with
+// Probe, then spool. The probes see only the first kProbeWindowBytes of the
+// stream (codec/raw_probe.h), so refusing data of no coding costs the same
+// for any size; the spool then reads the whole stream. convertMhMrRaw: MH at a standard width, then (with
 // nonStandard) MH above minWidth, then MR likewise; the first success is
 // spooled. convertMmrRaw: the T.6 trials are, for each bit order, (with
 // nonStandard) exactly minWidth first, then each width of kMmrTrialWidths;
