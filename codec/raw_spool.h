@@ -103,16 +103,14 @@ SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> bytes);
 
 // Probe, then spool. The probes see only the first kProbeWindowBytes of the
 // stream (codec/raw_probe.h), so refusing data of no coding costs the same
-// for any size; the spool then reads the whole stream. convertMhMrRaw: MH at a standard width, then (with
-// nonStandard) MH above minWidth, then MR likewise; the first success is
-// spooled. convertMmrRaw: the T.6 trials are, for each bit order, (with
-// nonStandard) exactly minWidth first, then each width of kMmrTrialWidths;
-// chooseMmrTrial (codec/raw_probe.h) picks among those that pass. bitOrder
-// 1 or 2 tries that order; kAnyBitOrder tries 2, then 1, and compares the
-// trials of both. The stream must have been made for T.6 (its flagCount and
-// noSync are used). Both return the spool's result (bad lines met, >= 0) or
-// a negative value when nothing fits or the spool fails. A threshold below 1
-// counts as 1. `work`, when given, accumulates the probes' work.
+// for any size; the spool then reads the whole stream. convertMhMrRaw: MH at a standard width, then
+// (with nonStandard) MH above minWidth, then MR likewise; the first success is spooled.
+// convertMmrRaw: the T.6 trials are, for each bit order, (with nonStandard) exactly minWidth first,
+// then each width of kMmrTrialWidths; chooseMmrTrial (codec/raw_probe.h) picks among those that
+// pass. bitOrder 1 or 2 tries that order; kAnyBitOrder tries 2, then 1, and compares the trials of
+// both. The stream must have been made for T.6 (its flagCount and noSync are used). Both return the
+// spool's result (bad lines met, >= 0) or a negative value when nothing fits or the spool fails. A
+// threshold below 1 counts as 1. `work`, when given, accumulates the probes' work.
 inline constexpr uint8_t kAnyBitOrder = 0;
 int convertMhMrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
                    bool nonStandard, int32_t minWidth, ProbeWork* work = nullptr);

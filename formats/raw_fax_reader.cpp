@@ -181,8 +181,8 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
   std::vector<uint8_t> coded;
   for (int32_t index = 0; index < pageCount; ++index) {
     int32_t lines = 0, segments = 0;
-    const int extracted =
-        extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath, coded, lines, &segments);
+    const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath,
+                                               coded, lines, &segments);
     data_.releaseAll();
     if (extracted != 0 || lines <= 0) continue;
     int written = 0;

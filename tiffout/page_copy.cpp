@@ -472,7 +472,9 @@ int copyTiffPages(const std::string& input, const std::string& output,
 
   TiffPtr out = openQuiet(output, settings.append != 0 ? "a" : "w");
   if (!out) return kPageCopyOutputNotOpened;
-  TiffPtr in = openQuiet(input, "r");
+  // Not mapped ("m"): a mapped input stays resident as it is read, so memory
+  // would follow the whole fax rather than the page being copied.
+  TiffPtr in = openQuiet(input, "rm");
   if (!in) return kPageCopyInputNotOpened;
   DirectoryWalk walk(in.get(), dirs);
   if (!walk.selectFirst()) return kPageCopyInputNotOpened;
