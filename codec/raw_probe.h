@@ -39,7 +39,7 @@ inline constexpr int32_t kProbeGiveUpBytes = 64 * 1024;
 // most: the searches for the first EOL or the first flag bytes skip
 // whatever they meet in one pass, which over a large file of zeros or of
 // 0xFF bytes would otherwise cost the whole file per trial.
-inline constexpr int32_t kProbeWindowBytes = 4 << 20;
+inline constexpr int32_t kProbeWindowBytes = 1 << 20;
 inline constexpr int32_t kProbeGiveUpLines = 4096;
 // Passing T.6 trials are compared over this much of the data, from where the
 // earliest of them found it to start.

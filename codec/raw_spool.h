@@ -70,7 +70,7 @@ struct SpoolPaths {
   // this is a hint on memory only.
   std::function<void(int64_t)> passed;
 };
-inline constexpr int64_t kSpoolPassedStrideBytes = 4 << 20;
+inline constexpr int64_t kSpoolPassedStrideBytes = 1 << 20;
 
 struct IndexHeader {
   int32_t records = 0;

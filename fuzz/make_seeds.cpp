@@ -100,8 +100,8 @@ void containerSeeds(SeedWriter& out) {
   const Bytes fxs = buildFxsFile({makeFxsPage(a, false), makeFxsPage(b, true)});
   out.add("fxs_reader_fuzz", "two-pages.fxs", {0}, fxs);
   out.add("fxs_reader_fuzz", "two-pages-recount-merge.fxs", {3}, fxs);
-  out.add("apf_reader_fuzz", "two-pages.apf",
-          {}, buildApfFile({makeApfPage(a, 0x01), makeApfPage(b, 0x03)}));
+  out.add("apf_reader_fuzz", "two-pages.apf", {},
+          buildApfFile({makeApfPage(a, 0x01), makeApfPage(b, 0x03)}));
   const Bytes sft = buildSftFile({makeSftPage(a, 7, 1), makeSftPage(b, 5, 2)});
   out.add("sft_reader_fuzz", "two-pages.sft", {0}, sft);
   out.add("sft_reader_fuzz", "two-pages-recount.sft", {1}, sft);
