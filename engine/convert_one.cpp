@@ -1,18 +1,23 @@
 #include "engine/convert_one.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "engine/conversion_engine.h"
+#include "engine/destination_claims.h"
 #include "engine/fax_type_detect.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/system_reason.h"
+#include "platform/work_folder.h"
 #include "tiffout/page_copy.h"
 
 namespace tarnwick {
@@ -66,7 +71,8 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   const std::string folder = platform::folderOf(destination);
   std::string temporary =
       platform::joinPath(folder.empty() ? "." : folder, ".tarnwick-partial-XXXXXX");
-  const int fd = ::mkstemp(temporary.data());
+  platform::RemovedOnSignal removedOnSignal;
+  const int fd = removedOnSignal.createTemporary(temporary);
   if (fd < 0) return kPageCopyOutputNotOpened;
   // mkstemp makes the file private (0600); the TIFF gets the mode any newly
   // created file of this process would get.
@@ -94,45 +100,102 @@ std::string lossNote(const std::vector<PageLineLoss>& losses, int pageIndex) {
   return note.empty() ? note : note + ")";
 }
 
+// Whether `source` may write `path`: the job's claims decide, or without
+// them only the source itself is off limits. Empty when it may; otherwise
+// the reason, worded for the results text.
+std::string destinationRefusal(const BatchJob& job, const std::string& source,
+                               const std::string& path) {
+  ClaimCheck check;
+  if (job.claims) {
+    check = job.claims->check(path, source);
+  } else {
+    DestinationClaims own;
+    own.addSource(source);
+    check = own.check(path, source);
+  }
+  if (check.status == kClaimIsSource)
+    return "destination " + path + " is a source file of this job";
+  if (check.status == kClaimTakenByOther)
+    return "destination " + path + " is also written by " + check.owner;
+  return {};
+}
+
 // Copies the whole fax to `destination`. A split writer may have written the
 // single page of a one-page fax under its page name.
-int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
-              const std::string& destination, std::vector<std::string>& outputs) {
+int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& source,
+              const std::string& intermediate, const std::string& destination,
+              std::vector<std::string>& outputs) {
+  const std::string refusal = destinationRefusal(job, source, destination);
+  if (!refusal.empty()) {
+    job.resultsText += "Failed : " + refusal + "\r\n";
+    return kDestinationTaken;
+  }
   const std::string input = engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
-  outputs.push_back(destination);
   if (copyToDestination(input, -1, destination, job.copyParameters) != 0) {
     job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
     return kCopyFailed;
   }
+  outputs.push_back(destination);
   job.resultsText += "Success !" + lossNote(engine.lineLosses(), -1) + "\r\n";
   return kConverted;
 }
 
-// Copies each page to its own file beside the destination; every page is
-// tried and the last one decides the result.
-int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& intermediate,
-              const std::string& destination, std::vector<std::string>& outputs) {
+// Copies one page of a split fax to `output`; the text that ends its line.
+int copyPage(BatchJob& job, const ConversionEngine& engine, const std::string& source,
+             const std::string& intermediate, int page, const std::string& output,
+             std::string& outcome) {
+  const std::string refusal = destinationRefusal(job, source, output);
+  if (!refusal.empty()) {
+    outcome = "Failed : " + refusal;
+    return kDestinationTaken;
+  }
+  const int copied =
+      engine.wroteSplitPages()
+          ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
+          : copyToDestination(intermediate, page - 1, output, job.copyParameters);
+  outcome = copied == 0 ? "Success !" + lossNote(engine.lineLosses(), page - 1)
+                        : "Failed : Error in converting FAX to TIFF !";
+  return copied == 0 ? kConverted : kCopyFailed;
+}
+
+// Copies each page to its own file beside the destination. Every page is
+// tried; the fax counts as converted only when every page was written.
+int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& source,
+              const std::string& intermediate, const std::string& destination,
+              std::vector<std::string>& outputs) {
   job.resultsText += "Multiple pages as following :\r\n";
   int result = kConverted;
   for (int page = 1; page <= engine.pageCount(); ++page) {
     const std::string output = pageFileName(destination, page);
-    const int copied =
-        engine.wroteSplitPages()
-            ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
-            : copyToDestination(intermediate, page - 1, output, job.copyParameters);
-    outputs.push_back(output);
-    if (copied != 0) {
-      job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
-      result = kCopyFailed;
-    } else {
-      char number[16];
-      std::snprintf(number, sizeof number, "%03d", page);
-      job.resultsText += std::string("        page ") + number + " --> " + output + " : Success !" +
-                         lossNote(engine.lineLosses(), page - 1) + "\r\n";
-      result = kConverted;
-    }
+    std::string outcome;
+    const int copied = copyPage(job, engine, source, intermediate, page, output, outcome);
+    if (copied == kConverted) outputs.push_back(output);
+    if (copied != kConverted && result == kConverted) result = copied;
+    char number[16];
+    std::snprintf(number, sizeof number, "%03d", page);
+    job.resultsText +=
+        std::string("        page ") + number + " --> " + output + " : " + outcome + "\r\n";
   }
   return result;
+}
+
+// The errno of opening `source` for reading, or 0 when it opens. A FIFO
+// does not block the test.
+int sourceReadError(const std::string& source) {
+  const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+// Moves a source that was converted in full aside, when its path names a
+// folder; the move never replaces a file already in the backup folder.
+void moveToBackup(const BatchJob& job, const std::string& source) {
+  const size_t separator = source.find(platform::kSeparator, 1);
+  if (!job.backupFolder.empty() && separator != std::string::npos &&
+      platform::ensureFolder(job.backupFolder))
+    (void)platform::moveNoReplace(
+        source, platform::joinPath(job.backupFolder, platform::fileNameOf(source)));
 }
 
 // Runs the guarded steps: open, first page, write, page copy. Fills
@@ -152,8 +215,8 @@ int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::
     return kWriteFailed;
   }
   if (engine.pageCount() > 1 && options.ConvertFlag == 1)
-    return copySplit(job, engine, intermediate, destination, outputs);
-  return copyWhole(job, engine, intermediate, destination, outputs);
+    return copySplit(job, engine, source, intermediate, destination, outputs);
+  return copyWhole(job, engine, source, intermediate, destination, outputs);
 }
 
 }  // namespace
@@ -164,6 +227,21 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
   if (job.skipExisting && platform::fileHasData(destination)) {
     job.resultsText += "Skipped : " + destination + " already exist!\r\n";
     return kSkippedExisting;
+  }
+  // Refused before any work; in split mode each file is checked as it is
+  // named, as a fax of several pages never writes the destination itself.
+  if (options.ConvertFlag != 1) {
+    if (const std::string refusal = destinationRefusal(job, source, destination);
+        !refusal.empty()) {
+      job.resultsText += "Failed : " + refusal + "\r\n";
+      return kDestinationTaken;
+    }
+  }
+  if (const int error = sourceReadError(source); error != 0) {
+    const std::string reason = platform::systemReason(error);
+    job.resultsText += "Failed : cannot read " + source + " - " + reason + "\r\n";
+    job.errorText += "tarnwick: cannot read " + source + ": " + reason + "\n";
+    return kSourceUnreadable;
   }
   const FaxType type = detectFaxType(source);
   const std::string folder = platform::folderOf(destination);
@@ -188,13 +266,7 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
 
   if (job.keepDateTime)
     for (const std::string& output : outputs) (void)platform::copyFileTimes(source, output);
-  // A source is moved aside only when its path names a folder; the move never
-  // replaces a file already in the backup folder.
-  const size_t separator = source.find(platform::kSeparator, 1);
-  if (!job.backupFolder.empty() && separator != std::string::npos &&
-      platform::ensureFolder(job.backupFolder))
-    (void)platform::moveNoReplace(
-        source, platform::joinPath(job.backupFolder, platform::fileNameOf(source)));
+  if (result == kConverted) moveToBackup(job, source);
   return result;
 }
 

@@ -13,13 +13,23 @@ enum ConvertResult : int {
   kFolderNotCreated = -2,
   kNotFax = -5,
   kWriteFailed = -6,
-  kCopyFailed = -7,
+  kCopyFailed = -7,  // the destination, or in split mode any page file, was not written
   kConversionException = -9,
+  kSourceUnreadable = -12,  // the source could not be opened for reading
+  kDestinationTaken = -13,  // the destination (or a page file) is a source of the job or
+                            // another file's destination (engine/destination_claims.h)
 };
 
 // Converts one fax file into the destination TIFF (in split mode the base
 // name of the page files), appends one outcome line to job.resultsText and
 // returns a ConvertResult. `options` is copied for this file only.
+//
+// Every file written is first checked with job.claims (without them, only
+// against `source` itself); a refused file is not written and fails the
+// conversion. A fax counts as converted only when every page was written,
+// and only then is the source moved to job.backupFolder. A source that
+// cannot be read is reported with the system's reason, in the results text
+// and in job.errorText.
 int convertOne(BatchJob& job, const ConversionOptions& options, const std::string& source,
                const std::string& destination);
 

@@ -4,7 +4,10 @@
 #include <array>
 
 #include "formats/apf_reader.h"
+#include "formats/bfx_reader.h"
 #include "formats/fxs_reader.h"
+#include "formats/pc_research_reader.h"
+#include "formats/qfx_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/sft_reader.h"
 #include "formats/tiff_structured_reader.h"
@@ -162,6 +165,43 @@ int writeRaw(FamilyContext& c, const std::string& output) {
   return 0;
 }
 
+// ---- bfx (4), qfx (14) and PC Research g3f (12): coding detected per page ----
+// The engine's detection settings go to the reader before any page is
+// prepared. A page left out of the output fails the write: the fax would
+// otherwise pass with a page missing.
+
+template <class Reader>
+int openDetected(FamilyContext& c, const std::string& source) {
+  Reader& reader = c.reader.make<Reader>();
+  if (!reader.open(source)) return -1;
+  reader.setDetection(c.options.Threshold, c.options.FlagNum);
+  if (reader.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(reader.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+template <class Reader>
+void firstPageDetected(FamilyContext& c) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!c.ready || reader.preparePage(0, c.page) != 0) c.page.clear();
+}
+
+template <class Reader>
+int writeDetected(FamilyContext& c, const std::string& output) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!reader.isOpen()) return -1;
+  int result;
+  if (c.options.ConvertFlag == 1) {
+    c.wroteSplitPages = true;
+    result = reader.writePagesSplit(output, c.options.pageCount);
+  } else {
+    result = reader.writePages(output, c.options.pageCount);
+  }
+  c.lineLosses = reader.lineLosses();
+  return result;
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
@@ -169,6 +209,9 @@ constexpr FaxType kApfTypes[] = {FAX_TYPE_APF};
 constexpr FaxType kSftTypes[] = {FAX_TYPE_SFT};
 constexpr FaxType kFxsTypes[] = {FAX_TYPE_FXS};
 constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
+constexpr FaxType kBfxTypes[] = {FAX_TYPE_BFX};
+constexpr FaxType kQfxTypes[] = {FAX_TYPE_QFX};
+constexpr FaxType kG3fTypes[] = {FAX_TYPE_G3F};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
@@ -177,6 +220,12 @@ constexpr FamilyRow kFamilies[] = {
     {"tiff", kTiffTypes, openTiff, firstPageTiff, writeTiff},
     {"apf", kApfTypes, openApf, firstPageApf, writeApf},
     {"sft", kSftTypes, openSft, firstPageSft, writeSft},
+    {"bfx", kBfxTypes, openDetected<BfxReader>, firstPageDetected<BfxReader>,
+     writeDetected<BfxReader>},
+    {"qfx", kQfxTypes, openDetected<QfxReader>, firstPageDetected<QfxReader>,
+     writeDetected<QfxReader>},
+    {"g3f", kG3fTypes, openDetected<PcResearchReader>, firstPageDetected<PcResearchReader>,
+     writeDetected<PcResearchReader>},
 };
 
 }  // namespace

@@ -24,7 +24,8 @@ TEST(FamilyTable, EachFamilyTypeHasOneRowAndEveryOtherTypeIsRaw) {
     EXPECT_EQ(1, listed) << row->name << " " << type;
     owner[type] = row->name;
   }
-  for (FaxType type : {FAX_TYPE_FXS, FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N})
+  for (FaxType type : {FAX_TYPE_FXS, FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N, FAX_TYPE_BFX,
+                       FAX_TYPE_QFX, FAX_TYPE_G3F})
     EXPECT_TRUE(owner.count(type)) << type;
 }
 

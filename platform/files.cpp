@@ -68,6 +68,23 @@ int copyIntoNewFile(const std::string& from, const std::string& to) {
   return 0;
 }
 
+FolderEntry examineEntry(const std::string& path, const std::string& name) {
+  FolderEntry entry{name};
+  struct stat own {};
+  if (::lstat(path.c_str(), &own) != 0) {
+    entry.error = errno;
+    return entry;
+  }
+  entry.isFolder = S_ISDIR(own.st_mode);
+  struct stat target {};
+  if (::stat(path.c_str(), &target) == 0) {
+    entry.isFile = S_ISREG(target.st_mode);
+  } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
+    entry.error = errno;
+  }
+  return entry;
+}
+
 }  // namespace
 
 bool ensureFolder(const std::string& path) {
@@ -133,15 +150,16 @@ int listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
   };
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
   if (!dir) return -1;
-  while (const dirent* e = ::readdir(dir.get())) {
+  for (;;) {
+    errno = 0;
+    const dirent* e = ::readdir(dir.get());
+    if (!e) {
+      if (errno != 0) return -1;
+      break;
+    }
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    const std::string path = joinPath(folder, name);
-    struct stat own {
-    }, target{};
-    const bool folderEntry = ::lstat(path.c_str(), &own) == 0 && S_ISDIR(own.st_mode);
-    const bool fileEntry = ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
-    entries.push_back({name, folderEntry, fileEntry});
+    entries.push_back(examineEntry(joinPath(folder, name), name));
   }
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });

@@ -44,9 +44,14 @@ struct FolderEntry {
   // sockets and devices are neither: opening a FIFO blocks until a writer
   // comes, so a walk that took them for files could hang.
   bool isFile = false;
+  // The errno of an entry that could not be examined (a path too long for
+  // the system, a link whose target cannot be reached); 0 otherwise. A link
+  // that leads nowhere is no error: it is neither a folder nor a file.
+  int error = 0;
 };
 // Lists a folder's entries (without "." and ".."), sorted by name bytes.
-// -1 when the folder cannot be read.
+// -1 when the folder cannot be read or not be read to its end, with errno
+// telling why.
 int listFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 
 // Whether a file name matches a wildcard filter, ignoring ASCII case.

@@ -1,9 +1,11 @@
 #include "platform/work_folder.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -37,7 +39,25 @@ void removeActiveFolder() {
   ::rmdir(gActiveFolder);
 }
 
+// Files a terminating signal removes besides the folder. A slot's path is
+// read by the handler only while the slot is armed, and is written only
+// while it is being filled, so the handler never sees half a path.
+enum SlotState : int { kSlotFree = 0, kSlotFilling = 1, kSlotArmed = 2 };
+struct SignalFileSlot {
+  std::atomic<int> state{kSlotFree};
+  char path[4096] = {0};
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots' state");
+constexpr int kSignalFileSlots = 16;
+SignalFileSlot gSignalFiles[kSignalFileSlots];
+
+void removeSignalFiles() {
+  for (SignalFileSlot& slot : gSignalFiles)
+    if (slot.state.load() == kSlotArmed) ::unlink(slot.path);
+}
+
 void onTerminatingSignal(int signalNumber) {
+  removeSignalFiles();
   removeActiveFolder();
   gActiveFolder[0] = '\0';
   ::signal(signalNumber, SIG_DFL);
@@ -83,6 +103,32 @@ WorkFolder::~WorkFolder() {
   if (path_.empty()) return;
   if (path_ == gActiveFolder) gActiveFolder[0] = '\0';
   removeTree(path_);
+}
+
+int RemovedOnSignal::createTemporary(std::string& pattern) {
+  sigset_t terminating, previous;
+  sigemptyset(&terminating);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&terminating, signalNumber);
+  ::pthread_sigmask(SIG_BLOCK, &terminating, &previous);
+  const int fd = ::mkstemp(pattern.data());
+  const int error = errno;
+  if (fd >= 0 && slot_ < 0 && pattern.size() < sizeof gSignalFiles[0].path) {
+    for (int i = 0; i < kSignalFileSlots; ++i) {
+      int expected = kSlotFree;
+      if (!gSignalFiles[i].state.compare_exchange_strong(expected, kSlotFilling)) continue;
+      std::memcpy(gSignalFiles[i].path, pattern.c_str(), pattern.size() + 1);
+      gSignalFiles[i].state.store(kSlotArmed);
+      slot_ = i;
+      break;
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return fd;
+}
+
+RemovedOnSignal::~RemovedOnSignal() {
+  if (slot_ >= 0) gSignalFiles[slot_].state.store(kSlotFree);
 }
 
 std::string WorkFolder::file(const std::string& name) const {

@@ -25,6 +25,28 @@ class WorkFolder {
   std::string path_;
 };
 
+// While it lives, a terminating signal (SIGINT, SIGTERM, SIGHUP, as for the
+// work folder) also removes the file it guards: a destination being written
+// under a temporary name must not outlive an interrupted run. Destroying the
+// guard only forgets the path; the file stays. Up to 16 paths at a time
+// (more are not guarded); guards may be made on any thread.
+class RemovedOnSignal {
+ public:
+  RemovedOnSignal() = default;
+  ~RemovedOnSignal();
+
+  // Makes a file with mkstemp(pattern) and guards it, with the terminating
+  // signals held back in between so that none finds the file unguarded. The
+  // open descriptor, or -1 with errno set.
+  int createTemporary(std::string& pattern);
+
+  RemovedOnSignal(const RemovedOnSignal&) = delete;
+  RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
 // Removes a folder tree; errors are ignored.
 void removeTree(const std::string& path);
 

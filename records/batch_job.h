@@ -2,10 +2,26 @@
 // The job record of one conversion run. Includes nothing of ours.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tarnwick {
+
+class DestinationClaims;  // engine/destination_claims.h
+
+// Something the folder walk could not use; the folder driver reports it.
+struct WalkProblem {
+  enum Kind : uint8_t {
+    kFolderUnreadable,  // a folder could not be listed
+    kEntryUnreadable,   // an entry could not be examined
+    kPartNotMerged,     // an fxs part file could not be merged into its combined file
+  };
+  Kind kind = kFolderUnreadable;
+  std::string path;      // the folder, entry or part, as the report names it
+  std::string combined;  // kPartNotMerged: the combined file the part was for
+  int code = 0;          // errno, or for kPartNotMerged the merge's negative status
+};
 
 // The five values handed unchanged to the page copy (tiffout/page_copy.h).
 struct PageCopySettings {
@@ -33,6 +49,11 @@ struct BatchJob {
   std::string resultsText;            // "\r\n"-terminated lines
   std::vector<std::string> fileList;  // relative to source, no leading separator
   PageCopySettings copyParameters;
+  std::vector<WalkProblem> walkProblems;  // of the last walk, in walk order
+  std::string errorText;                  // "\n"-terminated lines for standard error
+  // What the run may write; the driver sets it up before converting. Without
+  // it convertOne guards only the source it converts.
+  std::shared_ptr<DestinationClaims> claims;
 };
 
 }  // namespace tarnwick

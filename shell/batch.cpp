@@ -1,8 +1,13 @@
 #include "shell/batch.h"
 
+#include <algorithm>
 #include <string_view>
 
+#include "engine/convert_one.h"
+#include "engine/destination_claims.h"
+#include "formats/fxs_reader.h"
 #include "platform/paths.h"
+#include "platform/system_reason.h"
 
 namespace tarnwick::shell {
 namespace {
@@ -47,6 +52,72 @@ bool counts(int result) {
   return result == 0;
 }
 
+std::string mergeFailureReason(int status) {
+  switch (status) {
+    case kMergeEmptySource:
+      return "the part is missing or empty";
+    case kMergeTooLarge:
+      return "the combined file would grow too large";
+    case kMergeNotFxs:
+      return "the part does not start with a page header";
+    case kMergeBadCombined:
+      return "the combined file cannot be opened";
+    case kMergeWriteFailed:
+      return "the combined file cannot be written";
+    default:
+      return "error " + std::to_string(status);
+  }
+}
+
+// The report line (without "Failed : " and line end) and the error line.
+void reportWalkProblem(BatchJob& job, const WalkProblem& problem) {
+  std::string report, error;
+  switch (problem.kind) {
+    case WalkProblem::kFolderUnreadable: {
+      const std::string reason = platform::systemReason(problem.code);
+      const char* which = problem.path == job.source ? "the source folder" : "the folder";
+      report = std::string("cannot read ") + which + " - " + reason;
+      error = std::string("cannot read ") + which + " " + problem.path + ": " + reason;
+      break;
+    }
+    case WalkProblem::kEntryUnreadable: {
+      const std::string reason = platform::systemReason(problem.code);
+      report = "cannot read - " + reason;
+      error = "cannot read " + problem.path + ": " + reason;
+      break;
+    }
+    case WalkProblem::kPartNotMerged: {
+      const std::string reason = mergeFailureReason(problem.code);
+      report = "not merged into " + problem.combined + " - " + reason;
+      error = problem.path + " not merged into " + problem.combined + ": " + reason;
+      break;
+    }
+  }
+  job.resultsText += problem.path + " : Failed : " + report + "\r\n";
+  job.errorText += "tarnwick: " + error + "\n";
+}
+
+// A part of the combined file `source` that could not be merged into it, or
+// null.
+const WalkProblem* missingPart(const BatchJob& job, const std::string& source) {
+  const auto found =
+      std::find_if(job.walkProblems.begin(), job.walkProblems.end(), [&](const WalkProblem& p) {
+        return p.kind == WalkProblem::kPartNotMerged && p.combined == source;
+      });
+  return found == job.walkProblems.end() ? nullptr : &*found;
+}
+
+// Runs one listed file that is not a TIFF already.
+int convertListed(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
+                  const std::string& source, const std::string& destination) {
+  if (const WalkProblem* part = missingPart(job, source)) {
+    job.resultsText += source + " --> " + destination + " : Failed : part " + part->path +
+                       " could not be merged into it\r\n";
+    return kCopyFailed;
+  }
+  return convert(job, options, source, destination);
+}
+
 }  // namespace
 
 std::string sourcePathFor(const BatchJob& job, const std::string& rel) {
@@ -63,6 +134,16 @@ std::string destinationFor(const BatchJob& job, const std::string& rel) {
   return platform::joinPath(job.save, below);
 }
 
+std::shared_ptr<DestinationClaims> claimFolderDestinations(const BatchJob& job) {
+  auto claims = std::make_shared<DestinationClaims>();
+  for (const std::string& rel : job.fileList) claims->addSource(sourcePathFor(job, rel));
+  for (const std::string& rel : job.fileList) {
+    const std::string source = sourcePathFor(job, rel);
+    if (!isTiffName(source)) (void)claims->claim(destinationFor(job, rel), source);
+  }
+  return claims;
+}
+
 bool isTiffName(const std::string& path) {
   const std::string_view ext = extensionOf(path);
   return equalsIgnoreCase(ext, "tif") || equalsIgnoreCase(ext, "tiff");
@@ -75,6 +156,9 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
                     "\r\nSave Folder: " + job.save + "\r\n";
   job.skipExisting = 0;
   FolderRunCounts tally;
+  for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem);
+  tally.walkProblems = int(job.walkProblems.size());
+  job.claims = claimFolderDestinations(job);
   for (size_t i = 0; i < job.fileList.size(); ++i) {
     // Copied: the converter may touch the job, list included.
     const std::string rel = job.fileList[i];
@@ -84,7 +168,7 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
       ++tally.alreadyTiff;
       continue;
     }
-    const int result = convert(job, options, source, destinationFor(job, rel));
+    const int result = convertListed(job, options, convert, source, destinationFor(job, rel));
     if (counts(result)) {
       ++tally.converted;
     } else if (result == 1) {
@@ -93,6 +177,7 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
       ++tally.failed;
     }
   }
+  job.claims.reset();
   job.resultsText +=
       "\r\n---------\r\nTotal converted FAX files: " + std::to_string(tally.converted) + "\r\n";
   if (countsOut) *countsOut = tally;

@@ -2,6 +2,7 @@
 // The command-line folder driver and its destination naming.
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "records/batch_job.h"
@@ -29,22 +30,31 @@ std::string destinationFor(const BatchJob& job, const std::string& rel);
 // ("motif", "a.gtif") is converted, not skipped unconverted.
 bool isTiffName(const std::string& path);
 
+// The claims of a folder run (engine/destination_claims.h): every listed
+// file is a source, and each file's destination is claimed in list order,
+// so the first file listed keeps a destination that several would write.
+std::shared_ptr<DestinationClaims> claimFolderDestinations(const BatchJob& job);
+
 // How the files of one folder run ended.
 struct FolderRunCounts {
   int converted = 0;
   int skipped = 0;      // destination already held data
   int alreadyTiff = 0;  // needed no conversion
   int failed = 0;
+  int walkProblems = 0;  // folders, entries and part merges the walk could not use
 };
 
 enum FolderRunStatus : int {
   kNoSaveFolder = -1,  // job.save is empty; nothing was done
 };
 
-// Runs job.fileList in order. Sets job.resultsText to the run's header, lets
+// Runs job.fileList in order. Sets job.resultsText to the run's header and a
+// line for each of job.walkProblems (also worded into job.errorText), lets
 // `convert` append each file's line (TIFF files get an "already TIFF format"
 // line instead and are not converted) and closes with the total of converted
-// files. job.skipExisting is cleared. 0, or kNoSaveFolder.
+// files. A combined fxs file that misses a part is not converted: its line
+// fails. job.claims holds claimFolderDestinations() during the run.
+// job.skipExisting is cleared. 0, or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* counts = nullptr);
 

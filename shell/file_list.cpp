@@ -1,5 +1,6 @@
 #include "shell/file_list.h"
 
+#include <cerrno>
 #include <map>
 #include <set>
 #include <string_view>
@@ -55,7 +56,9 @@ void mergePart(Walk& walk, const std::string& folder, const std::string& relFold
   const std::string partPath = joinPath(folder, name);
   const std::string combinedPath = joinPath(folder, combinedName);
   const bool startNew = walk.startedCombined.count(combinedPath) == 0;
-  if (walk.merger(partPath, combinedPath, startNew) != 0) {
+  if (const int merged = walk.merger(partPath, combinedPath, startNew); merged != 0) {
+    walk.job.walkProblems.push_back(
+        {WalkProblem::kPartNotMerged, partPath, combinedPath, merged < 0 ? merged : -1});
     walk.list(relativeTo(relFolder, name));
     return;
   }
@@ -67,11 +70,19 @@ void mergePart(Walk& walk, const std::string& folder, const std::string& relFold
 
 int walkFolder(Walk& walk, const std::string& folder, const std::string& relFolder, bool recurse) {
   std::vector<platform::FolderEntry> entries;
-  if (platform::listFolder(folder, entries) != 0) return kSourceUnreadable;
+  if (platform::listFolder(folder, entries) != 0) {
+    const int error = errno;
+    walk.job.walkProblems.push_back({WalkProblem::kFolderUnreadable, folder, {}, error});
+    return kSourceUnreadable;
+  }
   const bool mergeParts = walk.options.ConvertFlag == kMergeFxsParts && walk.merger;
   for (const platform::FolderEntry& entry : entries) {
     if (!platform::matchesFilter(entry.name, walk.job.filter)) continue;
     const std::string path = joinPath(folder, entry.name);
+    if (entry.error != 0) {
+      walk.job.walkProblems.push_back({WalkProblem::kEntryUnreadable, path, {}, entry.error});
+      continue;
+    }
     if (entry.isFolder) {
       if (recurse) walkFolder(walk, path, relativeTo(relFolder, entry.name), recurse);
       continue;

@@ -39,6 +39,10 @@ enum FileListStatus : int {
 // for a later run. A part that cannot be merged is listed itself, so its
 // failure shows in the report.
 //
+// Whatever cannot be used is recorded in job.walkProblems, in walk order: a
+// folder that cannot be listed (the walk goes on without it), an entry that
+// cannot be examined, a part that cannot be merged.
+//
 // Returns the number of entries added, or kSourceUnreadable.
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
                   const ConversionOptions& options, const FxsPartMerger& merger = {});

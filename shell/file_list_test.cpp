@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "tests/fixtures/fax_fixtures.h"
@@ -66,6 +67,10 @@ TEST(BuildFileList, MissingSourceAddsNothing) {
   job.source = "/nonexistent/tarnwick/source";
   EXPECT_EQ(kSourceUnreadable, buildFileList(job, job.source, true, ConversionOptions{}));
   EXPECT_TRUE(job.fileList.empty());
+  ASSERT_EQ(1u, job.walkProblems.size());
+  EXPECT_EQ(WalkProblem::kFolderUnreadable, job.walkProblems[0].kind);
+  EXPECT_EQ(job.source, job.walkProblems[0].path);
+  EXPECT_EQ(ENOENT, job.walkProblems[0].code);
 }
 
 struct MergeCall {
@@ -90,8 +95,17 @@ TEST(BuildFileList, FxsPartsMergeIntoTheirCombinedFile) {
     testing::writeFileBytes(combined, {1});
     return part.find("cd99") == std::string::npos ? 0 : -3;
   };
-  EXPECT_EQ((Names{"a.fxs", "ab12fxx.fxm", "cd99001.fxr", "other.fax"}),
-            listed(dir, "*.*", false, 2, merger));
+  BatchJob job;
+  job.source = dir.path();
+  ConversionOptions options;
+  options.ConvertFlag = 2;
+  buildFileList(job, job.source, false, options, merger);
+  EXPECT_EQ((Names{"a.fxs", "ab12fxx.fxm", "cd99001.fxr", "other.fax"}), job.fileList);
+  ASSERT_EQ(1u, job.walkProblems.size()) << "the failed merge is recorded";
+  EXPECT_EQ(WalkProblem::kPartNotMerged, job.walkProblems[0].kind);
+  EXPECT_EQ(dir.file("cd99001.fxr"), job.walkProblems[0].path);
+  EXPECT_EQ(dir.file("cd99fxx.fxm"), job.walkProblems[0].combined);
+  EXPECT_EQ(-3, job.walkProblems[0].code);
   ASSERT_EQ(3u, calls.size());
   EXPECT_EQ(dir.file("ab12001.FXS"), calls[0].part);
   EXPECT_EQ(dir.file("ab12fxx.fxm"), calls[0].combined);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "engine/convert_one.h"
+#include "engine/destination_claims.h"
 #include "formats/fxs_reader.h"
 #include "platform/work_folder.h"
 #include "shell/command_line.h"
@@ -31,15 +32,17 @@ void writeHelp(std::ostream& out) {
          "  /i           include subfolders                  /kh         keep the subfolders\n"
          "  /ke          keep the source extension (a.fax.tif)\n"
          "  /filter=PAT  only files matching PAT (default *.*)\n"
-         "  /bd=FOLDER   move converted sources here         /l          keep file date and time\n"
+         "  /bd=FOLDER   move sources converted in full here /l          keep file date and time\n"
          "  /m=0|1|2     pages in one TIFF | one TIFF per page | merge fxs part files first\n"
          "  /b=0|1|2     raw bit order: detect | MSB first | LSB first\n"
          "  /v=0..4      raw vertical resolution: detect | 100 | 200 | 300 | 400\n"
-         "  /nw=N        smallest raw line width             /raw        treat files as raw fax\n"
-         "  /relines     recount scan lines                  /log=FILE   log to FILE\n"
-         "  /q           do not print the results\n"
+         "  /nw=N        smallest raw line width             /relines    recount scan lines\n"
+         "  /raw         raw streams only: T.6 data from the first byte, no search for flag\n"
+         "               bytes or a new start after damage (other files are read as ever)\n"
+         "  /log=FILE    log to FILE                         /q          do not print the results\n"
          "\n"
-         "Quote values with spaces. Exit status: 0 all done, 1 some file failed, 2 no job.\n";
+         "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
+         "read, 2 no job.\n";
 }
 
 std::string withoutCarriageReturns(const std::string& text) {
@@ -59,26 +62,27 @@ void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder&
   options.intermediateFile = work.file("qrvintif.tmp");
 }
 
-// Runs a folder job; true when every file ended well. A source folder that
-// cannot be read is a failure: its empty report alone would pass for a run
-// with nothing to do.
-bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks,
-                  std::ostream& err) {
+// Runs a folder job; true when every file ended well. A folder, file or
+// part that could not be read or merged is a failure too (the source folder
+// above all: its empty report alone would pass for a run with nothing to do).
+bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
   job.fileList.clear();
+  job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
   FolderRunCounts counts;
   convertFolder(job, options, hooks.convert, &counts);
-  if (listed < 0) {
-    err << "tarnwick: cannot read the source folder " << job.source << "\n";
-    return false;
-  }
-  return counts.failed == 0;
+  return listed >= 0 && counts.failed == 0 && counts.walkProblems == 0;
 }
 
+// The destination may not be the source itself (or lead to it).
 bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
   job.resultsText = "Tarnwick command line mode : convert file\r\n";
+  job.claims = std::make_shared<DestinationClaims>();
+  job.claims->addSource(job.source);
+  (void)job.claims->claim(job.save, job.source);
   const int result = hooks.convert(job, options, job.source, job.save);
+  job.claims.reset();
   return result == kConverted || result == kSkippedExisting;
 }
 
@@ -98,14 +102,15 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
       return kExitFailures;
     }
     pointIntoWorkFolder(options, work);
-    allWell = job.sourceKind == 1 ? runFolderJob(job, options, hooks, err)
-                                  : runFileJob(job, options, hooks);
+    allWell =
+        job.sourceKind == 1 ? runFolderJob(job, options, hooks) : runFileJob(job, options, hooks);
   }
   // The work folder is gone before anything is printed: a reader that closes
   // the pipe early ends the process with SIGPIPE, which would leave it behind.
   const bool defaultLog = extras.logPath.empty();
   appendLog(defaultLog ? platform::defaultLogFilePath() : extras.logPath, job.resultsText,
             defaultLog);
+  err << job.errorText << std::flush;
   if (!job.quiet) out << withoutCarriageReturns(job.resultsText) << std::flush;
   return allWell ? kExitSuccess : kExitFailures;
 }

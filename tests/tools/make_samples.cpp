@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "tests/fixtures/apf_fixtures.h"
+#include "tests/fixtures/bfx_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/g3f_fixtures.h"
+#include "tests/fixtures/qfx_fixtures.h"
 #include "tests/fixtures/sft_fixtures.h"
 
 using namespace tarnwick::testing;
@@ -29,6 +32,23 @@ TiffPageSpec page(uint32_t seed, Ccitt coding) {
 bool writeRaw(const std::string& path, uint32_t seed) {
   return writeFileBytes(path,
                         encodeCcitt(makeTextPage(kWidthPixels, kLines, seed), Ccitt::kT4OneD));
+}
+
+// Containers that leave each page's coding to detection: bfx (an MR page in
+// fill order 2 and a T.6 page), qfx (MH) and PC Research g3f (MR).
+bool writeDetectedSamples(const std::string& out) {
+  const Bitmap bfx1 = makeTextPage(kWidthPixels, kLines, 11);
+  const Bitmap bfx2 = makeTextPage(kWidthPixels, kLines, 12);
+  bool ok = writeFileBytes(out + "/invoice.bfx", buildBfxFile({makeBfxPage(bfx1, Ccitt::kT4TwoD, 2),
+                                                               makeBfxPage(bfx2, Ccitt::kT6, 1)}));
+  QfxSpec qfx;
+  qfx.pages = {encodeCcitt(makeTextPage(kWidthPixels, kLines, 13), Ccitt::kT4OneD, 2)};
+  qfx.lastPageLines = qfx.otherPageLines = kLines;
+  ok = writeFileBytes(out + "/order.qfx", buildQfxFile(qfx)) && ok;
+  const Bitmap g3f = makeTextPage(kWidthPixels, kLines, 14);
+  ok = writeFileBytes(out + "/receipt.g3f", buildG3fFile({encodeCcitt(g3f, Ccitt::kT4TwoD, 1)})) &&
+       ok;
+  return ok;
 }
 
 }  // namespace
@@ -64,6 +84,7 @@ int main(int argc, char** argv) {
                       buildSftFile({makeSftPage(makeTextPage(kWidthPixels, kLines, 13), 7, 1),
                                     makeSftPage(makeTextPage(kWidthPixels, kLines, 14), 6, 2)})) &&
        ok;
+  ok = writeDetectedSamples(out) && ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;

@@ -1,0 +1,110 @@
+#include "formats/pc_research_reader.h"
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "codec/fax_decode.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr uint8_t kSignature[] = {'P', 'C', ' ', 'R', 'e', 's', 'e', 'a',
+                                  'r', 'c', 'h', ',', ' ', 'I', 'n', 'c'};
+constexpr int32_t kSignatureBytes = int32_t(sizeof kSignature);
+constexpr uint16_t kG3fResolution = 200;
+
+}  // namespace
+
+int PcResearchReader::probe() {
+  if (!isOpen()) return kG3fNotOpen;
+  if (readAt(0, std::span<uint8_t>(header_)) != 0) {
+    close();
+    return kG3fShortHeader;
+  }
+  if (header_[0] != 0 || std::memcmp(header_.data() + 1, kSignature, kSignatureBytes) != 0) {
+    close();
+    return kG3fBadSignature;
+  }
+  return 0;
+}
+
+int PcResearchReader::scan() {
+  clearPages();
+  pagesEnd_ = 0;
+  std::vector<uint8_t> bytes;
+  if (fileSize() > uint64_t(std::numeric_limits<int32_t>::max()) ||
+      readAt(0, size_t(fileSize()), bytes) != 0) {
+    close();
+    return 0;
+  }
+  const auto size = int32_t(bytes.size());
+  pagesEnd_ = uint64_t(size);
+  if (size > 0) (void)addPage(0);
+  std::array<int32_t, 256> shift{};
+  bool built = false;
+  // The first signature sits at 1, inside the first header.
+  for (int32_t from = 2; from < size;) {
+    const uint8_t* match = quickSearch(bytes.data() + from, size - from, kSignature,
+                                       kSignatureBytes, shift.data(), &built);
+    if (match == nullptr) break;
+    const auto m = int32_t(match - bytes.data());
+    if (addPage(m - 1) != 0) {
+      pagesEnd_ = uint64_t(m - 1);  // the last page kept ends where the first dropped starts
+      break;
+    }
+    from = m + 1;
+  }
+  if (pageCount() == 0) close();
+  return pageCount();
+}
+
+uint64_t PcResearchReader::dataStart(uint16_t index) const {
+  if (index >= pageCount()) return 0;
+  return uint64_t(pageOffset(index)) + kG3fHeaderBytes;
+}
+
+uint64_t PcResearchReader::dataEnd(uint16_t index) const {
+  if (index >= pageCount()) return 0;
+  return index + 1 < pageCount() ? uint64_t(pageOffset(index + 1)) : pagesEnd_;
+}
+
+int PcResearchReader::readPage(uint16_t index) {
+  pageData_.clear();
+  if (!isOpen()) return kDetectedNotOpen;
+  if (index >= pageCount()) return kDetectedNoPage;
+  if (readAt(uint64_t(pageOffset(index)), std::span<uint8_t>(header_)) != 0)
+    return kDetectedBadPage;
+  const uint64_t start = dataStart(index);
+  const uint64_t end = dataEnd(index);
+  // A signature inside a page's header area starts the next page before this
+  // one's data: no data to take.
+  if (end <= start) return kDetectedBadPage;
+  return readPageData(start, size_t(end - start)) == 0 ? 0 : kDetectedBadPage;
+}
+
+int PcResearchReader::preparePage(uint16_t index, PageImage& page) {
+  page.clear();
+  const int status = readPage(index);
+  if (status != 0) return status;
+  PageFrame frame;
+  frame.widthPixels = 0;  // the detected width
+  frame.lines = kG3fPageLines;
+  frame.linesDeclared = false;
+  frame.yResolution = kG3fResolution;
+  frame.allowT6 = false;
+  return decodeDetected(frame, page);
+}
+
+int PcResearchReader::writePages(const std::string& outputPath, uint16_t pageCount) {
+  return writeDetectedPages(outputPath, pageCount,
+                            [this](uint16_t i, PageImage& page) { return preparePage(i, page); });
+}
+
+int PcResearchReader::writePagesSplit(const std::string& outputPath, uint16_t pageCount) {
+  return writeDetectedPagesSplit(
+      outputPath, pageCount, [this](uint16_t i, PageImage& page) { return preparePage(i, page); });
+}
+
+}  // namespace tarnwick
