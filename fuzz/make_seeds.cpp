@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "tests/fixtures/apf_fixtures.h"
+#include "tests/fixtures/bfx_fixtures.h"
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/g3f_fixtures.h"
+#include "tests/fixtures/qfx_fixtures.h"
 #include "tests/fixtures/raw_fixtures.h"
 #include "tests/fixtures/sft_fixtures.h"
 
@@ -107,6 +110,24 @@ void containerSeeds(SeedWriter& out) {
   out.add("sft_reader_fuzz", "two-pages-recount.sft", {1}, sft);
 }
 
+// The families whose pages leave their coding to detection; knob byte 0
+// sets the detection threshold (low 4 bits, plus 1) and the flag bytes.
+void detectedSeeds(SeedWriter& out) {
+  const Bitmap a = makeMarkedPage(kWidth, 60, 7), b = makeMarkedPage(kWidth, 60, 8);
+  const Bytes bfx =
+      buildBfxFile({makeBfxPage(a, Ccitt::kT4OneD, 1), makeBfxPage(b, Ccitt::kT6, 2)});
+  QfxSpec qfx;
+  qfx.pages = {encodeCcitt(a, Ccitt::kT4TwoD), encodeCcitt(b, Ccitt::kT4OneD, 2)};
+  qfx.lastPageLines = qfx.otherPageLines = 60;
+  const Bytes g3f = buildG3fFile({encodeCcitt(a, Ccitt::kT4OneD), encodeCcitt(b, Ccitt::kT6)});
+  for (uint8_t knobs : {uint8_t(0x0F), uint8_t(0x03)}) {
+    const std::string suffix = "-" + std::to_string(knobs);
+    out.add("bfx_reader_fuzz", "two-pages" + suffix + ".bfx", {knobs}, bfx);
+    out.add("qfx_reader_fuzz", "two-pages" + suffix + ".qfx", {knobs}, buildQfxFile(qfx));
+    out.add("pc_research_reader_fuzz", "two-pages" + suffix + ".g3f", {knobs}, g3f);
+  }
+}
+
 Bytes commandLine(const std::vector<std::string>& args) {
   Bytes bytes;
   for (const std::string& arg : args) {
@@ -166,6 +187,7 @@ int main(int argc, char** argv) {
   fs::remove(root / "seed.tif", ec);
   streamSeeds(out);
   containerSeeds(out);
+  detectedSeeds(out);
   commandLineSeeds(out);
   if (argc == 3 && fs::is_directory(argv[2], ec)) corpusSeeds(out, argv[2]);
   if (!out.ok()) std::fprintf(stderr, "make_seeds: some seeds could not be written\n");
