@@ -20,6 +20,7 @@
 #include "tests/child_run.h"
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
+#include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/raw_fixtures.h"
 
 namespace tarnwick::testing {
@@ -113,6 +114,45 @@ TEST_F(Cost, FilesOfNoFaxAreRefusedInBoundedTimeAndMemory) {
       EXPECT_TRUE(workFolderEmpty()) << row;
     }
     fs::remove(large);
+  }
+}
+
+// `head`, then zeros up to `bytes` (a sparse file).
+bool makeHeadedFile(const std::string& path, const std::vector<uint8_t>& head, uint64_t bytes) {
+  if (!writeFileBytes(path, head)) return false;
+  return ::truncate(path.c_str(), off_t(bytes)) == 0;
+}
+
+// Headers that state one page reaching to the end of the file: the page's
+// coded data is read only up to a page's worth, so memory stays bounded (the
+// g3f scan for page signatures still reads the whole file, a window at a
+// time, so its time follows the file).
+TEST_F(Cost, HeadersThatStateAHugePageCostAPageAtMost) {
+  const uint64_t bytes = largeBytes();
+  std::vector<uint8_t> qfx(1532, 0);
+  const char qfxSignature[] = "QLIIFAX";
+  std::copy(qfxSignature, qfxSignature + 8, qfx.begin());
+  pokeLe16(qfx, 8, 1);      // pages
+  pokeLe16(qfx, 10, 2000);  // lines of the last page
+  pokeLe16(qfx, 12, 2000);  // lines of the others
+  pokeLe16(qfx, 16, 1);     // 200 dpi
+  pokeLe32(qfx, 32, 1532);  // the page's data starts after the header
+  std::vector<uint8_t> g3f(64, 0);
+  const char g3fSignature[] = "PC Research, Inc";
+  std::copy(g3fSignature, g3fSignature + 16, g3f.begin() + 1);
+  const struct {
+    const char* name;
+    const std::vector<uint8_t>& head;
+  } cases[] = {{"huge.qfx", qfx}, {"huge.g3f", g3f}};
+  for (const auto& c : cases) {
+    const std::string path = dir_.file(std::string("in/") + c.name);
+    ASSERT_TRUE(makeHeadedFile(path, c.head, bytes)) << c.name;
+    const ChildRun run = convert(path);
+    std::printf("%-12s %6.2f s %7ld KB\n", c.name, run.seconds, run.peakRssKb);
+    EXPECT_EQ(1, run.status) << c.name;
+    EXPECT_LT(run.peakRssKb, kMemoryLimitKb) << c.name;
+    EXPECT_TRUE(workFolderEmpty()) << c.name;
+    fs::remove(path);
   }
 }
 
