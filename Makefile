@@ -6,7 +6,7 @@ ifdef CI
 CMAKE_FLAGS += -DTARNWICK_WERROR=ON
 endif
 
-.PHONY: deps configure build test check-long asan bench demo fuzz install clean format format-check
+.PHONY: deps configure build test check-long asan bench demo fuzz install clean format format-check screenshots
 
 deps:
 	@scripts/install-deps
@@ -44,6 +44,11 @@ fuzz: deps
 
 demo: build
 	@scripts/demo build/$(PRESET)
+
+# Each tab of the window after a real folder run, drawn offscreen (no display needed).
+screenshots: configure
+	@cmake --build --preset $(PRESET) --target take_screenshots -j $(JOBS)
+	@build/$(PRESET)/ui/take_screenshots docs/screenshots
 
 install: build
 	@cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))

@@ -15,6 +15,8 @@
 
 namespace tarnwick {
 
+class T6Encoder;
+
 // Page decoder failures (counts and 0 are success).
 enum PageStatus : int {
   kPageAllocFailed = -1,  // no buffer, or a page larger than the limits below;
@@ -89,16 +91,36 @@ int decodeMmrLine(FaxStream& stream, RowWriter& writer, RunList* runs, RunList& 
 // 5 MH with EOL -> bad codes met; 6 MR -> lines rejected (after a line of
 // the wrong length the next tag bit is read at once; only a 2-D line there,
 // a bad code or a stray EOL make the decoder search for EOL + 1). Others: -1.
-int decodePage(FaxStream& stream, PageImage& page);
+//
+// `damage`, when not null, counts what made the page differ from what its
+// data codes line by line while the page still had room: bad codes, lines
+// that did not come to the width exactly (dropped, or for T.6 stored longer),
+// EOLs inside T.6 data. Empty lines between two EOLs are not counted. A page
+// with no damage and every line it has room for holds exactly the first
+// lines the data codes, as any other decoder reads them.
+struct PageDamage {
+  int32_t events = 0;
+};
+int decodePage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr);
 // MH with EOL where a line is stored as soon as it reaches exactly `width`;
 // with `prefixed`, a 16-bit word is skipped before the first line and after
 // every stored line. Returns the bad codes met (coding recorded as 5).
 int decodeMhPrefixedPage(FaxStream& stream, PageImage& page, bool prefixed);
+// Codings 5 (MH with EOL) and 6 (MR) decoded straight into `encoder`, which
+// is begun at the stream's width: the lines decodePage would store, as
+// changing elements, without a page bitmap. `lines` receives the lines coded
+// (at most the stream's height). Returns what decodePage returns; also
+// kPageAllocFailed for another coding or a width outside the limits.
+int transcodeToT6(FaxStream& stream, T6Encoder& encoder, int32_t& lines,
+                  PageDamage* damage = nullptr);
 // T.6. Returns 0 when a line was stored or the data ended right after a full
 // line; with nothing stored, kEndOfData (the data ended) or kBadCode (no start
 // of data found after a bad code); -1 for groupOptions with bit 0 set.
 // After a bad code decoding resumes where syncMmr(kSyncFromLater) finds data.
-int decodeMmrPage(FaxStream& stream, PageImage& page);
+int decodeMmrPage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr);
+// decodeMmrPage without the page: the same result, lines (in `lines`) and
+// damage, for data that is only checked.
+int checkMmrPage(FaxStream& stream, int32_t& lines, PageDamage* damage = nullptr);
 
 // Where syncMmr starts its search.
 enum SyncMode : int {

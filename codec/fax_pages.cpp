@@ -7,6 +7,7 @@
 
 #include "codec/bit_cursor.h"
 #include "codec/fax_decode.h"
+#include "codec/t6_encoder.h"
 
 namespace tarnwick {
 
@@ -41,6 +42,7 @@ class PageRows {
     if (lines_ < capacity_) ++lines_;
     page_.height = lines_;
   }
+  void store(const RunList&) { store(); }
   // Clears the rows after the stored lines, for a page buffer that was not
   // zeroed up front.
   void clearRest() {
@@ -49,6 +51,10 @@ class PageRows {
       std::memset(page_.pixels.data() + from, 0, page_.pixels.size() - from);
   }
   int32_t lines() const { return lines_; }
+  // Counts a lost line or bad code while the page still has room for lines.
+  void damaged(PageDamage* damage) const {
+    if (damage != nullptr && lines_ < capacity_) ++damage->events;
+  }
 
  private:
   PageImage& page_;
@@ -57,6 +63,115 @@ class PageRows {
   int32_t lines_ = 0;
   std::vector<uint8_t> scratch_;
   uint8_t* lastRow_ = nullptr;
+};
+
+// Where decodeMhEol puts its lines, built run by run: the page's rows.
+// keep() stores the line and starts the next, restart() gives it up and
+// starts again in the same row, finish() leaves no unkept line behind,
+// finishKept() stores the last line as the data ends.
+class BitmapLines {
+ public:
+  BitmapLines(PageImage& page, int32_t capacity) : rows_(page, capacity) { begin(); }
+  [[gnu::always_inline]] void put(int32_t n, int skip) { row_.put(n, skip); }
+  void keep() {
+    row_.end();
+    rows_.store();
+    begin();
+  }
+  void restart() {
+    row_.end();
+    begin();
+  }
+  void finish() {
+    row_.end();
+    std::memset(w_.row, 0, w_.capacity);
+  }
+  void finishKept() {
+    row_.end();
+    rows_.store();
+  }
+  void damaged(PageDamage* damage) const { rows_.damaged(damage); }
+
+ private:
+  void begin() {
+    rows_.start(w_);
+    row_.begin(w_);
+  }
+  PageRows rows_;
+  RowWriter w_;
+  FastRow row_;
+};
+
+// The same lines as changing elements handed to a T.6 encoder: no bitmap.
+// A run's end is where the colour changes; an empty run takes back the
+// change before it. Lines past `capacity` are decoded and dropped.
+class ChangeLines {
+ public:
+  ChangeLines(T6Encoder& encoder, int32_t width, int32_t capacity)
+      : encoder_(encoder), width_(width), capacity_(capacity), room_(uint32_t(width) + 2) {
+    restart();
+  }
+  [[gnu::always_inline]] void put(int32_t n, int) {
+    // Past the width the line is dropped anyway; the clamp only keeps the
+    // sum of a few huge runs from overflowing.
+    at_ = std::min<int64_t>(at_ + n, INT32_MAX);
+    if (count_ > 0 && changes_[count_ - 1] == at_)
+      --count_;
+    else if (count_ < room_)
+      changes_[count_++] = int32_t(at_);
+  }
+  void keep() {
+    if (lines_ < capacity_) {
+      if (count_ > 0 && changes_[count_ - 1] >= width_) --count_;
+      encoder_.encodeBuffered(int32_t(count_));
+      ++lines_;
+    }
+    restart();
+  }
+  void restart() {
+    at_ = 0;
+    count_ = 0;
+    changes_ = encoder_.lineBuffer();
+  }
+  void finish() {}
+  void finishKept() { keep(); }
+  void damaged(PageDamage* damage) const {
+    if (damage != nullptr && lines_ < capacity_) ++damage->events;
+  }
+  int32_t lines() const { return lines_; }
+
+ private:
+  T6Encoder& encoder_;
+  int32_t width_;
+  int32_t capacity_;
+  uint32_t room_;
+  int32_t lines_ = 0;
+  int64_t at_ = 0;
+  uint32_t count_ = 0;
+  int32_t* changes_ = nullptr;  // the encoder's line buffer
+};
+
+// decodeMr's rows as changing elements for a T.6 encoder: the line decoders
+// write their pixels into one scratch row, and a stored line's runs become
+// its changes.
+class ChangeRows {
+ public:
+  ChangeRows(T6Encoder& encoder, int32_t width, int32_t capacity)
+      : lines_(encoder, width, capacity), row_(size_t(width + 7) / 8) {}
+  void start(RowWriter& w) {
+    std::memset(row_.data(), 0, row_.size());
+    w = RowWriter{0, uint32_t(row_.size()), 0, row_.data()};
+  }
+  void store(const RunList& line) {
+    for (uint32_t k = 0; k < line.count; ++k) lines_.put(line.runs[k], 0);
+    lines_.keep();
+  }
+  void damaged(PageDamage* damage) const { lines_.damaged(damage); }
+  int32_t lines() const { return lines_.lines(); }
+
+ private:
+  ChangeLines lines_;
+  std::vector<uint8_t> row_;
 };
 
 // Checks the size against the limits, fills the fields and allocates the
@@ -95,7 +210,7 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding, bool zer
 
 // Codings 3 and 4: MH rows without EOLs, each starting on a byte or word.
 template <bool kLsb>
-int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
+int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign, PageDamage* damage) {
   PageRows rows(page, s.height);
   RowWriter w;
   rows.start(w);
@@ -109,7 +224,10 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
   for (;;) {
     int r = c.runCode(colour);
     if (r < 0) {
-      if (r == kBadCode) result = 1;
+      if (r == kBadCode) {
+        result = 1;
+        rows.damaged(damage);
+      }
       break;  // an EOL has no place here either: it ends the page
     }
     pending += r;
@@ -118,7 +236,10 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
     total += pending;
     pending = 0;
     colour ^= 1;
-    if (total > s.width) break;
+    if (total > s.width) {
+      rows.damaged(damage);
+      break;
+    }
     if (total == s.width) {
       row.end();
       rows.store();
@@ -137,13 +258,8 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign) {
 }
 
 // Coding 5, and the prefixed variant of one reader: MH lines between EOLs.
-template <bool kLsb>
-int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed) {
-  PageRows rows(page, s.height);
-  RowWriter w;
-  rows.start(w);
-  FastRow row;
-  row.begin(w);
+template <bool kLsb, class Lines>
+int decodeMhEol(FaxStream& s, Lines& lines, bool closeAtWidth, bool prefixed, PageDamage* damage) {
   WordCursor<kLsb> c(s);
   const int invert = s.invert & 1;
   const int64_t width = s.width;
@@ -166,9 +282,7 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     total = 0;
     pending = 0;
     colour = 0;
-    row.end();
-    rows.start(w);
-    row.begin(w);
+    lines.restart();
   };
   if (!skipPrefix()) return 0;
   for (;;) {
@@ -178,18 +292,16 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
       continue;
     }
     if (r >= 0) {
-      row.put(int(std::min<int64_t>(pending + r, INT32_MAX)), colour ^ invert);
+      lines.put(int32_t(std::min<int64_t>(pending + r, INT32_MAX)), colour ^ invert);
       total += pending + r;
       pending = 0;
       colour ^= 1;
       if (closeAtWidth && total == width) {
-        row.end();
-        rows.store();
+        lines.keep();
         total = 0;
-        rows.start(w);
-        row.begin(w);
         if (!skipPrefix()) break;
       } else if (total > width) {
+        lines.damaged(damage);
         if (!findEol()) break;
         restart();
       }
@@ -197,30 +309,36 @@ int decodeMhEol(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed)
     }
     if (r == kEolFound) {
       bool stored = total == width;
-      row.end();
-      if (stored) rows.store();
+      if (!stored && total > 0) lines.damaged(damage);
+      if (stored) lines.keep();
       restart();
       if (stored && closeAtWidth && !skipPrefix()) break;
       continue;
     }
     if (r == kBadCode) {
       ++errors;
+      lines.damaged(damage);
       if (!findEol()) break;
       restart();
       continue;
     }
-    row.end();
     if (total == width) {  // the data ended right after a full line
-      rows.store();
+      lines.finishKept();
       c.commit();
       return errors;
     }
     break;
   }
-  row.end();
-  std::memset(w.row, 0, w.capacity);  // leave no partial line behind
+  lines.finish();  // leave no partial line behind
   c.commit();
   return errors;
+}
+
+template <bool kLsb>
+int decodeMhEolPage(FaxStream& s, PageImage& page, bool closeAtWidth, bool prefixed,
+                    PageDamage* damage) {
+  BitmapLines lines(page, s.height);
+  return decodeMhEol<kLsb>(s, lines, closeAtWidth, prefixed, damage);
 }
 
 // Finds an EOL followed by a tag bit of 1. False when the data ends first.
@@ -234,12 +352,8 @@ bool syncToOneD(FaxStream& s) {
 }
 
 // Coding 6: EOL + tag bit before each line. Returns the lines rejected.
-int decodeMr(FaxStream& s, PageImage& page) {
-  if (!syncToOneD(s)) {
-    page.pixels = {};
-    return kPageAllocFailed;
-  }
-  PageRows rows(page, s.height);
+template <class Rows>
+int decodeMrLines(FaxStream& s, Rows& rows, PageDamage* damage) {
   RunList line, ref;
   line.reset(s.width);
   ref.reset(s.width);
@@ -256,12 +370,12 @@ int decodeMr(FaxStream& s, PageImage& page) {
       break;
     }
     if (r == kEndAfterFullLine) {
-      rows.store();
+      rows.store(line);
       break;
     }
     if (r == 0 || r == s.width) {
       if (r == s.width) {
-        rows.store();
+        rows.store(line);
         std::swap(ref, line);  // the line becomes the reference
       }
       tag = s.readBits(1);
@@ -269,6 +383,7 @@ int decodeMr(FaxStream& s, PageImage& page) {
       continue;
     }
     ++errors;
+    rows.damaged(damage);
     std::memset(w.row, 0, w.capacity);
     // A line of the wrong length ended at its EOL, so the next tag bit is
     // already here: a 1-D line after it is decoded, not skipped.
@@ -278,6 +393,15 @@ int decodeMr(FaxStream& s, PageImage& page) {
     tag = 1;
   }
   return errors;
+}
+
+int decodeMr(FaxStream& s, PageImage& page, PageDamage* damage) {
+  if (!syncToOneD(s)) {
+    page.pixels = {};
+    return kPageAllocFailed;
+  }
+  PageRows rows(page, s.height);
+  return decodeMrLines(s, rows, damage);
 }
 
 // ---- T.6 pages --------------------------------------------------------------
@@ -384,9 +508,9 @@ template <class Cursor>
 }
 
 // One T.6 line against a closed reference whose at[count + 1] repeats the
-// width; the line's ends go to `line` and
-// its pixels to `w`'s row (zeroed). Results as decodeMmrLine's.
-template <bool kLsb>
+// width; the line's ends go to `line` and, with kPixels, its pixels to `w`'s
+// row (zeroed). Results as decodeMmrLine's.
+template <bool kLsb, bool kPixels = true>
 int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* words,
             const RowWriter& w) {
   WordCursor<kLsb> c(s);
@@ -404,15 +528,17 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   int64_t limit = endBit;  // INT64_MIN once runs go through exactRun
   RowWriter exact{0, 0, 0, nullptr};
   auto emit = [&](int64_t at, int64_t end, int skip) {
-    if (end <= limit) [[likely]] {
-      flipAt(words, end);
-    } else {
-      exactRun(words, w.row, exact, at, end, skip, w.capacity);
-      limit = INT64_MIN;
+    if constexpr (kPixels) {
+      if (end <= limit) [[likely]] {
+        flipAt(words, end);
+      } else {
+        exactRun(words, w.row, exact, at, end, skip, w.capacity);
+        limit = INT64_MIN;
+      }
     }
     *++endp = end;
   };
-  if (!invert) flipAt(words, 0);
+  if (kPixels && !invert) flipAt(words, 0);
   int colour = 0;
   int64_t a0 = 0, pending = 0;
   uint32_t next = 1;
@@ -508,10 +634,10 @@ int mmrLine(FaxStream& s, const LineEnds& reference, LineEnds& line, uint64_t* w
   line.count = uint32_t(std::min(endp, lastKept) - ends);
   // A line cut short after its last pixel is kept too.
   if (status != 0 && status != kEndAfterFullLine) {
-    std::memset(words, 0, size_t(wordsFor(w.capacity) + 1) * 8);
+    if (kPixels) std::memset(words, 0, size_t(wordsFor(w.capacity) + 1) * 8);
     return status;
   }
-  if (exact.row == nullptr) {
+  if (kPixels && exact.row == nullptr) {
     // The pixels after the last run stay clear.
     if (lastColour ^ invert) flipAt(words, a0 - pending);
     storeRow(words, w.row, w.capacity);
@@ -534,22 +660,44 @@ int mmrLineByRuns(FaxStream& s, const LineEnds& reference, LineEnds& line, RunLi
   return r;
 }
 
-template <bool kLsb>
-int decodeMmr(FaxStream& s, PageImage& page) {
-  PageRows rows(page, s.height);
+// Rows for a T.6 decode that only checks the data: lines are counted, and
+// the line decoder that takes over after damage writes into one scratch row.
+class CountedRows {
+ public:
+  CountedRows(int32_t bytesPerRow, int32_t capacity)
+      : capacity_(capacity), row_(size_t(bytesPerRow)) {}
+  void start(RowWriter& w) { w = RowWriter{0, uint32_t(row_.size()), 0, row_.data()}; }
+  void store() {
+    if (lines_ < capacity_) ++lines_;
+  }
+  void clearRest() {}
+  int32_t lines() const { return lines_; }
+  void damaged(PageDamage* damage) const {
+    if (damage != nullptr && lines_ < capacity_) ++damage->events;
+  }
+
+ private:
+  int32_t capacity_;
+  int32_t lines_ = 0;
+  std::vector<uint8_t> row_;
+};
+
+// The T.6 page loop over `rows` (PageRows, or CountedRows without kPixels).
+template <bool kLsb, bool kPixels, class Rows>
+int decodeMmrRows(FaxStream& s, Rows& rows, int32_t bytesPerRow, PageDamage* damage) {
   LineEnds line, ref;
   line.reset(s.width);
   ref.reset(s.width);
   ref.setAllWhite(s.width);
   RunList refRuns, lineRuns;  // for references that are not closed
-  std::vector<uint64_t> words(size_t(wordsFor(uint32_t(page.bytesPerRow)) + 1), 0);
+  std::vector<uint64_t> words(size_t(wordsFor(uint32_t(bytesPerRow)) + 1), 0);
   for (;;) {
     RowWriter w;
     rows.start(w);
     int r = 0;
     if (ref.closed(s.width)) {
       ref.at[ref.count + 1] = s.width;
-      r = mmrLine<kLsb>(s, ref, line, words.data(), w);  // writes every byte of a kept row
+      r = mmrLine<kLsb, kPixels>(s, ref, line, words.data(), w);  // writes every byte of a kept row
     } else {
       std::memset(w.row, 0, w.capacity);
       r = mmrLineByRuns(s, ref, line, refRuns, lineRuns, w);
@@ -565,6 +713,7 @@ int decodeMmr(FaxStream& s, PageImage& page) {
       return 0;
     }
     if (r == kEolFound || r == kBadCode) {
+      rows.damaged(damage);
       std::memset(w.row, 0, w.capacity);
       if (r == kBadCode && syncMmr(s, kSyncFromLater) != 0) {
         rows.clearRest();
@@ -573,28 +722,35 @@ int decodeMmr(FaxStream& s, PageImage& page) {
       ref.setAllWhite(s.width);
       continue;
     }
+    if (r != s.width) rows.damaged(damage);
     rows.store();
     std::swap(ref, line);  // the line becomes the reference
   }
 }
 
+template <bool kLsb>
+int decodeMmr(FaxStream& s, PageImage& page, PageDamage* damage) {
+  PageRows rows(page, s.height);
+  return decodeMmrRows<kLsb, true>(s, rows, page.bytesPerRow, damage);
+}
+
 }  // namespace
 
-int decodePage(FaxStream& s, PageImage& page) {
+int decodePage(FaxStream& s, PageImage& page, PageDamage* damage) {
   switch (s.coding) {
     case kCodingMhByteAligned:
     case kCodingMhWordAligned:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
       return s.bitOrder == kMsbFirst
-                 ? decodeAlignedMh<false>(s, page, s.coding == kCodingMhWordAligned)
-                 : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned);
+                 ? decodeAlignedMh<false>(s, page, s.coding == kCodingMhWordAligned, damage)
+                 : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned, damage);
     case kCodingT4OneD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, false, false)
-                                     : decodeMhEol<true>(s, page, false, false);
+      return s.bitOrder == kMsbFirst ? decodeMhEolPage<false>(s, page, false, false, damage)
+                                     : decodeMhEolPage<true>(s, page, false, false, damage);
     case kCodingT4TwoD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
-      return decodeMr(s, page);
+      return decodeMr(s, page, damage);
     default:
       return kPageAllocFailed;
   }
@@ -602,16 +758,49 @@ int decodePage(FaxStream& s, PageImage& page) {
 
 int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
   if (!preparePage(s, page, kCodingT4OneD)) return kPageAllocFailed;
-  return s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, page, true, prefixed)
-                                 : decodeMhEol<true>(s, page, true, prefixed);
+  return s.bitOrder == kMsbFirst ? decodeMhEolPage<false>(s, page, true, prefixed, nullptr)
+                                 : decodeMhEolPage<true>(s, page, true, prefixed, nullptr);
 }
 
-int decodeMmrPage(FaxStream& s, PageImage& page) {
+int transcodeToT6(FaxStream& s, T6Encoder& encoder, int32_t& lines, PageDamage* damage) {
+  lines = 0;
+  if ((s.coding != kCodingT4OneD && s.coding != kCodingT4TwoD) || s.width < 1 ||
+      s.width > kMaxPageWidth || s.height < 0)
+    return kPageAllocFailed;
+  if (encoder.begin(s.width) != 0) return kPageAllocFailed;
+  if (s.coding == kCodingT4TwoD) {
+    if (!syncToOneD(s)) return kPageAllocFailed;
+    ChangeRows rows(encoder, s.width, s.height);
+    const int result = decodeMrLines(s, rows, damage);
+    lines = rows.lines();
+    return result;
+  }
+  ChangeLines out(encoder, s.width, s.height);
+  const int result = s.bitOrder == kMsbFirst ? decodeMhEol<false>(s, out, false, false, damage)
+                                             : decodeMhEol<true>(s, out, false, false, damage);
+  lines = out.lines();
+  return result;
+}
+
+int checkMmrPage(FaxStream& s, int32_t& lines, PageDamage* damage) {
+  lines = 0;
+  if (s.groupOptions & 1) return kPageAllocFailed;
+  if (s.width < 1 || s.width > kMaxPageWidth || s.height < 0) return kPageAllocFailed;
+  CountedRows rows((s.width + 7) / 8, s.height);
+  const int result = s.bitOrder == kMsbFirst
+                         ? decodeMmrRows<false, false>(s, rows, (s.width + 7) / 8, damage)
+                         : decodeMmrRows<true, false>(s, rows, (s.width + 7) / 8, damage);
+  lines = rows.lines();
+  return result;
+}
+
+int decodeMmrPage(FaxStream& s, PageImage& page, PageDamage* damage) {
   if (s.groupOptions & 1) return kPageAllocFailed;
   // Each row is written whole or cleared, and the rows after the last line
   // are cleared at the end, so the page is not zeroed first.
   if (!preparePage(s, page, kCodingT6, false)) return kPageAllocFailed;
-  return s.bitOrder == kMsbFirst ? decodeMmr<false>(s, page) : decodeMmr<true>(s, page);
+  return s.bitOrder == kMsbFirst ? decodeMmr<false>(s, page, damage)
+                                 : decodeMmr<true>(s, page, damage);
 }
 
 int syncMmr(FaxStream& s, int mode) {

@@ -79,7 +79,8 @@ void expectSamePage(const std::vector<uint8_t>& data, int order, int width, int 
   // A buffer left over from a larger page: nothing of it may show through.
   PageImage page;
   page.pixels.assign(size_t(capacity + 3) * size_t((width + 7) / 8 + 1), 0x5A);
-  const int result = decodeMmrPage(s, page);
+  PageDamage damage;
+  const int result = decodeMmrPage(s, page, &damage);
   ASSERT_EQ(want.result, result);
   ASSERT_EQ(want.height, page.height);
   ASSERT_EQ(want.pixels.size(), page.pixels.size());
@@ -90,6 +91,17 @@ void expectSamePage(const std::vector<uint8_t>& data, int order, int width, int 
   ASSERT_EQ(want.after.bitPos, s.bitPos);
   ASSERT_EQ(want.after.current, s.current);
   ASSERT_EQ(want.after.syncPos, s.syncPos);
+  // Checking without a page agrees in everything but the pixels.
+  FaxStream c;
+  c.initT6(data.data(), int32_t(data.size()), uint8_t(order), 0, 0, uint8_t(invert));
+  c.setPageSize(width, capacity);
+  int32_t lines = -1;
+  PageDamage checked;
+  ASSERT_EQ(result, checkMmrPage(c, lines, &checked));
+  ASSERT_EQ(page.height, lines);
+  ASSERT_EQ(damage.events, checked.events);
+  ASSERT_EQ(s.pos, c.pos);
+  ASSERT_EQ(s.bitPos, c.bitPos);
 }
 
 struct CodedPage {

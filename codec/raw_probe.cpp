@@ -437,6 +437,11 @@ int64_t scoreMmr(FaxStream& s, const MmrTrial& trial, uint16_t threshold, uint8_
     explained.startRun(s.bitPosition());
     if (explained.bound() < mustReach) return finish(s, -1);
   }
+  // A run still open at the window's end counts up to it, as a closed one
+  // does: otherwise data without damage or page end inside the window
+  // scores nothing, and its trial is scored in full last, after every
+  // other trial has run to half the window.
+  if (s.bitPosition() >= limitBits) explained.endRun(s.bitPosition());
   const int64_t bits = explained.total();
   rewind(s, trial.bitOrder);
   return bits < mustReach ? -1 : bits;

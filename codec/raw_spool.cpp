@@ -1,11 +1,13 @@
 #include "codec/raw_spool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "codec/fax_decode.h"
 #include "codec/raw_probe.h"
+#include "platform/checked_write.h"
 
 namespace tarnwick {
 
@@ -72,9 +74,17 @@ int readIndex(std::FILE* f, IndexHeader& header) {
 
 int writeIndexHeader(std::FILE* f, const IndexHeader& header) {
   const std::vector<uint8_t> bytes = serializeIndexHeader(header);
-  if (std::fseek(f, 0, SEEK_SET) != 0) return kSpoolFileFailed;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return kSpoolFileFailed;
-  return std::fflush(f) == 0 ? 0 : kSpoolFileFailed;
+  if (std::fseek(f, 0, SEEK_SET) != 0)
+    return platform::recordWriteFailure(errno), kSpoolWriteFailed;
+  if (!platform::writeAll(f, bytes.data(), bytes.size())) return kSpoolWriteFailed;
+  return platform::flushFile(f) ? 0 : kSpoolWriteFailed;
+}
+
+// Rewrites the header of the index open as `f` and closes it, both checked.
+int rewriteIndexHeader(FilePtr f, const IndexHeader& header) {
+  const int status = writeIndexHeader(f.get(), header);
+  if (!platform::closeFile(f.release())) return kSpoolWriteFailed;
+  return status;
 }
 
 // Reads records sequentially from `first`; false at a read failure.
@@ -105,8 +115,9 @@ class SpoolWriter {
     passed_ = paths.passed;
     nextPassed_ = int64_t(s.pos) + kSpoolPassedStrideBytes;
     bitmap_ = openFile(paths.bitmap, "w+b");
+    if (!bitmap_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
     index_ = openFile(paths.index, "w+b");
-    if (!bitmap_ || !index_) return kSpoolFileFailed;
+    if (!index_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
     const WidthClass widthClass = classifyWidth(s.width);
     page_.width = s.width;
     page_.height = s.height;
@@ -127,7 +138,7 @@ class SpoolWriter {
     rowBlock_.reserve(kRowBlockBytes + row_.size());
     writeBitmapHeader();
     if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
-    return ok_ ? 0 : kSpoolFileFailed;
+    return ok_ ? 0 : kSpoolWriteFailed;
   }
 
   RowWriter freshRow() {
@@ -161,7 +172,7 @@ class SpoolWriter {
   void closeSegment() {
     if (segment_.lines == 0) return;
     const auto bytes = serializeSegment(segment_);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), index_.get()) != bytes.size()) ok_ = false;
+    if (ok_ && !platform::writeAll(index_.get(), bytes.data(), bytes.size())) ok_ = false;
     ++index_header_.records;
     segment_.lines = 0;
   }
@@ -175,38 +186,45 @@ class SpoolWriter {
     nextPassed_ = int64_t(s.pos) + kSpoolPassedStrideBytes;
   }
 
-  // Closes the last segment, completes both headers and closes the files.
+  // Closes the last segment, completes both headers and closes the files:
+  // 0, or kSpoolWriteFailed when any write or close of either file failed.
   int finish() {
     writeRows();
     closeSegment();
     index_header_.rows = rows_;
-    if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
-    index_.reset();
+    if (!ok_ || rewriteIndexHeader(std::move(index_), index_header_) != 0) ok_ = false;
     int16_t yResolution = page_.yResolution;
-    if (estimateYResolution(indexPath_, yResolution) == 0) page_.yResolution = yResolution;
+    const int estimated = ok_ ? estimateYResolution(indexPath_, yResolution) : kSpoolWriteFailed;
+    if (estimated == 0) page_.yResolution = yResolution;
+    if (estimated == kSpoolWriteFailed) ok_ = false;
     page_.height = rows_;
     writeBitmapHeader();
-    if (std::fflush(bitmap_.get()) != 0) ok_ = false;
-    bitmap_.reset();
-    return ok_ ? 0 : kSpoolFileFailed;
+    if (ok_ && !platform::flushFile(bitmap_.get())) ok_ = false;
+    if (!platform::closeFile(bitmap_.release())) ok_ = false;
+    return ok_ ? 0 : kSpoolWriteFailed;
   }
 
  private:
   static constexpr size_t kRowBlockBytes = size_t(1) << 20;
 
+  // After a failed write nothing more is written: the spool is lost anyway,
+  // and the first failure's reason is the one to report.
   void writeRows() {
-    if (!rowBlock_.empty() &&
-        std::fwrite(rowBlock_.data(), 1, rowBlock_.size(), bitmap_.get()) != rowBlock_.size())
+    if (ok_ && !rowBlock_.empty() &&
+        !platform::writeAll(bitmap_.get(), rowBlock_.data(), rowBlock_.size()))
       ok_ = false;
     rowBlock_.clear();
   }
 
   void writeBitmapHeader() {
+    if (!ok_) return;
     const auto bytes = serializeBitmapHeader(page_);
     if (std::fseek(bitmap_.get(), 0, SEEK_SET) != 0 ||
-        std::fwrite(bytes.data(), 1, bytes.size(), bitmap_.get()) != bytes.size() ||
-        std::fseek(bitmap_.get(), 0, SEEK_END) != 0)
+        !platform::writeAll(bitmap_.get(), bytes.data(), bytes.size()) ||
+        std::fseek(bitmap_.get(), 0, SEEK_END) != 0) {
+      platform::recordWriteFailure(errno);
       ok_ = false;
+    }
   }
 
   FilePtr bitmap_, index_;
@@ -224,7 +242,7 @@ class SpoolWriter {
 
 // The result of a spool: `value` unless a file failed.
 int finishSpool(SpoolWriter& out, int value) {
-  return out.finish() == 0 ? value : kSpoolFileFailed;
+  return out.finish() == 0 ? value : kSpoolWriteFailed;
 }
 
 // Searches the next EOL followed by tag bit 1; false when the data ends.
@@ -246,7 +264,9 @@ void placeAt(FaxStream& s, int64_t bit) {
 }
 
 bool createEmpty(const std::string& path) {
-  return openFile(path, "wb") != nullptr;
+  std::FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+  if (!f) return platform::recordWriteFailure(errno);
+  return platform::closeFile(f);
 }
 
 }  // namespace
@@ -390,7 +410,7 @@ bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, int& errors) {
 
 int spoolMh(FaxStream& s, const SpoolPaths& paths) {
   SpoolWriter out;
-  if (out.open(paths, s, kCodingT4OneD) != 0) return kSpoolFileFailed;
+  if (const int opened = out.open(paths, s, kCodingT4OneD); opened != 0) return opened;
   int errors = 0;
   if (s.findEol() < 0) return finishSpool(out, errors);
   const int32_t width = s.width;
@@ -451,11 +471,8 @@ bool resumeAfterDamage(FaxStream& s, int64_t& lastSync, bool& searchFailed) {
 
 int spoolMr(FaxStream& s, const SpoolPaths& paths) {
   SpoolWriter out;
-  if (out.open(paths, s, kCodingT4TwoD) != 0) return kSpoolFileFailed;
-  if (!syncToOneDimensional(s)) {
-    out.finish();
-    return kSpoolFileFailed;
-  }
+  if (const int opened = out.open(paths, s, kCodingT4TwoD); opened != 0) return opened;
+  if (!syncToOneDimensional(s)) return out.finish() == 0 ? kSpoolFileFailed : kSpoolWriteFailed;
   out.setStart(back(s, 13));
   const int32_t width = s.width;
   RunList line, reference;
@@ -499,7 +516,7 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
 
 int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
   SpoolWriter out;
-  if (out.open(paths, s, kCodingT6) != 0) return kSpoolFileFailed;
+  if (const int opened = out.open(paths, s, kCodingT6); opened != 0) return opened;
   const int32_t width = s.width;
   RunList line, reference;
   line.reset(width);
@@ -545,7 +562,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
     reference.assignFrom(line);
   }
   const int32_t rows = out.rows();
-  if (out.finish() != 0) return kSpoolFileFailed;
+  if (out.finish() != 0) return kSpoolWriteFailed;
   // Rows kept before damage at the end of the data still make a fax.
   if (rows == 0) return resyncFailed ? kSpoolNoResync : kSpoolNoRows;
   return errors;
@@ -572,7 +589,7 @@ void adoptProbe(FaxStream& s, const FaxStream& window) {
 
 int convertMhMrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
                    bool nonStandard, int32_t minWidth, ProbeWork* work) {
-  if (!createEmpty(paths.bitmap) || !createEmpty(paths.index)) return kSpoolFileFailed;
+  if (!createEmpty(paths.bitmap) || !createEmpty(paths.index)) return kSpoolWriteFailed;
   FaxStream w = probeWindow(s);
   if (probeMhWidth(w, bitOrder, threshold, work) == 0 ||
       (nonStandard && probeMhWidthAbove(w, bitOrder, threshold, minWidth, work) == 0)) {
@@ -601,7 +618,7 @@ void addMmrTrials(std::vector<MmrTrial>& trials, uint8_t bitOrder, bool nonStand
 
 int convertMmrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t flagCount,
                   uint8_t bitOrder, bool nonStandard, int32_t minWidth, ProbeWork* work) {
-  if (!createEmpty(paths.bitmap)) return kSpoolFileFailed;
+  if (!createEmpty(paths.bitmap)) return kSpoolWriteFailed;
   std::vector<MmrTrial> trials;
   if (bitOrder == kAnyBitOrder) {
     addMmrTrials(trials, kLsbFirst, nonStandard, minWidth);
@@ -650,7 +667,7 @@ int estimateYResolution(const std::string& indexPath, int16_t& yResolution) {
   }
   header.longestSegment = longest;
   header.yResolution = yResolution;
-  return writeIndexHeader(f.get(), header);
+  return rewriteIndexHeader(std::move(f), header);
 }
 
 int32_t linesPerPage(uint8_t paperClass, int yResolution) {
@@ -693,7 +710,7 @@ int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& 
     pageLines += lines;
   }
   if (pageSegments > 0) closePage();
-  return writeIndexHeader(f.get(), header);
+  return rewriteIndexHeader(std::move(f), header);
 }
 
 namespace {

@@ -52,12 +52,16 @@ inline constexpr int kSegmentRecordBytes = 14;
 inline constexpr int kPageTableEntries = 1024;
 
 enum SpoolStatus : int {
-  kSpoolFileFailed = -1,  // a spool file could not be created, written or opened
-  kSpoolNoSegments = -2,  // the index holds no segment
-  kSpoolPageEmpty = -3,   // the page has no segment in the page table
-  kSpoolPageBeyond = -4,  // the page's first segment lies past the records
-  kSpoolNoRows = -11,     // T.6 data ended before any line
-  kSpoolNoResync = -12,   // T.6: no start of data after a bad code, nothing kept
+  kSpoolFileFailed = -1,   // a spool file could not be opened or read
+  kSpoolWriteFailed = -5,  // a spool file could not be created, written whole or
+                           // closed (the errno is the thread's last write
+                           // failure, platform/checked_write.h): nothing of the
+                           // analysis can be trusted
+  kSpoolNoSegments = -2,   // the index holds no segment
+  kSpoolPageEmpty = -3,    // the page has no segment in the page table
+  kSpoolPageBeyond = -4,   // the page's first segment lies past the records
+  kSpoolNoRows = -11,      // T.6 data ended before any line
+  kSpoolNoResync = -12,    // T.6: no start of data after a bad code, nothing kept
 };
 
 struct SpoolPaths {
@@ -103,14 +107,18 @@ SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> bytes);
 
 // Probe, then spool. The probes see only the first kProbeWindowBytes of the
 // stream (codec/raw_probe.h), so refusing data of no coding costs the same
-// for any size; the spool then reads the whole stream. convertMhMrRaw: MH at a standard width, then
-// (with nonStandard) MH above minWidth, then MR likewise; the first success is spooled.
-// convertMmrRaw: the T.6 trials are, for each bit order, (with nonStandard) exactly minWidth first,
-// then each width of kMmrTrialWidths; chooseMmrTrial (codec/raw_probe.h) picks among those that
-// pass. bitOrder 1 or 2 tries that order; kAnyBitOrder tries 2, then 1, and compares the trials of
-// both. The stream must have been made for T.6 (its flagCount and noSync are used). Both return the
-// spool's result (bad lines met, >= 0) or a negative value when nothing fits or the spool fails. A
-// threshold below 1 counts as 1. `work`, when given, accumulates the probes' work.
+// for any size; the spool then reads the whole stream. convertMhMrRaw: MH at
+// a standard width, then (with nonStandard) MH above minWidth, then MR
+// likewise; the first success is spooled. convertMmrRaw: the T.6 trials are,
+// for each bit order, (with nonStandard) exactly minWidth first, then each
+// width of kMmrTrialWidths; chooseMmrTrial (codec/raw_probe.h) picks among
+// those that pass. bitOrder 1 or 2 tries that order; kAnyBitOrder tries 2,
+// then 1, and compares the trials of both. The stream must have been made for
+// T.6 (its flagCount and noSync are used). Both return the spool's result
+// (bad lines met, >= 0) or a negative value when nothing fits or the spool
+// fails (kSpoolWriteFailed when a work file could not be written: no other
+// trial can do better). A threshold below 1 counts as 1. `work`, when given,
+// accumulates the probes' work.
 inline constexpr uint8_t kAnyBitOrder = 0;
 int convertMhMrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
                    bool nonStandard, int32_t minWidth, ProbeWork* work = nullptr);
@@ -119,8 +127,8 @@ int convertMmrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold
 
 // Spool every good line of the stream (whose width and bitOrder are set)
 // into both files, starting at the stream's cursor (MH and MR search their
-// first EOL). Results: bad lines met (>= 0), kSpoolFileFailed, for MR
-// kSpoolFileFailed also when no EOL + tag 1 exists, for T.6 kSpoolNoRows /
+// first EOL). Results: bad lines met (>= 0), kSpoolWriteFailed, for MR
+// kSpoolFileFailed when no EOL + tag 1 exists, for T.6 kSpoolNoRows /
 // kSpoolNoResync when not a single row was kept.
 int spoolMh(FaxStream& stream, const SpoolPaths& paths);
 int spoolMr(FaxStream& stream, const SpoolPaths& paths);
@@ -130,7 +138,7 @@ int spoolMmr(FaxStream& stream, const SpoolPaths& paths);
 // class 2 (1364, 2727, 4089), class 3 (1618, 3235, 4851) as (t1, t2, t3):
 // L < t1 -> 100, L >= t2 -> 300 if L <= t3 else 400, otherwise 200; another
 // class keeps `yResolution`. Stores L and the resolution in the header.
-// 0, kSpoolFileFailed or kSpoolNoSegments.
+// 0, kSpoolFileFailed, kSpoolWriteFailed or kSpoolNoSegments.
 int estimateYResolution(const std::string& indexPath, int16_t& yResolution);
 
 // Lines of one page: the class base (1144, 1363, 1617; any other class 1144)
@@ -140,7 +148,7 @@ int32_t linesPerPage(uint8_t paperClass, int yResolution);
 // Groups whole segments into pages of at most max(linesPerPage, longest
 // segment) lines and stores each page's segment count in the page table
 // (pages past kPageTableEntries are counted but not stored).
-// 0, kSpoolFileFailed or kSpoolNoSegments.
+// 0, kSpoolFileFailed, kSpoolWriteFailed or kSpoolNoSegments.
 int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& pageCount);
 
 // The coded bytes of page `pageIndex` as they stand in `raw`, segment after

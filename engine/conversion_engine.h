@@ -25,15 +25,17 @@ class ConversionEngine {
   ConversionEngine& operator=(const ConversionEngine&) = delete;
 
   // Opens the source with the reader of `type`, finds its pages and decodes
-  // page 0 into page(). -1 when the reader could not open the file; the
-  // result is informational, isFax() decides.
+  // page 0 into page(). -1 when the reader could not open the file,
+  // kFamilyWorkFileFailed when the work files of its analysis could not be
+  // written (the file's type is then unknown); otherwise isFax() decides.
   int open(const std::string& source, FaxType type);
 
   // True when page 0 decoded with a width and lines.
   bool isFax() const { return page_.width > 0 && page_.height > 0; }
 
   // Writes every page into the intermediate TIFF at `output` (one file per
-  // page beside it in split mode). 0 or a negative failure.
+  // page beside it in split mode). 0, kFamilyWorkFileFailed or another
+  // negative failure (engine/family_table.h).
   int write(const std::string& output, FaxType type);
 
   // Closes the reader's file so the source is no longer held open.

@@ -1,8 +1,6 @@
 #include "engine/convert_one.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +12,11 @@
 #include "engine/conversion_engine.h"
 #include "engine/destination_claims.h"
 #include "engine/fax_type_detect.h"
+#include "platform/checked_write.h"
 #include "platform/files.h"
+#include "platform/partial_files.h"
 #include "platform/paths.h"
 #include "platform/system_reason.h"
-#include "platform/work_folder.h"
 #include "tiffout/page_copy.h"
 
 namespace tarnwick {
@@ -25,13 +24,28 @@ namespace {
 
 using platform::pageFileName;
 
-// Read once at start-up, before any thread runs: umask() can only be read by
-// setting it.
-const mode_t kProcessUmask = [] {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
-}();
+// ---- write failures: the one place they are put into words ----
+
+enum class WriteTarget { kOutput, kWorkFiles };
+
+// Fails the file for a write that did not complete: the line names what
+// could not be written and the system's reason, which goes to standard error
+// too. A full file system stops a folder job, so it has a code of its own.
+int writeFailure(BatchJob& job, const std::string& path, WriteTarget target,
+                 std::string* outcome = nullptr) {
+  const int error = platform::lastWriteFailure() != 0 ? platform::lastWriteFailure() : EIO;
+  const std::string what = target == WriteTarget::kOutput ? "cannot write the output file"
+                                                          : "cannot write the work files";
+  const std::string reason = platform::systemReason(error);
+  const std::string line = "Failed : " + what + " - " + reason;
+  if (outcome)
+    *outcome = line;
+  else
+    job.resultsText += line + "\r\n";
+  job.errorText += "tarnwick: " + path + ": " + what + ": " + reason + "\n";
+  if (platform::isNoSpace(error)) return kNoSpaceLeft;
+  return target == WriteTarget::kOutput ? kOutputWriteFailed : kWorkWriteFailed;
+}
 
 // Whether `name` is a page file of the intermediate whose name without its
 // extension is `stem`: the stem, three or more digits, ".tif".
@@ -59,9 +73,12 @@ void removeIntermediates(const std::string& intermediate) {
 }
 
 // Copies `input` (all pages, or only page `pageIndex` when >= 0) to
-// `destination` through a temporary file in the destination's folder that is
-// renamed into place only when the copy succeeded, so a failed copy never
-// leaves a half-written destination behind. 0 or the page copy's failure.
+// `destination` through a temporary output in the destination's folder
+// (platform/partial_files.h) that is renamed into place only when the copy
+// succeeded, so a failed copy never leaves a half-written destination
+// behind. Temporary outputs of killed runs in that folder are removed first.
+// 0 or the page copy's failure; kPageCopyOutputFailed when the temporary
+// output could not be made or renamed.
 int copyToDestination(const std::string& input, int pageIndex, const std::string& destination,
                       const PageCopySettings& settings) {
   DirectorySelection selection;
@@ -69,21 +86,16 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   if (settings.append != 0) return copyTiffPages(input, destination, settings, selection);
 
   const std::string folder = platform::folderOf(destination);
-  std::string temporary =
-      platform::joinPath(folder.empty() ? "." : folder, ".tarnwick-partial-XXXXXX");
-  platform::RemovedOnSignal removedOnSignal;
-  const int fd = removedOnSignal.createTemporary(temporary);
-  if (fd < 0) return kPageCopyOutputNotOpened;
-  // mkstemp makes the file private (0600); the TIFF gets the mode any newly
-  // created file of this process would get.
-  (void)::fchmod(fd, 0666 & ~kProcessUmask);
-  ::close(fd);
-  const int result = copyTiffPages(input, temporary, settings, selection);
-  if (result != 0 || platform::replaceFile(temporary, destination) != 0) {
-    std::remove(temporary.c_str());
-    return result != 0 ? result : kPageCopyOutputNotOpened;
-  }
-  return 0;
+  platform::removeStalePartials(folder);
+  platform::PartialFile temporary(folder);
+  if (!temporary.ok()) return kPageCopyOutputFailed;
+  const int result = copyTiffPages(input, temporary.path(), settings, selection);
+  if (result != 0) return result;
+  return temporary.commit(destination) == 0 ? 0 : kPageCopyOutputFailed;
+}
+
+bool writeFailed(int copied) {
+  return copied == kPageCopyOutputFailed || copied == kPageCopyOutputNotOpened;
 }
 
 // What a successful line adds for pages that were kept short of their
@@ -131,7 +143,9 @@ int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& 
     return kDestinationTaken;
   }
   const std::string input = engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
-  if (copyToDestination(input, -1, destination, job.copyParameters) != 0) {
+  const int copied = copyToDestination(input, -1, destination, job.copyParameters);
+  if (writeFailed(copied)) return writeFailure(job, destination, WriteTarget::kOutput);
+  if (copied != 0) {
     job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
     return kCopyFailed;
   }
@@ -153,6 +167,7 @@ int copyPage(BatchJob& job, const ConversionEngine& engine, const std::string& s
       engine.wroteSplitPages()
           ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
           : copyToDestination(intermediate, page - 1, output, job.copyParameters);
+  if (writeFailed(copied)) return writeFailure(job, output, WriteTarget::kOutput, &outcome);
   outcome = copied == 0 ? "Success !" + lossNote(engine.lineLosses(), page - 1)
                         : "Failed : Error in converting FAX to TIFF !";
   return copied == 0 ? kConverted : kCopyFailed;
@@ -175,6 +190,8 @@ int copySplit(BatchJob& job, const ConversionEngine& engine, const std::string& 
     std::snprintf(number, sizeof number, "%03d", page);
     job.resultsText +=
         std::string("        page ") + number + " --> " + output + " : " + outcome + "\r\n";
+    // The pages after it would meet the same full file system.
+    if (copied == kNoSpaceLeft) return kNoSpaceLeft;
   }
   return result;
 }
@@ -205,12 +222,19 @@ int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::
               std::vector<std::string>& outputs) {
   const std::string& intermediate = options.intermediateFile;
   removeIntermediates(intermediate);
-  engine.open(source, type);
+  // Any write that failed on the way fails the file, whatever the step
+  // made of it: a spool or intermediate written short is no fax.
+  const int opened = engine.open(source, type);
+  if (opened == kFamilyWorkFileFailed || platform::lastWriteFailure() != 0)
+    return writeFailure(job, source, WriteTarget::kWorkFiles);
   if (!engine.isFax()) {
     job.resultsText += "Failed : " + source + " - Not Fax\r\n";
     return kNotFax;
   }
-  if (engine.write(intermediate, type) != 0) {
+  const int written = engine.write(intermediate, type);
+  if (written == kFamilyWorkFileFailed || platform::lastWriteFailure() != 0)
+    return writeFailure(job, source, WriteTarget::kWorkFiles);
+  if (written != 0) {
     job.resultsText += "Failed : " + source + " - Error Fax\r\n";
     return kWriteFailed;
   }
@@ -237,6 +261,7 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
       return kDestinationTaken;
     }
   }
+  platform::clearWriteFailure();
   if (const int error = sourceReadError(source); error != 0) {
     const std::string reason = platform::systemReason(error);
     job.resultsText += "Failed : cannot read " + source + " - " + reason + "\r\n";

@@ -15,9 +15,14 @@ enum ConvertResult : int {
   kWriteFailed = -6,
   kCopyFailed = -7,  // the destination, or in split mode any page file, was not written
   kConversionException = -9,
-  kSourceUnreadable = -12,  // the source could not be opened for reading
-  kDestinationTaken = -13,  // the destination (or a page file) is a source of the job or
-                            // another file's destination (engine/destination_claims.h)
+  kSourceUnreadable = -12,   // the source could not be opened for reading
+  kDestinationTaken = -13,   // the destination (or a page file) is a source of the job or
+                             // another file's destination (engine/destination_claims.h)
+  kOutputWriteFailed = -10,  // the destination could not be written whole
+  kWorkWriteFailed = -11,    // a work file (analysis spool, intermediate TIFF) could not
+                             // be written whole
+  kNoSpaceLeft = -14,        // either of them, for want of space (ENOSPC, EDQUOT):
+                             // every later file would fail the same way
 };
 
 // Converts one fax file into the destination TIFF (in split mode the base
@@ -28,8 +33,10 @@ enum ConvertResult : int {
 // against `source` itself); a refused file is not written and fails the
 // conversion. A fax counts as converted only when every page was written,
 // and only then is the source moved to job.backupFolder. A source that
-// cannot be read is reported with the system's reason, in the results text
-// and in job.errorText.
+// cannot be read, and a write that fails (work files or destination), are
+// reported with the system's reason, in the results text and in
+// job.errorText; the destination under its final name is then left as it
+// was.
 int convertOne(BatchJob& job, const ConversionOptions& options, const std::string& source,
                const std::string& destination);
 

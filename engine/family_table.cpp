@@ -3,14 +3,23 @@
 #include <algorithm>
 #include <array>
 
+#include "codec/raw_spool.h"
 #include "formats/apf_reader.h"
+#include "formats/awd_converter.h"
 #include "formats/bfx_reader.h"
+#include "formats/bmp_reader.h"
+#include "formats/cals_reader.h"
+#include "formats/dcx_reader.h"
+#include "formats/ds_reader.h"
+#include "formats/ed_reader.h"
 #include "formats/fxs_reader.h"
+#include "formats/ig4_reader.h"
 #include "formats/pc_research_reader.h"
 #include "formats/qfx_reader.h"
 #include "formats/raw_fax_reader.h"
 #include "formats/sft_reader.h"
 #include "formats/tiff_structured_reader.h"
+#include "tiffout/tiff_writer.h"
 
 namespace tarnwick {
 namespace {
@@ -23,7 +32,7 @@ bool isFamilyType(FaxType type) {
 
 int openFxs(FamilyContext& c, const std::string& source) {
   FxsReader& fxs = c.reader.make<FxsReader>();
-  if (!fxs.open(source)) return -1;
+  if (!fxs.open(source)) return kFamilyNotOpened;
   c.options.pageCount = uint16_t(fxs.scan());
   c.ready = true;
   return 0;
@@ -39,17 +48,19 @@ void firstPageFxs(FamilyContext& c) {
   (void)fxs.pageCaption(0, c.page.caption);
 }
 
-// The writer's own failures show up as a failed page copy, not here.
+// A page that cannot be read is left out by the writer; a page that cannot
+// be written fails the file.
 int writeFxs(FamilyContext& c, const std::string& output) {
   FxsReader& fxs = *c.reader.get<FxsReader>();
-  if (!fxs.isOpen()) return -1;
+  if (!fxs.isOpen()) return kFamilyNotOpened;
+  int status = 0;
   if (c.options.ConvertFlag == 1) {
     c.wroteSplitPages = true;
-    (void)fxs.writePagesSplit(output, c.options.pageCount, c.options.Recaculate);
+    status = fxs.writePagesSplit(output, c.options.pageCount, c.options.Recaculate);
   } else {
-    (void)fxs.writePages(output, c.options.pageCount, c.options.Recaculate);
+    status = fxs.writePages(output, c.options.pageCount, c.options.Recaculate);
   }
-  return 0;
+  return status == kFxsWriteFailed ? kFamilyWorkFileFailed : 0;
 }
 
 // ---- TIFF-structured files (10 fmf, 16 tif/tiff, 17 g3n and TIFF-headed g3f) ----
@@ -59,7 +70,7 @@ int writeFxs(FamilyContext& c, const std::string& output) {
 
 int openTiff(FamilyContext& c, const std::string& source) {
   TiffStructuredReader& tiff = c.reader.make<TiffStructuredReader>();
-  if (!tiff.open(source)) return -1;
+  if (!tiff.open(source)) return kFamilyNotOpened;
   if (tiff.probe() != 0) return 0;
   c.options.pageCount = uint16_t(tiff.scan());
   c.ready = true;
@@ -72,10 +83,10 @@ void firstPageTiff(FamilyContext& c) {
 
 int writeTiff(FamilyContext& c, const std::string& output) {
   TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
-  if (!tiff.isOpen()) return -1;
-  const int result = tiff.writePages(output);
+  if (!tiff.isOpen()) return kFamilyNotOpened;
+  const int status = tiff.writePages(output);
   c.lineLosses = tiff.lineLosses();
-  return result;
+  return status == kTiffWriteOutputFailed ? kFamilyWorkFileFailed : status;
 }
 
 // ---- APF (code 1): pages decoded and written as bitmaps ----
@@ -130,7 +141,7 @@ int writeSft(FamilyContext& c, const std::string& output) {
 
 int openRaw(FamilyContext& c, const std::string& source) {
   RawFaxReader& raw = c.reader.make<RawFaxReader>();
-  if (!raw.open(source)) return -1;
+  if (!raw.open(source)) return kFamilyNotOpened;
   const ConversionOptions& o = c.options;
   RawSettings settings;
   settings.threshold = std::max<uint16_t>(1, o.Threshold);
@@ -140,7 +151,9 @@ int openRaw(FamilyContext& c, const std::string& source) {
   settings.bitmapSpoolPath = o.workFile;
   settings.indexSpoolPath = o.segmentFile;
   raw.configure(settings);
-  if (raw.analyseRawFax(o.AutoBit, o.NStdWidth != 0) < 0) return 0;
+  const int analysed = raw.analyseRawFax(o.AutoBit, o.NStdWidth != 0);
+  if (analysed == kSpoolWriteFailed) return kFamilyWorkFileFailed;
+  if (analysed < 0) return 0;
   if (raw.readAnalysisResult(o.workFile, c.page) != 0) return 0;
   if (o.verticalResolution != 0) c.page.yResolution = int16_t(o.verticalResolution);
   raw.setPageLines(c.page.paperClass, c.page.yResolution);
@@ -159,10 +172,11 @@ void firstPageRaw(FamilyContext& c) {
 // count by lines: the pages written are what the copy step must see.
 int writeRaw(FamilyContext& c, const std::string& output) {
   RawFaxReader& raw = *c.reader.get<RawFaxReader>();
-  if (!raw.isOpen()) return -1;
-  (void)raw.writeRawPages(output, c.page);
+  if (!raw.isOpen()) return kFamilyNotOpened;
+  const int status = raw.writeRawPages(output, c.page);
   c.options.pageCount = raw.writtenPages();
-  return 0;
+  return status == kTiffWriterWriteFailed || status == kTiffWriterNoFile ? kFamilyWorkFileFailed
+                                                                         : 0;
 }
 
 // ---- bfx (4), qfx (14) and PC Research g3f (12): coding detected per page ----
@@ -202,6 +216,118 @@ int writeDetected(FamilyContext& c, const std::string& output) {
   return result;
 }
 
+// ---- CALS (code 6), ed (code 9) and ig4 (code 13): one T.6 page ----
+// Never split: the one page goes to the destination name itself.
+
+template <class Reader>
+int openSinglePage(FamilyContext& c, const std::string& source) {
+  Reader& reader = c.reader.make<Reader>();
+  if (!reader.open(source)) return -1;
+  if (reader.probe() != 0) return 0;
+  c.options.pageCount = 1;
+  c.ready = true;
+  return 0;
+}
+
+template <class Reader>
+void firstPageSingle(FamilyContext& c) {
+  Reader* reader = c.reader.get<Reader>();
+  if (!c.ready || reader->preparePage(c.page) != 0) c.page.clear();
+}
+
+// The page keeps its declared length; rows its data does not hold come out
+// white, and the report says how many.
+template <class Reader>
+int writeSinglePage(FamilyContext& c, const std::string& output) {
+  Reader& reader = *c.reader.get<Reader>();
+  if (!reader.isOpen()) return -1;
+  const int result = reader.writePages(output);
+  const int32_t declared = reader.declaredLines();
+  if (result == 0 && c.page.height < declared)
+    c.lineLosses.push_back({0, uint32_t(declared - c.page.height), uint32_t(declared)});
+  return result;
+}
+
+// ---- dcx (code 7): PCX pages written as bitmaps, single or split ----
+
+int openDcx(FamilyContext& c, const std::string& source) {
+  DcxReader& dcx = c.reader.make<DcxReader>();
+  if (!dcx.open(source)) return -1;
+  if (dcx.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(dcx.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageDcx(FamilyContext& c) {
+  (void)c.reader.get<DcxReader>()->preparePage(0, c.page);
+}
+
+int writeDcx(FamilyContext& c, const std::string& output) {
+  DcxReader& dcx = *c.reader.get<DcxReader>();
+  if (!dcx.isOpen()) return -1;
+  if (c.options.ConvertFlag != 1) return dcx.writePages(output, c.options.pageCount);
+  c.wroteSplitPages = true;
+  return dcx.writePagesSplit(output, c.options.pageCount);
+}
+
+// ---- bmp (code 5): one uncompressed page ----
+
+int openBmp(FamilyContext& c, const std::string& source) {
+  BmpReader& bmp = c.reader.make<BmpReader>();
+  if (!bmp.open(source)) return -1;
+  if (bmp.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(bmp.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageBmp(FamilyContext& c) {
+  (void)c.reader.get<BmpReader>()->preparePage(c.page);
+}
+
+int writeBmp(FamilyContext& c, const std::string& output) {
+  BmpReader& bmp = *c.reader.get<BmpReader>();
+  if (!bmp.isOpen()) return -1;
+  return bmp.writePages(output, c.options.pageCount);
+}
+
+// ---- ds (code 8): each record's embedded TIFF through the scratch TIFF ----
+
+int openDs(FamilyContext& c, const std::string& source) {
+  DsReader& ds = c.reader.make<DsReader>();
+  if (!ds.open(source)) return -1;
+  if (ds.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(ds.scan());
+  c.ready = c.options.pageCount != 0;
+  return 0;
+}
+
+void firstPageDs(FamilyContext& c) {
+  (void)c.reader.get<DsReader>()->preparePage(0, c.options.tiffWorkFile, c.page);
+}
+
+int writeDs(FamilyContext& c, const std::string& output) {
+  DsReader& ds = *c.reader.get<DsReader>();
+  if (!ds.isOpen()) return -1;
+  return ds.writePages(output, c.options.tiffWorkFile, c.options.pageCount);
+}
+
+// ---- awd (code 3): the external converter's TIFF, read as TIFF-structured ----
+// Without a converter, or when it leaves no TIFF, nothing is open and the
+// file reads as not a fax. The write step is the TIFF row's on the scratch
+// TIFF the open step opened, so cut pages are reported as for any TIFF.
+
+int openAwd(FamilyContext& c, const std::string& source) {
+  TiffStructuredReader& tiff = c.reader.make<TiffStructuredReader>();
+  if (runAwdConverter(source, c.options.tiffWorkFile) != 0) return 0;
+  if (!tiff.open(c.options.tiffWorkFile)) return -1;
+  if (tiff.probe() != 0) return 0;
+  c.options.pageCount = uint16_t(tiff.scan());
+  c.ready = true;
+  return 0;
+}
+
 // ---- the table ----
 
 constexpr FaxType kRawTypes[] = {FAX_TYPE_RAW};
@@ -212,6 +338,13 @@ constexpr FaxType kTiffTypes[] = {FAX_TYPE_FMF, FAX_TYPE_TIFF, FAX_TYPE_G3N};
 constexpr FaxType kBfxTypes[] = {FAX_TYPE_BFX};
 constexpr FaxType kQfxTypes[] = {FAX_TYPE_QFX};
 constexpr FaxType kG3fTypes[] = {FAX_TYPE_G3F};
+constexpr FaxType kCalsTypes[] = {FAX_TYPE_CALS};
+constexpr FaxType kEdTypes[] = {FAX_TYPE_ED};
+constexpr FaxType kIg4Types[] = {FAX_TYPE_IG4};
+constexpr FaxType kDcxTypes[] = {FAX_TYPE_DCX};
+constexpr FaxType kBmpTypes[] = {FAX_TYPE_BMP};
+constexpr FaxType kDsTypes[] = {FAX_TYPE_DS};
+constexpr FaxType kAwdTypes[] = {FAX_TYPE_AWD};
 
 constexpr FamilyRow kRawRow = {"raw", kRawTypes, openRaw, firstPageRaw, writeRaw};
 
@@ -226,6 +359,16 @@ constexpr FamilyRow kFamilies[] = {
      writeDetected<QfxReader>},
     {"g3f", kG3fTypes, openDetected<PcResearchReader>, firstPageDetected<PcResearchReader>,
      writeDetected<PcResearchReader>},
+    {"cals", kCalsTypes, openSinglePage<CalsReader>, firstPageSingle<CalsReader>,
+     writeSinglePage<CalsReader>},
+    {"ed", kEdTypes, openSinglePage<EdReader>, firstPageSingle<EdReader>,
+     writeSinglePage<EdReader>},
+    {"ig4", kIg4Types, openSinglePage<Ig4Reader>, firstPageSingle<Ig4Reader>,
+     writeSinglePage<Ig4Reader>},
+    {"dcx", kDcxTypes, openDcx, firstPageDcx, writeDcx},
+    {"bmp", kBmpTypes, openBmp, firstPageBmp, writeBmp},
+    {"ds", kDsTypes, openDs, firstPageDs, writeDs},
+    {"awd", kAwdTypes, openAwd, firstPageTiff, writeTiff},
 };
 
 }  // namespace

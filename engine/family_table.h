@@ -53,15 +53,26 @@ struct FamilyContext {
   std::vector<PageLineLoss> lineLosses;  // pages the write step wrote short
 };
 
+// What the open and write steps return besides 0.
+enum FamilyStatus : int {
+  kFamilyNotOpened = -1,       // the source could not be opened, or no reader is open
+  kFamilyWorkFileFailed = -2,  // a work file (spool, intermediate TIFF, page file)
+                               // could not be written whole; the reason is the
+                               // thread's last write failure (platform/checked_write.h)
+};
+
 // open:      makes the family's reader in the slot, opens `source`, probes and
-//            scans it, sets options.pageCount and ready; -1 when the file
-//            could not be opened (a probe that rejects the file returns 0
-//            with ready left false: the file then reads as not a fax).
+//            scans it, sets options.pageCount and ready; kFamilyNotOpened
+//            when the file could not be opened (a probe that rejects the file
+//            returns 0 with ready left false: the file then reads as not a
+//            fax), kFamilyWorkFileFailed when the analysis's work files could
+//            not be written.
 // firstPage: decodes page 0 into the page (left empty when it cannot).
 // write:     writes every page into the intermediate TIFF `output`, or, when
 //            options.ConvertFlag is 1 and the family has a split writer, one
-//            file per page beside it and sets wroteSplitPages. 0 or a
-//            negative failure; -1 when no reader is open.
+//            file per page beside it and sets wroteSplitPages. 0,
+//            kFamilyNotOpened, kFamilyWorkFileFailed, or another negative
+//            failure of the reader (the data could not be copied).
 struct FamilyRow {
   const char* name;
   std::span<const FaxType> types;

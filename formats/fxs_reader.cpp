@@ -1,11 +1,13 @@
 #include "formats/fxs_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
 #include "codec/fax_decode.h"
 #include "codec/fax_stream.h"
+#include "platform/checked_write.h"
 #include "tiffout/tiff_writer.h"
 
 namespace tarnwick {
@@ -316,8 +318,8 @@ int64_t combinedSize(std::FILE* file, FxsHeader& first) {
 }
 
 bool writeAt(std::FILE* file, int64_t offset, const uint8_t* data, size_t length) {
-  return std::fseek(file, long(offset), SEEK_SET) == 0 &&
-         std::fwrite(data, 1, length, file) == length;
+  if (std::fseek(file, long(offset), SEEK_SET) != 0) return platform::recordWriteFailure(errno);
+  return platform::writeAll(file, data, length);
 }
 
 }  // namespace
@@ -354,8 +356,8 @@ int mergeFxsPart(const std::string& partPath, const std::string& combinedPath, b
     first.setFilePageCount(uint16_t(total));
     if (!writeAt(combined.get(), 0, first.bytes.data(), kFxsHeaderBytes)) return kMergeWriteFailed;
   }
-  if (std::fflush(combined.get()) != 0) return kMergeWriteFailed;
-  return std::fclose(combined.release()) == 0 ? 0 : kMergeWriteFailed;
+  if (!platform::flushFile(combined.get())) return kMergeWriteFailed;
+  return platform::closeFile(combined.release()) ? 0 : kMergeWriteFailed;
 }
 
 }  // namespace tarnwick

@@ -81,15 +81,18 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
     return convertMmrRaw(t6, paths, threshold, settings_.flagNum, order, nonStandard,
                          settings_.minWidth, &work_);
   };
+  // A work file that cannot be written ends the analysis: every later
+  // trial would write the same files.
+  const auto settled = [](int result) { return result >= 0 || result == kSpoolWriteFailed; };
   int result = 0;
   if (bitOrderChoice == kMsbFirst || bitOrderChoice == kLsbFirst) {
     result = mhMr(bitOrderChoice);
-    if (result < 0) result = mmr(bitOrderChoice);
+    if (!settled(result)) result = mmr(bitOrderChoice);
   } else {
     result = mhMr(kLsbFirst);
-    if (result < 0) result = mhMr(kMsbFirst);
+    if (!settled(result)) result = mhMr(kMsbFirst);
     // T.6 trials of both bit orders are compared (2 preferred on a tie).
-    if (result < 0) result = mmr(kAnyBitOrder);
+    if (!settled(result)) result = mmr(kAnyBitOrder);
   }
   data_.releaseAll();
   return result;
@@ -174,9 +177,11 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
   writtenPages_ = 0;
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen()) return kTiffWriterNoFile;
-  if (beginTiffOutput(writer) != 0) return writer.close();
+  if (const int begun = beginTiffOutput(writer); begun != 0) return begun;
   int32_t pages = 0;
-  if (buildPageTable(settings_.indexSpoolPath, pageLines_, pages) != 0) return writer.close();
+  const int table = buildPageTable(settings_.indexSpoolPath, pageLines_, pages);
+  if (table == kSpoolWriteFailed) return kTiffWriterWriteFailed;
+  if (table != 0) return writer.close();
   const uint16_t pageCount = uint16_t(std::min(pages, kPageTableEntries));
   std::vector<uint8_t> coded;
   for (int32_t index = 0; index < pageCount; ++index) {
@@ -200,6 +205,9 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
       out.resolutionUnit = 2;
       written = writeCodedPage(writer, out, uint16_t(index), pageCount);
     }
+    // A page that could not be written loses the whole file; one whose
+    // data is unusable is left out.
+    if (written == kTiffWriterWriteFailed || written == kTiffWriterNoFile) return written;
     if (written == 0) ++writtenPages_;
   }
   return writer.close();

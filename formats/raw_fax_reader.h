@@ -54,8 +54,9 @@ class RawFaxReader : public FaxReader {
   // of both orders (2 first), the one explaining most of the data winning
   // (convertMmrRaw with kAnyBitOrder).
   // `nonStandard` also accepts widths above minWidth. Returns the bad lines
-  // met (>= 0) or a negative value when no coding fits; an empty file is
-  // closed and gives kRawNotAnalysed.
+  // met (>= 0), kSpoolWriteFailed when a work file could not be written
+  // (codec/raw_spool.h; the analysis stops there), or another negative value
+  // when no coding fits; an empty file is closed and gives kRawNotAnalysed.
   int analyseRawFax(uint8_t bitOrderChoice, bool nonStandard);
 
   // The bitmap spool's header into `page` (no pixels); the line total is
@@ -83,8 +84,9 @@ class RawFaxReader : public FaxReader {
   // coded bytes under the page record's coding and fill order, pages cut
   // from whole segments. A T.6 page that damage split into several segments
   // is written as a bitmap from the spool instead (its pieces do not join
-  // into valid T.6). Returns the writer's close result (negative when the
-  // output cannot be created).
+  // into valid T.6). Returns the writer's close result: kTiffWriterNoFile
+  // when the output cannot be created, kTiffWriterWriteFailed when it or the
+  // index spool could not be written (the file is then incomplete).
   int writeRawPages(const std::string& outputPath, const PageImage& page);
   // Pages the last writeRawPages wrote.
   uint16_t writtenPages() const { return writtenPages_; }

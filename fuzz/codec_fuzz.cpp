@@ -1,17 +1,22 @@
-// libFuzzer harness: every page decoder of the codec over the input.
+// libFuzzer harness: every page decoder of the codec over the input, and
+// the decoders that feed the T.6 encoder or only check T.6 data against the
+// page decoders they shadow (same lines, damage, result and coding).
 //
 // Byte 0 picks the line width, byte 1 the bit order, polarity, flag count
 // and the PackBits/uncompressed bits per sample; the rest is the coded data.
 // The decoders must return a documented status and never touch memory
 // outside the input or the page.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
 #include "codec/fax_decode.h"
+#include "codec/t6_encoder.h"
 
 namespace {
 
@@ -59,6 +64,48 @@ void decodeAll(const uint8_t* data, int32_t size, int32_t width, uint8_t order, 
   }
 }
 
+// T.4 data straight to T.6 codes what its decoded page codes; checking T.6
+// data finds what decoding it finds.
+void compareShadows(const uint8_t* data, int32_t size, int32_t width, uint8_t order) {
+  const int32_t capacity = 48;
+  for (FaxCoding coding : {kCodingT4OneD, kCodingT4TwoD}) {
+    FaxStream s;
+    s.init(data, size, order, coding, 1);
+    s.setPageSize(width, capacity);
+    PageImage page;
+    PageDamage pageDamage;
+    const int decoded = decodePage(s, page, &pageDamage);
+    T6Encoder byRows;
+    check(byRows.begin(width) == 0);
+    for (int32_t y = 0; y < page.height; ++y)
+      byRows.encodeRow(page.pixels.data() + size_t(y) * size_t(page.bytesPerRow), 1);
+    const std::span<const uint8_t> a = byRows.finish();
+    const std::vector<uint8_t> expected(a.begin(), a.end());
+    s.init(data, size, order, coding, 1);
+    s.setPageSize(width, capacity);
+    T6Encoder direct;
+    PageDamage directDamage;
+    int32_t lines = -1;
+    check(transcodeToT6(s, direct, lines, &directDamage) == decoded);
+    if (decoded == kPageAllocFailed) continue;
+    check(lines == page.height && directDamage.events == pageDamage.events);
+    const std::span<const uint8_t> b = direct.finish();
+    check(b.size() == expected.size() && std::equal(b.begin(), b.end(), expected.begin()));
+  }
+  FaxStream s;
+  s.initT6(data, size, order, 0, 0, 1);
+  s.setPageSize(width, capacity);
+  PageImage page;
+  PageDamage pageDamage;
+  const int decoded = decodeMmrPage(s, page, &pageDamage);
+  s.initT6(data, size, order, 0, 0, 1);
+  s.setPageSize(width, capacity);
+  PageDamage checkedDamage;
+  int32_t lines = -1;
+  check(checkMmrPage(s, lines, &checkedDamage) == decoded);
+  check(lines == page.height && checkedDamage.events == pageDamage.events);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -70,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* coded = data + 2;
   const int32_t codedSize = int32_t(size - 2);
   decodeAll(coded, codedSize, width, order, invert, flags);
+  compareShadows(coded, codedSize, width, order);
 
   PageImage page;
   BitmapSource src{coded, codedSize, order, invert, int16_t((data[1] & 0x80) ? 8 : 1), width, 40};

@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const int status = copyTiffPages(input, output, settings, dirs);
   FUZZ_CHECK(status == kPageCopyOk || status == kPageCopyDirectoryFailed ||
-             status == kPageCopyOutputNotOpened || status == kPageCopyInputNotOpened);
+             status == kPageCopyOutputNotOpened || status == kPageCopyInputNotOpened ||
+             status == kPageCopyOutputFailed);
   return 0;
 }

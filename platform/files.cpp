@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/checked_write.h"
 #include "platform/paths.h"
 
 namespace tarnwick::platform {
@@ -47,19 +48,13 @@ int copyIntoNewFile(const std::string& from, const std::string& to) {
       ok = false;
       break;
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::write(out.fd, buffer + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        ok = false;
-        break;
-      }
-      done += put;
+    if (!writeAll(out.fd, buffer, size_t(got))) {
+      ok = false;
+      break;
     }
-    if (!ok) break;
   }
-  if (ok && ::fsync(out.fd) != 0) ok = false;
-  if (::close(out.fd) != 0) ok = false;
+  if (ok && ::fsync(out.fd) != 0) ok = recordWriteFailure(errno);
+  if (!closeDescriptor(out.fd)) ok = false;
   out.fd = -1;
   if (!ok) {
     ::unlink(to.c_str());
@@ -141,6 +136,31 @@ int moveNoReplace(const std::string& from, const std::string& to) {
 
 int replaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : -1;
+}
+
+int writeFileReplacing(const std::string& path, const std::string& bytes) {
+  std::string temporary = path + ".XXXXXX";
+  FdCloser out{::mkstemp(temporary.data())};
+  if (out.fd < 0) return -1;
+  struct stat existing {};
+  bool ok = ::stat(path.c_str(), &existing) != 0 || ::fchmod(out.fd, existing.st_mode & 07777) == 0;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t put = ::write(out.fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) ok = false;
+    if (put > 0) done += size_t(put);
+  }
+  if (ok && ::fsync(out.fd) != 0) ok = false;
+  if (::close(out.fd) != 0) ok = false;
+  out.fd = -1;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) {
+    const int reason = errno;
+    ::unlink(temporary.c_str());
+    errno = reason;
+    return -1;
+  }
+  return 0;
 }
 
 int listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {

@@ -37,6 +37,12 @@ int moveNoReplace(const std::string& from, const std::string& to);
 // Renames `from` over `to` (replacing it). 0 or -1.
 int replaceFile(const std::string& from, const std::string& to);
 
+// Replaces the file at `path` with `bytes` whole or not at all: they go into a
+// new file beside it, are flushed, and the new file is renamed over `path`.
+// A file being replaced keeps its permission bits. 0, or -1 with errno set
+// when any step failed (`path` is then unchanged and no new file is left).
+int writeFileReplacing(const std::string& path, const std::string& bytes);
+
 struct FolderEntry {
   std::string name;
   bool isFolder = false;  // a real folder, not a link to one

@@ -1,12 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "platform/checked_write.h"
 #include "platform/files.h"
+#include "platform/partial_files.h"
 #include "platform/paths.h"
 #include "platform/work_folder.h"
 #include "tests/fixtures/fax_fixtures.h"
@@ -139,6 +143,58 @@ TEST(Files, ListingIsSortedAndFilterIgnoresCase) {
   EXPECT_TRUE(matchesFilter("noext", "*.*"));
   EXPECT_TRUE(matchesFilter("B.G3", "*.g3"));
   EXPECT_FALSE(matchesFilter("a.fax", "*.g3"));
+}
+
+// A temporary output whose lock nobody holds was left by a killed run; one
+// that is locked (by another process, or by this one through another open
+// file) is being written.
+TEST(PartialFiles, OnlyUnlockedTemporaryOutputsAreRemoved) {
+  TempDir dir;
+  const std::string stale = dir.file(".tarnwick-partial-Stale1");
+  const std::string held = dir.file(".tarnwick-partial-Held01");
+  const std::string other = dir.file("tarnwick-partial-kept.tif");
+  for (const std::string& path : {stale, held, other})
+    ASSERT_TRUE(testing::writeFileBytes(path, {'I', 'I'}));
+  const int heldFd = ::open(held.c_str(), O_RDONLY);
+  ASSERT_EQ(0, ::flock(heldFd, LOCK_EX));
+  {
+    PartialFile writing(dir.path());
+    ASSERT_TRUE(writing.ok());
+    EXPECT_EQ(0u, writing.path().find(dir.file(".tarnwick-partial-")));
+    EXPECT_EQ(1, removeStalePartials(dir.path()));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(writing.path()));
+  }
+  ::close(heldFd);
+  EXPECT_EQ(1, removeStalePartials(dir.path())) << "the dropped lock makes it stale";
+  EXPECT_EQ((std::vector<std::string>{"tarnwick-partial-kept.tif"}), [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    return names;
+  }()) << "an uncommitted temporary output is removed with its object";
+}
+
+TEST(PartialFiles, CommitRenamesIntoPlaceOrRecordsWhyNot) {
+  TempDir dir;
+  const std::string destination = dir.file("fax.tif");
+  {
+    PartialFile file(dir.path());
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE(testing::writeFileBytes(file.path(), {'I', 'I', 42, 0}));
+    EXPECT_EQ(0, file.commit(destination));
+    EXPECT_FALSE(fs::exists(file.path()));
+  }
+  EXPECT_EQ(4u, fs::file_size(destination));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(fs::perms(0666 & ~mask), fs::status(destination).permissions() & fs::perms::all);
+
+  clearWriteFailure();
+  PartialFile missing(dir.file("no/such/folder"));
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(ENOENT, lastWriteFailure());
 }
 
 TEST(WorkFolder, RemovedWhenDestroyed) {

@@ -52,6 +52,13 @@ bool counts(int result) {
   return result == 0;
 }
 
+// A full file system fails every file after the one that met it, so the
+// run ends there and says what was left.
+void noSpaceStop(BatchJob& job, size_t filesLeft) {
+  job.resultsText += "Stopped : no space left on device, " + std::to_string(filesLeft) +
+                     " file(s) not converted\r\n";
+}
+
 std::string mergeFailureReason(int status) {
   switch (status) {
     case kMergeEmptySource:
@@ -175,6 +182,10 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
       ++tally.skipped;
     } else {
       ++tally.failed;
+    }
+    if (result == kNoSpaceLeft) {
+      if (i + 1 < job.fileList.size()) noSpaceStop(job, job.fileList.size() - i - 1);
+      break;
     }
   }
   job.claims.reset();

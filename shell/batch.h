@@ -53,8 +53,10 @@ enum FolderRunStatus : int {
 // `convert` append each file's line (TIFF files get an "already TIFF format"
 // line instead and are not converted) and closes with the total of converted
 // files. A combined fxs file that misses a part is not converted: its line
-// fails. job.claims holds claimFolderDestinations() during the run.
-// job.skipExisting is cleared. 0, or kNoSaveFolder.
+// fails. A file that fails for want of space (kNoSpaceLeft) ends the run
+// with a line saying how many files were not tried. job.claims holds
+// claimFolderDestinations() during the run. job.skipExisting is cleared. 0,
+// or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* counts = nullptr);
 

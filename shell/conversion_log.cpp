@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/checked_write.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -34,17 +35,6 @@ struct Descriptor {
   }
 };
 
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += size_t(put);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string formatLogEntry(const std::string& text, std::time_t when) {
@@ -68,7 +58,12 @@ int appendLog(const std::string& logPath, const std::string& text, bool createPa
   while ((locked = ::flock(log.fd, LOCK_EX)) != 0 && errno == EINTR) {
   }
   if (locked != 0) return kLogOpenFailed;
-  return writeAll(log.fd, formatLogEntry(text, std::time(nullptr))) ? 0 : kLogWriteFailed;
+  const std::string entry = formatLogEntry(text, std::time(nullptr));
+  const bool written = platform::writeAll(log.fd, entry.data(), entry.size());
+  const int fd = log.fd;
+  log.fd = -1;
+  // The close is checked too: some file systems report a lost write there.
+  return platform::closeDescriptor(fd) && written ? 0 : kLogWriteFailed;
 }
 
 }  // namespace tarnwick::shell

@@ -9,7 +9,9 @@ namespace tarnwick::shell {
 enum LogStatus : int {
   kLogFolderMissing = -1,  // the log's folder does not exist and could not be made
   kLogOpenFailed = -2,     // the log file could not be opened or locked
-  kLogWriteFailed = -3,    // the entry could not be written whole
+  kLogWriteFailed = -3,    // the entry could not be written whole, or the log not closed
+                           // (the errno is the thread's last write failure,
+                           // platform/checked_write.h)
 };
 
 // One entry: the local time as "YYYY-MM-DD HH:MM:SS\n", the text as it is,

@@ -6,6 +6,8 @@
 #include "engine/convert_one.h"
 #include "engine/destination_claims.h"
 #include "formats/fxs_reader.h"
+#include "platform/checked_write.h"
+#include "platform/system_reason.h"
 #include "platform/work_folder.h"
 #include "shell/command_line.h"
 #include "shell/conversion_log.h"
@@ -42,7 +44,9 @@ void writeHelp(std::ostream& out) {
          "  /log=FILE    log to FILE                         /q          do not print the results\n"
          "\n"
          "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
-         "read, 2 no job.\n";
+         "read, 2 no job.\n"
+         "Without a job (no arguments, or no /sd= or /sf=) the window opens when a display\n"
+         "is available.\n";
 }
 
 std::string withoutCarriageReturns(const std::string& text) {
@@ -108,8 +112,10 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
   // The work folder is gone before anything is printed: a reader that closes
   // the pipe early ends the process with SIGPIPE, which would leave it behind.
   const bool defaultLog = extras.logPath.empty();
-  appendLog(defaultLog ? platform::defaultLogFilePath() : extras.logPath, job.resultsText,
-            defaultLog);
+  const std::string logPath = defaultLog ? platform::defaultLogFilePath() : extras.logPath;
+  if (appendLog(logPath, job.resultsText, defaultLog) == kLogWriteFailed)
+    job.errorText += "tarnwick: " + logPath + ": cannot write the log: " +
+                     platform::systemReason(platform::lastWriteFailure()) + "\n";
   err << job.errorText << std::flush;
   if (!job.quiet) out << withoutCarriageReturns(job.resultsText) << std::flush;
   return allWell ? kExitSuccess : kExitFailures;

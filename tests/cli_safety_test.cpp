@@ -192,8 +192,8 @@ TEST_F(CliSafety, AFaxWithAPageNotWrittenIsNotConverted) {
   EXPECT_EQ(1, r.status);
   EXPECT_TRUE(contains(r.out,
                        "        page 001 --> out/fax001.tif : Success !\n"
-                       "        page 002 --> out/fax002.tif : Failed : Error in converting FAX to "
-                       "TIFF !\n"
+                       "        page 002 --> out/fax002.tif : Failed : cannot write the output "
+                       "file - Is a directory\n"
                        "        page 003 --> out/fax003.tif : Success !\n"))
       << r.out;
   EXPECT_TRUE(contains(r.out, "Total converted FAX files: 0\n"));
@@ -209,7 +209,8 @@ TEST_F(CliSafety, BackupMoveOnlyAfterSuccess) {
   fs::create_directories(dir_.file("DIR"));
   RunResult r = run({"/f=in/memo.fmf", "/sf=DIR", "/bd=BK"});
   EXPECT_EQ(1, r.status);
-  EXPECT_TRUE(contains(r.out, "in/memo.fmf --> DIR : Failed : Error in converting FAX to TIFF !\n"))
+  EXPECT_TRUE(contains(
+      r.out, "in/memo.fmf --> DIR : Failed : cannot write the output file - Is a directory\n"))
       << r.out;
   EXPECT_TRUE(exists("in/memo.fmf"));
   EXPECT_FALSE(exists("BK"));

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -405,6 +406,13 @@ TEST(TiffPages, MissingDataIsAnErrorAndCutDataKeepsWhatDecoded) {
     for (int i = 0; i < b.bytesPerRow(); ++i) ASSERT_EQ(0, pages[0].row(y)[i]) << y;
 }
 
+// Whether libtiff reported an error since the flag was last cleared: its
+// reading of such a file is no oracle (it gives up on rows our decoders read).
+bool libtiffFailed = false;
+void noteLibtiffError(const char*, const char*, va_list) {
+  libtiffFailed = true;
+}
+
 // Real TIFF files written by others: every page that converts is libtiff's
 // own reading of the source, turned upright and made bi-level, or the run
 // does not call it a plain success. Files libtiff itself cannot read whole
@@ -419,7 +427,7 @@ TEST(TiffPages, RealCorpusPagesAreWhatLibtiffShows) {
     if (ext == ".tif" || ext == ".tiff") files.push_back(e.path());
   }
   std::sort(files.begin(), files.end());
-  TIFFErrorHandler quiet = TIFFSetErrorHandler(nullptr);
+  TIFFErrorHandler quiet = TIFFSetErrorHandler(noteLibtiffError);
   TIFFErrorHandler quietWarnings = TIFFSetWarningHandler(nullptr);
   int matched = 0;
   for (const fs::path& file : files) {
@@ -427,7 +435,9 @@ TEST(TiffPages, RealCorpusPagesAreWhatLibtiffShows) {
     const std::string source = run.dir.file("corpus.fmf");
     fs::copy_file(file, source);
     const int result = run.convert(source, run.dir.file("out.tif"));
+    libtiffFailed = false;
     const auto expected = readShown(source);
+    const bool expectedWhole = !libtiffFailed;
     const bool plainSuccess =
         result == kConverted && run.job.resultsText.find("Success !\r\n") != std::string::npos;
     if (result != kConverted) {
@@ -440,8 +450,9 @@ TEST(TiffPages, RealCorpusPagesAreWhatLibtiffShows) {
       ++matched;
       continue;
     }
-    if (expected.empty()) {
-      std::printf("  %-70s converted; libtiff cannot read the source\n", file.filename().c_str());
+    if (expected.empty() || !expectedWhole) {
+      std::printf("  %-70s converted; libtiff cannot read the source %s\n", file.filename().c_str(),
+                  expected.empty() ? "at all" : "without errors");
       continue;
     }
     // A page that differs from libtiff's reading is allowed only where the

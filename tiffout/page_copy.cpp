@@ -1,13 +1,19 @@
 #include "tiffout/page_copy.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/checked_write.h"
+#include "tiffout/fast_t6_copy.h"
 #include "tiffout/page_copy_data.h"
 
 namespace tarnwick {
@@ -31,15 +37,121 @@ int discardMessage(TIFF*, void*, const char*, const char*, va_list) {
   return 1;
 }
 
-// libtiff's messages are of no use to anyone here; per-file handlers keep
-// them quiet without touching the process-wide ones.
-TiffPtr openQuiet(const std::string& path, const char* mode) {
+std::unique_ptr<TIFFOpenOptions, OptionsFree> quietOptions() {
   std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
   if (!options) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), discardMessage, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), discardMessage, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(kMaxBufferBytes));
+  return options;
+}
+
+// libtiff's messages are of no use to anyone here; per-file handlers keep
+// them quiet without touching the process-wide ones.
+TiffPtr openQuiet(const std::string& path, const char* mode) {
+  auto options = quietOptions();
+  if (!options) return nullptr;
   return TiffPtr(TIFFOpenExt(path.c_str(), mode, options.get()));
+}
+
+// ---- Output file -------------------------------------------------------------
+//
+// The output goes through descriptor procedures of our own, so every write
+// is checked to its last byte (and can be made to fail in tests) and the
+// first failure's errno is kept. After that failure every further write is
+// refused: nothing lands behind a gap, and the closing flush that libtiff
+// always attempts (TIFFClose and TIFFCleanup both flush a writable handle)
+// only meets refusals.
+
+struct OutputFile {
+  int fd = -1;
+  int error = 0;  // errno of the first failed write, seek or close
+  bool closed = false;
+
+  bool fail(int e) {
+    if (error == 0) error = e != 0 ? e : EIO;
+    platform::recordWriteFailure(error);
+    return false;
+  }
+};
+
+OutputFile& outputOf(thandle_t handle) {
+  return *static_cast<OutputFile*>(handle);
+}
+
+tmsize_t readOutput(thandle_t handle, void* data, tmsize_t size) {
+  const OutputFile& file = outputOf(handle);
+  tmsize_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(file.fd, static_cast<char*>(data) + done, size_t(size - done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += got;
+  }
+  return done;
+}
+
+tmsize_t writeOutput(thandle_t handle, void* data, tmsize_t size) {
+  OutputFile& file = outputOf(handle);
+  if (file.error != 0 || size < 0) return -1;
+  if (!platform::writeAll(file.fd, data, size_t(size))) {
+    file.fail(errno);
+    return -1;
+  }
+  return size;
+}
+
+toff_t seekOutput(thandle_t handle, toff_t offset, int whence) {
+  OutputFile& file = outputOf(handle);
+  const off_t at = ::lseek(file.fd, off_t(offset), whence);
+  if (at < 0) {
+    file.fail(errno);
+    return toff_t(-1);
+  }
+  return toff_t(at);
+}
+
+// Flushed to the disk before the close: the caller renames the file into
+// place next, and may then move the source away.
+int closeOutput(thandle_t handle) {
+  OutputFile& file = outputOf(handle);
+  if (file.closed) return 0;
+  file.closed = true;
+  if (file.error == 0 && ::fsync(file.fd) != 0 && errno != EINVAL) file.fail(errno);
+  if (!platform::closeDescriptor(file.fd)) file.fail(errno);
+  return file.error == 0 ? 0 : -1;
+}
+
+toff_t outputSize(thandle_t handle) {
+  struct stat st {};
+  return ::fstat(outputOf(handle).fd, &st) == 0 ? toff_t(st.st_size) : 0;
+}
+
+int noMapping(thandle_t, void**, toff_t*) {
+  return 0;
+}
+void noUnmapping(thandle_t, void*, toff_t) {}
+
+// Opens `path` for writing (mode "w" replaces it, "a" appends to it) under
+// `file`, which must outlive the handle. nullptr, with the reason recorded
+// as the last write failure, when it cannot be opened; file.error is set
+// when it was opened but its header could not be written.
+TiffPtr openOutput(const std::string& path, const char* mode, OutputFile& file) {
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (mode[0] == 'w' ? O_TRUNC : 0);
+  file.fd = ::open(path.c_str(), flags, 0666);
+  if (file.fd < 0) {
+    file.closed = true;
+    platform::recordWriteFailure(errno);
+    return nullptr;
+  }
+  auto options = quietOptions();
+  TIFF* tif =
+      options ? TIFFClientOpenExt(path.c_str(), mode, &file, readOutput, writeOutput, seekOutput,
+                                  closeOutput, outputSize, noMapping, noUnmapping, options.get())
+              : nullptr;
+  // A failed open does not call the close procedure.
+  if (!tif) closeOutput(&file);
+  return TiffPtr(tif);
 }
 
 // The output compression a settings code asks for.
@@ -348,27 +460,47 @@ void copyTags(TIFF* in, TIFF* out, const CopyState& state) {
 // ---- Directories -----------------------------------------------------------
 
 // Drops whatever was set or written for the current output directory, so
-// closing the file does not write it.
-void discardOutputDirectory(TIFF* out) {
+// closing the file does not write it. False when the handle cannot be used
+// any more (its pending bytes could not be written).
+//
+// libtiff may still hold encoded bytes of the directory's current strip.
+// Freeing the directory frees its strip arrays and forgets the current
+// strip, and the flush at close would then append those bytes through the
+// freed arrays and crash. They are written out first (unreferenced) so the
+// flush finds nothing to do.
+bool discardOutputDirectory(TIFF* out) {
+  if (!TIFFFlushData(out)) return false;
   // Back to no compression first: that releases the codec's own state.
   TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   TIFFFreeDirectory(out);
   TIFFCreateDirectory(out);
+  return true;
 }
 
-enum class DirectoryOutcome { kCopied, kFailed, kDropped };
+// kStopped: the handle takes nothing more, because a write failed or the
+// directory's pending bytes could not be flushed. It is then left exactly as
+// the failure left it (strip arrays and pending bytes consistent), to be
+// closed with TIFFClose and the file removed by the caller: discarding the
+// directory first is what turned the closing flush into a crash.
+enum class DirectoryOutcome { kCopied, kFailed, kDropped, kStopped };
 
-DirectoryOutcome copyDirectory(TIFF* in, TIFF* out, const CopyState& state) {
+// Our own T.6 path first; libtiff's copy whenever that one is not taken.
+bool copyPixels(TIFF* in, TIFF* out, FastT6Copy& fast) {
+  const FastCopy result = fast.copy(in, out);
+  if (result != FastCopy::kNotTaken) return result == FastCopy::kWritten;
+  return copyImageData(in, out, kMaxBufferBytes);
+}
+
+DirectoryOutcome copyDirectory(TIFF* in, TIFF* out, const CopyState& state, const OutputFile& file,
+                               FastT6Copy& fast) {
   try {
     copyTags(in, out, state);
-    if (!copyImageData(in, out, kMaxBufferBytes) || !TIFFWriteDirectory(out)) {
-      discardOutputDirectory(out);
-      return DirectoryOutcome::kFailed;
-    }
-    return DirectoryOutcome::kCopied;
+    if (copyPixels(in, out, fast) && TIFFWriteDirectory(out)) return DirectoryOutcome::kCopied;
+    if (file.error != 0 || !discardOutputDirectory(out)) return DirectoryOutcome::kStopped;
+    return DirectoryOutcome::kFailed;
   } catch (const std::exception&) {
     // Only this page is lost (memory ran out inside it); the others go on.
-    discardOutputDirectory(out);
+    if (file.error != 0 || !discardOutputDirectory(out)) return DirectoryOutcome::kStopped;
     return DirectoryOutcome::kDropped;
   }
 }
@@ -470,19 +602,26 @@ int copyTiffPages(const std::string& input, const std::string& output,
   state.fillOrder = uint16_t(settings.fillOrder);
   state.tiling = settings.tiling;
 
-  TiffPtr out = openQuiet(output, settings.append != 0 ? "a" : "w");
-  if (!out) return kPageCopyOutputNotOpened;
+  OutputFile file;  // outlives the handle, whose procedures use it
+  TiffPtr out = openOutput(output, settings.append != 0 ? "a" : "w", file);
+  if (!out) return file.error != 0 ? kPageCopyOutputFailed : kPageCopyOutputNotOpened;
   // Not mapped ("m"): a mapped input stays resident as it is read, so memory
   // would follow the whole fax rather than the page being copied.
   TiffPtr in = openQuiet(input, "rm");
   if (!in) return kPageCopyInputNotOpened;
   DirectoryWalk walk(in.get(), dirs);
   if (!walk.selectFirst()) return kPageCopyInputNotOpened;
+  FastT6Copy fast;
+  int result = kPageCopyOk;
   do {
-    if (copyDirectory(in.get(), out.get(), state) == DirectoryOutcome::kFailed)
-      return kPageCopyDirectoryFailed;
+    const DirectoryOutcome outcome = copyDirectory(in.get(), out.get(), state, file, fast);
+    if (outcome == DirectoryOutcome::kFailed || outcome == DirectoryOutcome::kStopped) {
+      result = kPageCopyDirectoryFailed;
+      break;
+    }
   } while (walk.next());
-  return kPageCopyOk;
+  out.reset();  // the close is checked too
+  return file.error != 0 ? kPageCopyOutputFailed : result;
 }
 
 }  // namespace tarnwick

@@ -3,7 +3,8 @@
 // directory, with the compression the job's page-copy settings ask for. The
 // pipeline turns each intermediate file of the TIFF writer into the
 // destination with it (by default as CCITT T.6). libtiff decodes the input's
-// compression and encodes the output's; nothing is decoded here.
+// compression and encodes the output's, except for bi-level pages going out
+// as T.6, which our own codec decodes and codes (fast_t6_copy.h).
 //
 // Compression choices (PageCopySettings::compression):
 //   0 none (1)            4 CCITT T.4 (3), T4Options 5 (2-D, fill bits)
@@ -47,6 +48,11 @@ enum PageCopyStatus : int {
   kPageCopyInputNotOpened = -3,   // input missing or not TIFF, its first selected
                                   // directory missing, or a malformed image list;
                                   // the output exists (mode "w": a TIFF without pages)
+  kPageCopyOutputFailed = -4,     // the output could not be created, written whole,
+                                  // flushed or closed (ENOSPC, EIO, ...): its content
+                                  // is undefined and the caller must remove it. The
+                                  // errno is the thread's last write failure
+                                  // (platform/checked_write.h)
 };
 
 // Which input directories are copied. Default: every directory in order.
@@ -61,8 +67,10 @@ struct DirectorySelection {
   bool all() const { return listed.empty(); }
 };
 
-// Copies the selected directories of `input` to `output`. Returns a
-// PageCopyStatus. A directory whose copy throws (memory exhausted) is left
+// Copies the selected directories of `input` to `output`, which is flushed to
+// the disk before it is closed. Returns a PageCopyStatus; every write
+// failure gives kPageCopyOutputFailed, never a crash and never a file that
+// passes for a complete copy. A directory whose copy throws (memory exhausted) is left
 // out and the copy goes on. Calls may run concurrently on different files.
 [[nodiscard]] int copyTiffPages(const std::string& input, const std::string& output,
                                 const PageCopySettings& settings,

@@ -1,7 +1,11 @@
 #include "tiffout/page_copy.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -310,6 +314,45 @@ TEST(PageCopy, MissingOrBrokenFiles) {
             copyTiffPages(dir.file("none.tif"), dir.file("no/such/out.tif"), kDefaults));
   ASSERT_TRUE(testing::writeFileBytes(dir.file("junk.tif"), {'I', 'I', 42, 0, 9, 9, 9}));
   EXPECT_EQ(kPageCopyInputNotOpened, copyTiffPages(dir.file("junk.tif"), out, kDefaults));
+}
+
+// The output's file system stops taking bytes at some size (a file size
+// limit in a child process stands in for a full disk): at every size the
+// copy returns kPageCopyOutputFailed. A failed strip write used to leave
+// libtiff holding encoded bytes while the directory was freed, and the
+// flush in TIFFClose then crashed.
+TEST(PageCopy, OutputCutShortAtAnySizeFailsWithoutCrashing) {
+  TempDir dir;
+  const std::string input = dir.file("in.tif");
+  writeIntermediate(input, threePages());
+  PageCopySettings none = kDefaults, tiled = kDefaults;
+  none.compression = 0;
+  tiled.tiling = 1;
+  const struct {
+    const char* name;
+    PageCopySettings settings;
+  } cases[] = {{"T.6", kDefaults}, {"uncompressed", none}, {"tiled", tiled}};
+  for (const auto& c : cases) {
+    const std::string whole = dir.file("whole.tif");
+    ASSERT_EQ(kPageCopyOk, copyTiffPages(input, whole, c.settings)) << c.name;
+    const rlim_t size = testing::readFileBytes(whole).size();
+    for (rlim_t limit :
+         {rlim_t(0), rlim_t(5), rlim_t(8), rlim_t(300), size / 3, size / 2, size - 600, size - 1}) {
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit cap{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &cap);
+        const int status = copyTiffPages(input, dir.file("cut.tif"), c.settings);
+        ::_exit(status == kPageCopyOutputFailed ? 0 : 10 - status);
+      }
+      int status = 0;
+      ASSERT_EQ(child, ::waitpid(child, &status, 0));
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << c.name << " cut at " << limit << " of " << size << ": status " << status;
+    }
+  }
 }
 
 // Damaged coded data is read as far as it goes; truncation anywhere never

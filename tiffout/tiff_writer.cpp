@@ -1,7 +1,10 @@
 #include "tiffout/tiff_writer.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+
+#include "platform/checked_write.h"
 
 namespace tarnwick {
 namespace {
@@ -76,6 +79,7 @@ TiffWriter::TiffWriter(const std::string& path, uint16_t byteOrder, const char* 
     : bigEndian_(byteOrder == kTiffBigEndian) {
   file_.reset(std::fopen(path.c_str(), mode));
   if (!file_) file_.reset(std::fopen(path.c_str(), "wb"));
+  if (!file_) platform::recordWriteFailure(errno);
   // The tags of the fixed directory never change; loadDefaultEntries and the
   // setters fill the values.
   constexpr uint16_t tags[kTiffEntryCount] = {254, 256, 257, 258, 259, 262, 266, 273, 274, 277,
@@ -106,9 +110,23 @@ void TiffWriter::put32(std::vector<uint8_t>& out, uint32_t v) const {
 int TiffWriter::writeBytes(std::span<const uint8_t> bytes) {
   if (!file_) return kTiffWriterNoFile;
   if (bytes.empty()) return 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size())
-    return kTiffWriterWriteFailed;
+  if (failed_) return kTiffWriterWriteFailed;
+  if (!platform::writeAll(file_.get(), bytes.data(), bytes.size())) return fail();
   return 0;
+}
+
+int TiffWriter::seekTo(int64_t offset, int whence) {
+  if (failed_) return kTiffWriterWriteFailed;
+  if (fseeko(file_.get(), off_t(offset), whence) != 0) {
+    platform::recordWriteFailure(errno);
+    return fail();
+  }
+  return 0;
+}
+
+int TiffWriter::fail() {
+  failed_ = true;
+  return kTiffWriterWriteFailed;
 }
 
 int TiffWriter::writeHeader() {
@@ -203,7 +221,7 @@ void TiffWriter::setResolutionDenominators(uint32_t xDenominator, uint32_t yDeno
 int TiffWriter::linkTo(uint32_t directoryOffset) {
   std::vector<uint8_t> link;
   put32(link, directoryOffset);
-  if (std::fseek(file_.get(), long(linkOffset_), SEEK_SET) != 0) return kTiffWriterWriteFailed;
+  if (int status = seekTo(linkOffset_, SEEK_SET); status < 0) return status;
   return writeBytes(link);
 }
 
@@ -261,7 +279,7 @@ int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResoluti
   if (multiStrip) {
     if (int status = validateStrips(data.size()); status < 0) return status;
   }
-  if (std::fseek(file_.get(), 0, SEEK_END) != 0) return kTiffWriterWriteFailed;
+  if (int status = seekTo(0, SEEK_END); status < 0) return status;
   const long end = std::ftell(file_.get());
   if (end < 0) return kTiffWriterWriteFailed;
   const uint64_t start = uint64_t(end);
@@ -272,7 +290,7 @@ int64_t TiffWriter::appendPage(std::span<const uint8_t> data, uint32_t xResoluti
 
   const auto tail = pageTrailer(xResolution, yResolution);
   if (int status = linkTo(uint32_t(directory)); status < 0) return status;
-  if (std::fseek(file_.get(), 0, SEEK_END) != 0) return kTiffWriterWriteFailed;
+  if (int status = seekTo(0, SEEK_END); status < 0) return status;
   if (int status = writeBytes(data); status < 0) return status;
   if (multiStrip) {
     if (int status = writeBytes(stripArrays(uint32_t(start))); status < 0) return status;
@@ -323,17 +341,17 @@ int TiffWriter::writeDirectory(int64_t directoryOffset) {
     }
   }
   put32(out, 0);
-  if (std::fseek(file_.get(), long(directoryOffset), SEEK_SET) != 0) return kTiffWriterWriteFailed;
+  if (int status = seekTo(directoryOffset, SEEK_SET); status < 0) return status;
   if (int status = writeBytes(out); status < 0) return status;
   linkOffset_ = directoryOffset + kTiffDirectoryBytes - 4;
   pendingDirectory_ = -1;
-  return std::fflush(file_.get()) == 0 ? 0 : kTiffWriterWriteFailed;
+  return platform::flushFile(file_.get()) ? 0 : fail();
 }
 
 int TiffWriter::close() {
   if (!file_) return 0;
-  const int result = std::fclose(file_.release());
-  return result == 0 ? 0 : kTiffWriterWriteFailed;
+  const bool closed = platform::closeFile(file_.release());
+  return closed && !failed_ ? 0 : kTiffWriterWriteFailed;
 }
 
 }  // namespace tarnwick

@@ -60,7 +60,10 @@ inline constexpr char kTiffSoftwareName[] = "Brindlecot Works";
 
 enum TiffWriterStatus : int {
   kTiffWriterNoFile = -1,       // the output could not be opened, or was closed
-  kTiffWriterWriteFailed = -2,  // a seek, write or flush failed
+  kTiffWriterWriteFailed = -2,  // a seek, write, flush or close failed (the errno is
+                                // the thread's last write failure,
+                                // platform/checked_write.h); every later write
+                                // and the close fail as well
   kTiffWriterBadCoding = -3,    // setCoding got a coding outside the table
   kTiffWriterBadStrips = -4,    // strip layout missing, inconsistent or outside the data
   kTiffWriterTooLarge = -5,     // the file would outgrow 32-bit TIFF offsets
@@ -144,7 +147,9 @@ class TiffWriter {
   // negative TiffWriterStatus.
   int writeDirectory(int64_t directoryOffset);
 
-  // Flushes and closes; 0, kTiffWriterWriteFailed, or 0 again when closed.
+  // Flushes and closes; 0, kTiffWriterWriteFailed (also when any write
+  // before failed), or 0 again when closed. Destroying the writer closes
+  // the file unchecked: a caller that keeps the file must call close().
   int close();
 
  private:
@@ -167,12 +172,15 @@ class TiffWriter {
   void setStripEntries(uint32_t dataOffset, uint32_t dataLength, bool multiStrip);
   int linkTo(uint32_t directoryOffset);
   int writeBytes(std::span<const uint8_t> bytes);
+  int seekTo(int64_t offset, int whence);
+  int fail();
   void put16(std::vector<uint8_t>& out, uint16_t v) const;
   void put32(std::vector<uint8_t>& out, uint32_t v) const;
 
   std::unique_ptr<std::FILE, FileCloser> file_;
   bool bigEndian_ = false;
   bool codingValid_ = true;
+  bool failed_ = false;  // a write failed: the file is not whole
   uint16_t rowsPerStrip_ = 0;
   uint32_t xDenominator_ = 1;  // of the next page's resolutions
   uint32_t yDenominator_ = 1;

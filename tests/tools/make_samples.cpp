@@ -9,9 +9,14 @@
 
 #include "tests/fixtures/apf_fixtures.h"
 #include "tests/fixtures/bfx_fixtures.h"
+#include "tests/fixtures/cals_fixtures.h"
+#include "tests/fixtures/ds_fixtures.h"
+#include "tests/fixtures/ed_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/g3f_fixtures.h"
+#include "tests/fixtures/ig4_fixtures.h"
+#include "tests/fixtures/image_fixtures.h"
 #include "tests/fixtures/qfx_fixtures.h"
 #include "tests/fixtures/sft_fixtures.h"
 
@@ -85,6 +90,29 @@ int main(int argc, char** argv) {
                                     makeSftPage(makeTextPage(kWidthPixels, kLines, 14), 6, 2)})) &&
        ok;
   ok = writeDetectedSamples(out) && ok;
+  // One T.6 page each: a CALS drawing, an ed page, an ig4 page in three strips.
+  ok = writeFileBytes(out + "/drawing.cal",
+                      buildCalsFile(makeTextPage(kWidthPixels, kLines, 11), 200)) &&
+       ok;
+  ok = writeFileBytes(out + "/page.ed", buildEdFile(makeTextPage(kWidthPixels, kLines, 12), 200)) &&
+       ok;
+  ok = writeFileBytes(out + "/form.ig4",
+                      buildIg4File({makeTextPage(kWidthPixels, kLines, 13), kLines / 3, false})) &&
+       ok;
+  // Bitmap families: a two-page DCX, a one-page BMP, a two-page ds file.
+  ok = writeFileBytes(out + "/pages.dcx",
+                      buildDcx({buildPcx(makeTextPage(kWidthPixels, 240, 21)),
+                                buildPcx(makeTextPage(kWidthPixels, 240, 22))})) &&
+       ok;
+  ok = writeFileBytes(out + "/sketch.bmp", buildBmp(makeTextPage(kWidthPixels, 160, 23))) && ok;
+  const std::string embedded = out + "/.embedded.tif";
+  std::vector<std::vector<uint8_t>> dsPages;
+  for (uint32_t seed : {24u, 25u}) {
+    ok = writeTiff(embedded, {page(seed, Ccitt::kT6)}) && ok;
+    dsPages.push_back(readFileBytes(embedded));
+  }
+  std::filesystem::remove(embedded);
+  ok = writeFileBytes(out + "/minutes.ds", buildDs(dsPages)) && ok;
   if (!ok)
     std::fprintf(stderr, "make_samples: could not write every sample into %s\n", out.c_str());
   return ok ? 0 : 1;

@@ -1,0 +1,47 @@
+#pragma once
+// One page of T.6 coded data as the single-page families hold it (CALS, ed,
+// and each strip of an ig4 page): decoded into a page image for the engine's
+// check, and written unchanged into the intermediate TIFF.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "records/page_image.h"
+
+namespace tarnwick {
+
+// How a page's T.6 data is laid out.
+struct T6PageLayout {
+  uint8_t fillOrder = 1;  // kMsbFirst or kLsbFirst
+  uint8_t flagCount = 0;  // 0xFF flag bytes looked for when the decoder resynchronises
+  int32_t widthPixels = 0;
+  int32_t lines = 0;        // as the container states them
+  uint16_t resolution = 0;  // dots per inch, both directions
+};
+
+enum T6PageStatus : int {
+  kT6PageTooLarge = -1,  // width outside 1..kMaxPageWidth, or the page above kMaxPagePixels
+  kT6PageNoLines = -2,   // the data decodes to no line
+};
+
+// Whether the layout's size lies within the decoders' page limits.
+bool t6PageSizeAllowed(const T6PageLayout& layout);
+
+// Decodes `data` into `page`, at most layout.lines lines (fewer when the
+// data cannot hold that many: every line costs at least one coded bit, so a
+// header claiming a huge page over a few bytes never costs a huge buffer).
+// Sets the resolutions (unit inch). 0 or a T6PageStatus; `page` holds no
+// lines on failure.
+int decodeT6Page(std::span<const uint8_t> data, const T6PageLayout& layout, PageImage& page);
+
+// The line capacity a decode of `dataBytes` bytes needs at most.
+int32_t t6LineCapacity(uint64_t dataBytes, const T6PageLayout& layout);
+
+// Writes `data` unchanged as the only page of a new TIFF at `outputPath`
+// (compression 4, photometric 0, page 0 of 1). 0 or the writer's negative
+// status (tiffout/tiff_writer.h).
+int writeT6PageFile(const std::string& outputPath, std::span<const uint8_t> data,
+                    const T6PageLayout& layout);
+
+}  // namespace tarnwick
