@@ -150,6 +150,20 @@ void commandLineSeeds(SeedWriter& out) {
     out.add("command_line_fuzz", "line" + std::to_string(++n), {}, commandLine(line));
 }
 
+void settingsSeeds(SeedWriter& out) {
+  const std::string texts[] = {
+      "[Main]\r\nFaxDir=/srv/in\r\nSaveDir=/srv/out\r\nBakDir=\r\n"
+      "[Options]\r\nDirFile=0\r\nSubdir=1\r\nCycleMinutes=5\r\n"
+      "[Settings]\r\nMinWidth=1728\r\nThreshold=50\r\nFlagNum=3\r\n",
+      "; comment\n[ options ]\n subdir = -12x\nsubdir=3\n[other]\nkey=value\n",
+      "[Settings]\nThreshold=99999999999999\nMinWidth=+0017\n[Main\nFaxDir",
+  };
+  int n = 0;
+  for (const std::string& text : texts)
+    out.add("settings_file_fuzz", "settings" + std::to_string(++n) + ".ini", {},
+            Bytes(text.begin(), text.end()));
+}
+
 // Corpus files by the folder they are in; reference renderings and notes
 // are no inputs.
 void corpusSeeds(SeedWriter& out, const fs::path& corpus) {
@@ -189,6 +203,7 @@ int main(int argc, char** argv) {
   containerSeeds(out);
   detectedSeeds(out);
   commandLineSeeds(out);
+  settingsSeeds(out);
   if (argc == 3 && fs::is_directory(argv[2], ec)) corpusSeeds(out, argv[2]);
   if (!out.ok()) std::fprintf(stderr, "make_seeds: some seeds could not be written\n");
   return out.ok() ? 0 : 1;
