@@ -40,7 +40,6 @@ const std::map<std::string, const char*> kRefused = {
     {"raw-g4/go-bw-gopher-inverted-aligned.g4", "Not Fax"},
     // Fewer good lines in a row than the analysis asks for (50) before the
     // data ends or breaks.
-    {"raw-g4/go-bw-gopher-truncated1.g4", "Not Fax"},
     {"raw-g4/pdfrs-786-w176.g4", "Not Fax"},
     {"raw-g4/pdfrs-888-w168.g4", "Not Fax"},
     {"raw-g4/pdfrs-1696-w696.g4", "Not Fax"},
