@@ -123,12 +123,8 @@ class Load : public ::testing::Test {
     // Some files fail on purpose.
     EXPECT_EQ(1, small.status);
     EXPECT_EQ(1, large.status);
-    EXPECT_NE(
-        std::string::npos,
-        smallText.find("Total converted FAX files: " + std::to_string(countedSmall_) + "\r\n"));
-    EXPECT_NE(
-        std::string::npos,
-        largeText.find("Total converted FAX files: " + std::to_string(countedLarge_) + "\r\n"));
+    EXPECT_TRUE(hasTotal(smallText, countedSmall_)) << countedSmall_;
+    EXPECT_TRUE(hasTotal(largeText, countedLarge_)) << countedLarge_;
     int tiffs = 0, others = 0;
     countOutputs(dir_.file("out-large"), tiffs, others);
     EXPECT_EQ(countedLarge_, tiffs);
