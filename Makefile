@@ -6,7 +6,7 @@ ifdef CI
 CMAKE_FLAGS += -DTARNWICK_WERROR=ON
 endif
 
-.PHONY: deps configure build test asan bench demo fuzz install clean format format-check screenshots
+.PHONY: deps configure build test check-long asan bench demo fuzz install clean format format-check screenshots
 
 deps:
 	@scripts/install-deps
@@ -17,8 +17,13 @@ configure: deps
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
+# The long tests (label "long": the 10,000-file load, the 1 GB inputs) run
+# only under check-long.
 test: build
-	@ctest --preset $(PRESET) -j $(JOBS)
+	@ctest --preset $(PRESET) -j $(JOBS) -LE long
+
+check-long: build
+	@ctest --preset $(PRESET) -L long --output-on-failure
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
@@ -28,9 +33,14 @@ bench: deps
 	@cmake --build --preset default -j $(JOBS)
 	@scripts/run-bench build/default
 
+# Builds the harnesses, then runs each for FUZZ_SECONDS (default 180);
+# FUZZ_HARNESSES picks some (e.g. "raw_fuzz codec_fuzz").
+FUZZ_SECONDS ?= 180
+FUZZ_HARNESSES ?=
 fuzz: deps
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz -j $(JOBS)
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/run-fuzz build/fuzz $(FUZZ_HARNESSES)
 
 demo: build
 	@scripts/demo build/$(PRESET)

@@ -286,7 +286,46 @@ int probeMmrWidth(FaxStream& s, uint8_t bitOrder, int32_t width, uint16_t thresh
   return finish(s, 0);
 }
 
+namespace {
+
+// Detection looks at the first kProbeWindowBytes of the data only; the
+// stream is then the whole data again, rewound, with what the probes left
+// in it (bit order, width, search position).
+FaxStream detectionWindow(const FaxStream& s) {
+  FaxStream window = s;
+  window.size = std::min(s.size, kProbeWindowBytes);
+  return window;
+}
+
+void leaveWindow(FaxStream& s, const FaxStream& window) {
+  const int32_t size = s.size;
+  s = window;
+  s.size = size;
+  rewind(s, s.bitOrder);
+}
+
+int detectCodingIn(FaxStream& stream, StreamProbe& probe);
+int detectMmrIn(FaxStream& stream, StreamProbe& probe);
+
+}  // namespace
+
 int detectCoding(FaxStream& stream, StreamProbe& probe) {
+  FaxStream window = detectionWindow(stream);
+  const int result = detectCodingIn(window, probe);
+  leaveWindow(stream, window);
+  return result;
+}
+
+int detectMmr(FaxStream& stream, StreamProbe& probe) {
+  FaxStream window = detectionWindow(stream);
+  const int result = detectMmrIn(window, probe);
+  leaveWindow(stream, window);
+  return result;
+}
+
+namespace {
+
+int detectCodingIn(FaxStream& stream, StreamProbe& probe) {
   const uint8_t orders[] = {kMsbFirst, kLsbFirst};
   const auto found = [&](FaxCoding coding) {
     probe.bitOrder = stream.bitOrder;
@@ -304,6 +343,8 @@ int detectCoding(FaxStream& stream, StreamProbe& probe) {
     if (probeMrWidthAbove(stream, order, probe.threshold, 1728) == 0) return found(kCodingT4TwoD);
   return kDetectNothingFits;
 }
+
+}  // namespace
 
 bool skipMmrPageEnd(FaxStream& s) {
   FaxStream lookahead = s;
@@ -469,7 +510,9 @@ int chooseMmrTrial(FaxStream& stream, std::span<const MmrTrial> trials, uint16_t
   return found ? 0 : kDetectNothingFits;
 }
 
-int detectMmr(FaxStream& stream, StreamProbe& probe) {
+namespace {
+
+int detectMmrIn(FaxStream& stream, StreamProbe& probe) {
   std::vector<MmrTrial> trials;
   for (int32_t width : kMmrTrialWidths)
     for (uint8_t order : {kMsbFirst, kLsbFirst}) trials.push_back({width, order});
@@ -485,5 +528,7 @@ int detectMmr(FaxStream& stream, StreamProbe& probe) {
   probe.coding = kCodingT6;
   return 0;
 }
+
+}  // namespace
 
 }  // namespace tarnwick

@@ -35,6 +35,11 @@ enum ProbeStatus : int {
 };
 
 inline constexpr int32_t kProbeGiveUpBytes = 64 * 1024;
+// The raw stream analysis and detectCoding/detectMmr run their probes over
+// this much of the data at most: the searches for the first EOL or the first flag bytes skip
+// whatever they meet in one pass, which over a large file of zeros or of
+// 0xFF bytes would otherwise cost the whole file per trial.
+inline constexpr int32_t kProbeWindowBytes = 1 << 20;
 inline constexpr int32_t kProbeGiveUpLines = 4096;
 // Passing T.6 trials are compared over this much of the data, from where the
 // earliest of them found it to start.
@@ -127,6 +132,8 @@ struct StreamProbe {
   uint8_t startBit = 0;     // written by detectMmr: first data bit within startPos
 };
 
+// Both look at the first kProbeWindowBytes of the data only, so their cost
+// does not follow the data's size.
 // MH (bit order 1, then 2; standard widths, then any width above 1728), then
 // MR in the same order. 0 with the probe filled (coding 5 or 6), or
 // kDetectNothingFits.

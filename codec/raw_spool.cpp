@@ -112,6 +112,8 @@ class SpoolWriter {
   int open(const SpoolPaths& paths, const FaxStream& s, FaxCoding coding) {
     if (s.width <= 0 || s.width > kMaxPageWidth) return kSpoolFileFailed;
     indexPath_ = paths.index;
+    passed_ = paths.passed;
+    nextPassed_ = int64_t(s.pos) + kSpoolPassedStrideBytes;
     bitmap_ = openFile(paths.bitmap, "w+b");
     if (!bitmap_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
     index_ = openFile(paths.index, "w+b");
@@ -176,6 +178,14 @@ class SpoolWriter {
   }
   int32_t rows() const { return rows_; }
 
+  // Tells the owner of the stream's bytes, now and then, how far the
+  // cursor has come; a stride is kept behind the cursor.
+  void moved(const FaxStream& s) {
+    if (s.pos < nextPassed_) return;
+    if (passed_) passed_(int64_t(s.pos) - kSpoolPassedStrideBytes);
+    nextPassed_ = int64_t(s.pos) + kSpoolPassedStrideBytes;
+  }
+
   // Closes the last segment, completes both headers and closes the files:
   // 0, or kSpoolWriteFailed when any write or close of either file failed.
   int finish() {
@@ -219,6 +229,8 @@ class SpoolWriter {
 
   FilePtr bitmap_, index_;
   std::string indexPath_;
+  std::function<void(int64_t)> passed_;
+  int64_t nextPassed_ = 0;
   PageImage page_;
   IndexHeader index_header_;
   SegmentRecord segment_;
@@ -403,6 +415,7 @@ int spoolMh(FaxStream& s, const SpoolPaths& paths) {
   if (s.findEol() < 0) return finishSpool(out, errors);
   const int32_t width = s.width;
   for (;;) {
+    out.moved(s);
     // Whatever precedes a segment's first EOL is no line; a page must not
     // carry it.
     out.setStartIfEmpty(back(s, 12));
@@ -469,6 +482,7 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
   int tag = 1;
   int errors = 0;
   for (;;) {
+    out.moved(s);
     RowWriter row = out.freshRow();
     line.clear();
     const int total =
@@ -513,6 +527,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
   bool resyncFailed = false;
   int64_t lastSync = s.bitPosition();
   for (;;) {
+    out.moved(s);
     RowWriter row = out.freshRow();
     line.clear();
     int32_t total = 0;
@@ -553,15 +568,39 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
   return errors;
 }
 
+namespace {
+
+// The stream as the probes see it: its first kProbeWindowBytes.
+FaxStream probeWindow(const FaxStream& s) {
+  FaxStream window = s;
+  window.size = std::min(s.size, kProbeWindowBytes);
+  return window;
+}
+
+// The whole stream again, rewound, in the bit order and at the width a
+// probe over its window found.
+void adoptProbe(FaxStream& s, const FaxStream& window) {
+  const int32_t height = s.height;
+  s.init(s.data, s.size, window.bitOrder, FaxCoding(s.coding), s.invert);
+  s.setPageSize(window.width, height);
+}
+
+}  // namespace
+
 int convertMhMrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
                    bool nonStandard, int32_t minWidth, ProbeWork* work) {
   if (!createEmpty(paths.bitmap) || !createEmpty(paths.index)) return kSpoolWriteFailed;
-  if (probeMhWidth(s, bitOrder, threshold, work) == 0 ||
-      (nonStandard && probeMhWidthAbove(s, bitOrder, threshold, minWidth, work) == 0))
+  FaxStream w = probeWindow(s);
+  if (probeMhWidth(w, bitOrder, threshold, work) == 0 ||
+      (nonStandard && probeMhWidthAbove(w, bitOrder, threshold, minWidth, work) == 0)) {
+    adoptProbe(s, w);
     return spoolMh(s, paths);
-  if (probeMrWidth(s, bitOrder, threshold, work) == 0 ||
-      (nonStandard && probeMrWidthAbove(s, bitOrder, threshold, minWidth, work) == 0))
+  }
+  if (probeMrWidth(w, bitOrder, threshold, work) == 0 ||
+      (nonStandard && probeMrWidthAbove(w, bitOrder, threshold, minWidth, work) == 0)) {
+    adoptProbe(s, w);
     return spoolMr(s, paths);
+  }
   return kDetectNothingFits;
 }
 
@@ -588,7 +627,9 @@ int convertMmrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uin
     addMmrTrials(trials, bitOrder, nonStandard, minWidth);
   }
   MmrChoice choice;
-  if (chooseMmrTrial(s, trials, threshold, flagCount, choice, work) != 0) return kDetectNothingFits;
+  FaxStream window = probeWindow(s);
+  if (chooseMmrTrial(window, trials, threshold, flagCount, choice, work) != 0)
+    return kDetectNothingFits;
   s.init(s.data, s.size, choice.bitOrder, FaxCoding(s.coding), s.invert);
   s.width = choice.width;
   s.flagCount = flagCount;

@@ -35,6 +35,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -66,7 +67,14 @@ enum SpoolStatus : int {
 struct SpoolPaths {
   std::string bitmap;  // bitmap spool (the options' workFile)
   std::string index;   // index spool (the options' segmentFile)
+  // Called as the spool moves on, about every kSpoolPassedStrideBytes, with
+  // a byte offset of the stream that the conversion has left behind: a
+  // reader that maps its file drops the pages before it. Bytes before the
+  // offset may still be read again (a T.6 search steps back a little), so
+  // this is a hint on memory only.
+  std::function<void(int64_t)> passed;
 };
+inline constexpr int64_t kSpoolPassedStrideBytes = 1 << 20;
 
 struct IndexHeader {
   int32_t records = 0;
@@ -97,17 +105,20 @@ bool parseIndexHeader(std::span<const uint8_t> bytes, IndexHeader& header);
 std::array<uint8_t, kSegmentRecordBytes> serializeSegment(const SegmentRecord& segment);
 SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> bytes);
 
-// Probe, then spool. convertMhMrRaw: MH at a standard width, then (with
-// nonStandard) MH above minWidth, then MR likewise; the first success is
-// spooled. convertMmrRaw: the T.6 trials are, for each bit order, (with
-// nonStandard) exactly minWidth first, then each width of kMmrTrialWidths;
-// chooseMmrTrial (codec/raw_probe.h) picks among those that pass. bitOrder
-// 1 or 2 tries that order; kAnyBitOrder tries 2, then 1, and compares the
-// trials of both. The stream must have been made for T.6 (its flagCount and
-// noSync are used). Both return the spool's result (bad lines met, >= 0) or
-// a negative value when nothing fits or the spool fails (kSpoolWriteFailed
-// when a work file could not be written: no other trial can do better). A threshold below 1
-// counts as 1. `work`, when given, accumulates the probes' work.
+// Probe, then spool. The probes see only the first kProbeWindowBytes of the
+// stream (codec/raw_probe.h), so refusing data of no coding costs the same
+// for any size; the spool then reads the whole stream. convertMhMrRaw: MH at
+// a standard width, then (with nonStandard) MH above minWidth, then MR
+// likewise; the first success is spooled. convertMmrRaw: the T.6 trials are,
+// for each bit order, (with nonStandard) exactly minWidth first, then each
+// width of kMmrTrialWidths; chooseMmrTrial (codec/raw_probe.h) picks among
+// those that pass. bitOrder 1 or 2 tries that order; kAnyBitOrder tries 2,
+// then 1, and compares the trials of both. The stream must have been made for
+// T.6 (its flagCount and noSync are used). Both return the spool's result
+// (bad lines met, >= 0) or a negative value when nothing fits or the spool
+// fails (kSpoolWriteFailed when a work file could not be written: no other
+// trial can do better). A threshold below 1 counts as 1. `work`, when given,
+// accumulates the probes' work.
 inline constexpr uint8_t kAnyBitOrder = 0;
 int convertMhMrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
                    bool nonStandard, int32_t minWidth, ProbeWork* work = nullptr);

@@ -94,7 +94,11 @@ int FaxReader::readLe32(uint64_t offset, uint32_t& value) {
 }
 
 int FaxReader::readPageData(uint64_t offset, size_t length) {
-  return readAt(offset, length, pageData_);
+  if (isOpen() && !inFile(offset, length)) {
+    pageData_.clear();
+    return kReadPastEnd;
+  }
+  return readAt(offset, std::min(length, kMaxPageDataBytes), pageData_);
 }
 
 int beginTiffOutput(TiffWriter& writer) {

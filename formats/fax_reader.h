@@ -25,6 +25,12 @@ inline constexpr int kMaxPages = 1024;
 
 // Page size limits (kMaxPageWidth, kMaxPagePixels) come with the decoders.
 
+// Most coded bytes of one page a reader loads. No real fax page codes to
+// that much (an A3 page at 400 dpi is under 3 MB even in the worst plain
+// coding); a file that states a larger page gets that page cut there, so
+// a lying size never costs memory in proportion to the file.
+inline constexpr size_t kMaxPageDataBytes = size_t(32) << 20;
+
 enum ReadStatus : int {
   kReadNotOpen = -1,  // no file is open
   kReadPastEnd = -2,  // the range does not lie inside the file
@@ -92,8 +98,9 @@ class FaxReader {
   [[nodiscard]] int readLe16(uint64_t offset, uint16_t& value);
   [[nodiscard]] int readLe32(uint64_t offset, uint32_t& value);
 
-  // Loads the page data buffer with exactly `length` bytes at `offset`:
-  // 0 or a ReadStatus (the buffer is empty after a failure).
+  // Loads the page data buffer with the `length` bytes at `offset`, at most
+  // their first kMaxPageDataBytes: 0 or a ReadStatus (the whole range must
+  // lie inside the file; the buffer is empty after a failure).
   [[nodiscard]] int readPageData(uint64_t offset, size_t length);
   const std::vector<uint8_t>& pageData() const { return pageData_; }
 

@@ -1,5 +1,6 @@
 #include "formats/pc_research_reader.h"
 
+#include <array>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -14,6 +15,7 @@ constexpr uint8_t kSignature[] = {'P', 'C', ' ', 'R', 'e', 's', 'e', 'a',
                                   'r', 'c', 'h', ',', ' ', 'I', 'n', 'c'};
 constexpr int32_t kSignatureBytes = int32_t(sizeof kSignature);
 constexpr uint16_t kG3fResolution = 200;
+constexpr size_t kScanWindowBytes = size_t(1) << 20;
 
 }  // namespace
 
@@ -30,28 +32,47 @@ int PcResearchReader::probe() {
   return 0;
 }
 
+// The file is searched a window at a time, never held whole; a window that
+// holds no signature is followed by one that starts a signature's length
+// less one before its end, so no signature is missed across the edge.
 int PcResearchReader::scan() {
   clearPages();
   pagesEnd_ = 0;
-  std::vector<uint8_t> bytes;
-  if (fileSize() > uint64_t(std::numeric_limits<int32_t>::max()) ||
-      readAt(0, size_t(fileSize()), bytes) != 0) {
+  const uint64_t size = fileSize();
+  if (!isOpen() || size > uint64_t(std::numeric_limits<int32_t>::max())) {
     close();
     return 0;
   }
-  const auto size = int32_t(bytes.size());
-  pagesEnd_ = uint64_t(size);
+  pagesEnd_ = size;
   if (size > 0) (void)addPage(0);
   std::array<int32_t, 256> shift{};
   bool built = false;
+  std::vector<uint8_t> window;
+  uint64_t base = 0;  // the window holds [base, base + held)
+  int64_t held = 0;
   // The first signature sits at 1, inside the first header.
-  for (int32_t from = 2; from < size;) {
-    const uint8_t* match = quickSearch(bytes.data() + from, size - from, kSignature,
+  for (uint64_t from = 2; from < size;) {
+    if (from + kSignatureBytes > base + uint64_t(held)) {
+      base = from;
+      held = readUpTo(from, kScanWindowBytes, window);
+      if (held < 0) {
+        close();
+        return 0;
+      }
+      if (held < kSignatureBytes) break;
+    }
+    const uint8_t* text = window.data() + (from - base);
+    const uint8_t* match = quickSearch(text, int32_t(base + uint64_t(held) - from), kSignature,
                                        kSignatureBytes, shift.data(), &built);
-    if (match == nullptr) break;
-    const auto m = int32_t(match - bytes.data());
-    if (addPage(m - 1) != 0) {
-      pagesEnd_ = uint64_t(m - 1);  // the last page kept ends where the first dropped starts
+    if (match == nullptr) {
+      if (base + uint64_t(held) >= size) break;
+      from = base + uint64_t(held) - (kSignatureBytes - 1);
+      held = 0;
+      continue;
+    }
+    const uint64_t m = base + uint64_t(match - window.data());
+    if (addPage(int32_t(m - 1)) != 0) {
+      pagesEnd_ = m - 1;  // the last page kept ends where the first dropped starts
       break;
     }
     from = m + 1;

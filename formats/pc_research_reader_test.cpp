@@ -72,3 +72,32 @@ TEST(PcResearchReader, PagesCloserThanAHeaderHaveNoData) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// The scan reads the file a megabyte at a time: a signature that straddles
+// the edge of a window, or starts just at either side of it, is found all the
+// same, and so is one two windows on.
+TEST(PcResearchReader, SignaturesAtTheScanWindowEdgesAreFound) {
+  const size_t edge = 2 + (size_t(1) << 20);  // the first window is [2, edge)
+  for (const size_t signature : {edge - 17, edge - 16, edge - 15, edge - 8, edge - 1, edge}) {
+    const size_t second = signature - 1;
+    const std::vector<std::vector<uint8_t>> pages = {std::vector<uint8_t>(second - 64, 0),
+                                                     std::vector<uint8_t>((size_t(1) << 20) + 5, 0),
+                                                     std::vector<uint8_t>(100, 0)};
+    const auto headers = testing::g3fHeaderOffsets(pages);
+    ASSERT_EQ(second, headers[1]);
+    TempDir dir;
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.g3f"), testing::buildG3fFile(pages)));
+    PcResearchReader reader;
+    ASSERT_TRUE(reader.open(dir.file("a.g3f")));
+    ASSERT_EQ(0, reader.probe());
+    ASSERT_EQ(3, reader.scan()) << "signature at " << signature;
+    for (uint16_t i = 0; i < 3; ++i)
+      EXPECT_EQ(headers[i] + 64, reader.dataStart(i)) << "signature at " << signature;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick

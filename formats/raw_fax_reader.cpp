@@ -49,7 +49,7 @@ void RawFaxReader::configure(const RawSettings& settings) {
 }
 
 int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
-  data_.clear();
+  data_.unmap();
   work_ = {};
   if (!isOpen()) return kRawNotAnalysed;
   const uint64_t size = fileSize();
@@ -59,16 +59,20 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   }
   // The bit cursor counts bytes in 32 bits.
   if (size > uint64_t(std::numeric_limits<int32_t>::max())) return kRawNotAnalysed;
-  if (readAt(0, size_t(size), data_) != 0) return kRawNotAnalysed;
+  if (data_.map(path()) != 0 || data_.bytes().size() != size) return kRawNotAnalysed;
 
   const int32_t bytes = int32_t(size);
+  const uint8_t* start = data_.bytes().data();
   FaxStream oneD;
-  oneD.init(data_.data(), bytes, kMsbFirst, kCodingT4OneD, 0);
+  oneD.init(start, bytes, kMsbFirst, kCodingT4OneD, 0);
   FaxStream t6;
   t6.noSync = settings_.rawFlag ? 1 : 0;
-  t6.initT6(data_.data(), bytes, kMsbFirst, 0, settings_.flagNum, 0);
+  t6.initT6(start, bytes, kMsbFirst, 0, settings_.flagNum, 0);
 
-  const SpoolPaths paths{settings_.bitmapSpoolPath, settings_.indexSpoolPath};
+  SpoolPaths paths{settings_.bitmapSpoolPath, settings_.indexSpoolPath, {}};
+  paths.passed = [this](int64_t offset) {
+    if (offset > 0) data_.release(0, uint64_t(offset));
+  };
   const uint16_t threshold = std::max<uint16_t>(1, settings_.threshold);
   const auto mhMr = [&](uint8_t order) {
     return convertMhMrRaw(oneD, paths, threshold, order, nonStandard, settings_.minWidth, &work_);
@@ -80,14 +84,17 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   // A work file that cannot be written ends the analysis: every later
   // trial would write the same files.
   const auto settled = [](int result) { return result >= 0 || result == kSpoolWriteFailed; };
+  int result = 0;
   if (bitOrderChoice == kMsbFirst || bitOrderChoice == kLsbFirst) {
-    const int result = mhMr(bitOrderChoice);
-    return settled(result) ? result : mmr(bitOrderChoice);
+    result = mhMr(bitOrderChoice);
+    if (!settled(result)) result = mmr(bitOrderChoice);
+  } else {
+    result = mhMr(kLsbFirst);
+    if (!settled(result)) result = mhMr(kMsbFirst);
+    // T.6 trials of both bit orders are compared (2 preferred on a tie).
+    if (!settled(result)) result = mmr(kAnyBitOrder);
   }
-  int result = mhMr(kLsbFirst);
-  if (!settled(result)) result = mhMr(kMsbFirst);
-  // T.6 trials of both bit orders are compared (2 preferred on a tie).
-  if (!settled(result)) result = mmr(kAnyBitOrder);
+  data_.releaseAll();
   return result;
 }
 
@@ -179,10 +186,10 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
   std::vector<uint8_t> coded;
   for (int32_t index = 0; index < pageCount; ++index) {
     int32_t lines = 0, segments = 0;
-    if (extractPageCodedData(index, data_, settings_.indexSpoolPath, coded, lines, &segments) !=
-            0 ||
-        lines <= 0)
-      continue;
+    const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath,
+                                               coded, lines, &segments);
+    data_.releaseAll();
+    if (extracted != 0 || lines <= 0) continue;
     int written = 0;
     if (page.coding == kCodingT6 && segments > 1) {
       written = writeBitmapFromSpool(writer, page, index, lines, pageCount);

@@ -3,12 +3,14 @@
 // 1..18): bare T.4 one-dimensional, T.4 two-dimensional or T.6 data whose
 // coding, bit order and line width nothing in the file states.
 //
-// The whole file is held in memory once. analyseRawFax finds the coding by
-// trial decoding and spools the decoded lines and an index of segments of
-// good lines to two work files (layouts in codec/raw_spool.h); the page
+// The file is mapped, never read whole. analyseRawFax finds the coding by
+// trial decoding over the stream's first bytes and spools the decoded lines
+// and an index of segments of good lines to two work files (layouts in
+// codec/raw_spool.h), dropping the mapped pages it has passed; the page
 // bitmaps are read back from the bitmap spool, and the TIFF output copies
-// each page's coded bytes out of the stream as they stand. Memory stays at
-// the file plus a page or two; no bitmap of the whole stream is ever held.
+// each page's coded bytes out of the stream as they stand, page by page.
+// Memory stays at a page or two and the probes' window, whatever the file's
+// size; no bitmap of the whole stream is ever held.
 //
 // Engine order: configure, open, analyseRawFax, readAnalysisResult,
 // setPageLines, countRawPages, readBitmapPage(0), writeRawPages.
@@ -19,6 +21,7 @@
 
 #include "codec/raw_probe.h"
 #include "formats/fax_reader.h"
+#include "platform/mapped_file.h"
 #include "records/page_image.h"
 
 namespace tarnwick {
@@ -95,7 +98,7 @@ class RawFaxReader : public FaxReader {
                            int32_t lines, uint16_t pageCount);
 
   RawSettings settings_;
-  std::vector<uint8_t> data_;  // the whole file
+  platform::MappedFile data_;  // the whole file, mapped
   uint32_t totalLines_ = 0;
   int32_t pageLines_ = 0;
   uint16_t writtenPages_ = 0;

@@ -605,7 +605,9 @@ int copyTiffPages(const std::string& input, const std::string& output,
   OutputFile file;  // outlives the handle, whose procedures use it
   TiffPtr out = openOutput(output, settings.append != 0 ? "a" : "w", file);
   if (!out) return file.error != 0 ? kPageCopyOutputFailed : kPageCopyOutputNotOpened;
-  TiffPtr in = openQuiet(input, "r");
+  // Not mapped ("m"): a mapped input stays resident as it is read, so memory
+  // would follow the whole fax rather than the page being copied.
+  TiffPtr in = openQuiet(input, "rm");
   if (!in) return kPageCopyInputNotOpened;
   DirectoryWalk walk(in.get(), dirs);
   if (!walk.selectFirst()) return kPageCopyInputNotOpened;

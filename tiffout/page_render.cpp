@@ -35,7 +35,9 @@ std::unique_ptr<TIFF, TiffCloser> openForReading(const std::string& path) {
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), discardMessage, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), discardMessage, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(512) << 20);
-  return std::unique_ptr<TIFF, TiffCloser>(TIFFOpenExt(path.c_str(), "r", options.get()));
+  // "m": read, not mapped; a mapped input stays resident as it is read, so
+  // memory would follow the file rather than the page.
+  return std::unique_ptr<TIFF, TiffCloser>(TIFFOpenExt(path.c_str(), "rm", options.get()));
 }
 
 // The orientation to ask libtiff for so that it flips nothing: it groups 1
