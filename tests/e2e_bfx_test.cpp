@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "tests/detected_e2e.h"
 #include "tests/fixtures/bfx_fixtures.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 

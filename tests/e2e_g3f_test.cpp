@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "tests/detected_e2e.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/g3f_fixtures.h"
 

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "tests/detected_e2e.h"
 #include "tests/fixtures/common_fixtures.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/qfx_fixtures.h"
