@@ -98,33 +98,4 @@ int CalsReader::probe() {
   return status;
 }
 
-int CalsReader::readPage() {
-  if (!isOpen()) return kCalsNotOpen;
-  if (pageRead_) return 0;
-  const uint64_t length = fileSize() > kCalsHeaderBytes ? fileSize() - kCalsHeaderBytes : 0;
-  if (readPageData(kCalsHeaderBytes, size_t(length)) != 0) return kCalsReadFailed;
-  pageRead_ = true;
-  return 0;
-}
-
-int CalsReader::preparePage(PageImage& page) {
-  page.clear();
-  const int status = readPage();
-  if (status != 0) return status;
-  switch (decodeT6Page(pageData_, layout_, page)) {
-    case 0:
-      return 0;
-    case kT6PageTooLarge:
-      return kCalsTooLarge;
-    default:
-      return kCalsDecodeFailed;
-  }
-}
-
-int CalsReader::writePages(const std::string& outputPath) {
-  const int status = readPage();
-  if (status != 0) return status;
-  return writeT6PageFile(outputPath, pageData_, layout_) == 0 ? 0 : kCalsWriteFailed;
-}
-
 }  // namespace tarnwick

@@ -26,7 +26,6 @@
 #include <span>
 #include <string>
 
-#include "formats/fax_reader.h"
 #include "formats/t6_page.h"
 #include "records/page_image.h"
 
@@ -53,34 +52,19 @@ struct CalsHeader {
 // Parses the 2048-byte header (a shorter span is searched as far as it goes).
 CalsHeader parseCalsHeader(std::span<const uint8_t> header);
 
-class CalsReader : public FaxReader {
+// The page steps (preparePage, writePages, layout, declaredLines) come
+// from T6PageReader and answer in the codes above.
+class CalsReader : public T6PageReader {
  public:
+  CalsReader()
+      : T6PageReader(kCalsHeaderBytes, {kCalsNotOpen, kCalsTooLarge, kCalsReadFailed,
+                                        kCalsDecodeFailed, kCalsWriteFailed}) {}
+
   // Reads and checks the header: 0 when the page has a width, lines and a
   // density, all positive, within the page limits. Otherwise the file is
   // closed and kCalsNotCals or kCalsTooLarge is returned; kCalsNotOpen
   // without a file.
   int probe();
-
-  // Reads the page data and decodes it into `page` (at most the header's
-  // line count), both resolutions from rdensty. 0 or a negative
-  // CalsStatus; `page` is empty (no width, no lines) on failure.
-  int preparePage(PageImage& page);
-
-  // Writes the page into a one-page TIFF at `outputPath`, the coded data
-  // unchanged with the header's width and line count. Uses the data
-  // preparePage read (reads it when it has not). 0, kCalsNotOpen,
-  // kCalsReadFailed or kCalsWriteFailed.
-  int writePages(const std::string& outputPath);
-
-  const T6PageLayout& layout() const { return layout_; }
-  // The line count the header states, which the written page keeps.
-  int32_t declaredLines() const { return layout_.lines; }
-
- private:
-  int readPage();
-
-  T6PageLayout layout_;
-  bool pageRead_ = false;
 };
 
 }  // namespace tarnwick

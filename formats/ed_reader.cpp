@@ -44,34 +44,4 @@ int EdReader::probe() {
   return 0;
 }
 
-int EdReader::readPage() {
-  if (!isOpen()) return kEdNotOpen;
-  if (pageRead_) return 0;
-  const uint64_t length = fileSize() > kEdHeaderBytes ? fileSize() - kEdHeaderBytes : 0;
-  if (length > uint64_t(INT32_MAX)) return kEdTooLarge;
-  if (readPageData(kEdHeaderBytes, size_t(length)) != 0) return kEdReadFailed;
-  pageRead_ = true;
-  return 0;
-}
-
-int EdReader::preparePage(PageImage& page) {
-  page.clear();
-  const int status = readPage();
-  if (status != 0) return status;
-  switch (decodeT6Page(pageData_, layout_, page)) {
-    case 0:
-      return 0;
-    case kT6PageTooLarge:
-      return kEdTooLarge;
-    default:
-      return kEdDecodeFailed;
-  }
-}
-
-int EdReader::writePages(const std::string& outputPath) {
-  const int status = readPage();
-  if (status != 0) return status;
-  return writeT6PageFile(outputPath, pageData_, layout_) == 0 ? 0 : kEdWriteFailed;
-}
-
 }  // namespace tarnwick

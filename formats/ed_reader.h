@@ -18,7 +18,6 @@
 #include <span>
 #include <string>
 
-#include "formats/fax_reader.h"
 #include "formats/t6_page.h"
 #include "records/page_image.h"
 
@@ -47,32 +46,17 @@ struct EdHeader {
 // Parses the 740-byte header (a shorter span gives a header without signature).
 EdHeader parseEdHeader(std::span<const uint8_t> header);
 
-class EdReader : public FaxReader {
+// The page steps (preparePage, writePages, layout, declaredLines) come
+// from T6PageReader and answer in the codes above.
+class EdReader : public T6PageReader {
  public:
+  EdReader()
+      : T6PageReader(kEdHeaderBytes,
+                     {kEdNotOpen, kEdTooLarge, kEdReadFailed, kEdDecodeFailed, kEdWriteFailed}) {}
+
   // Reads the header: 0 when the signature matches; kEdHeaderShort or
   // kEdBadSignature (the file is closed then), kEdNotOpen without a file.
   int probe();
-
-  // Reads the page data and decodes it into `page` (at most the header's
-  // line count), both resolutions from the header. 0 or a negative EdStatus;
-  // `page` is empty on failure.
-  int preparePage(PageImage& page);
-
-  // Writes the page into a one-page TIFF at `outputPath`, the coded data
-  // unchanged with the header's width and line count. Uses the data
-  // preparePage read (reads it when it has not). 0, kEdNotOpen, kEdTooLarge,
-  // kEdReadFailed or kEdWriteFailed.
-  int writePages(const std::string& outputPath);
-
-  const T6PageLayout& layout() const { return layout_; }
-  // The line count the header states, which the written page keeps.
-  int32_t declaredLines() const { return layout_.lines; }
-
- private:
-  int readPage();
-
-  T6PageLayout layout_;
-  bool pageRead_ = false;
 };
 
 }  // namespace tarnwick

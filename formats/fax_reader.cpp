@@ -101,6 +101,23 @@ int FaxReader::readPageData(uint64_t offset, size_t length) {
   return readAt(offset, std::min(length, kMaxPageDataBytes), pageData_);
 }
 
+int64_t FaxReader::loadClaimedPageData(uint64_t dataStart, uint64_t claimedBytes) {
+  const uint64_t available = fileSize() > dataStart ? fileSize() - dataStart : 0;
+  const uint64_t length = std::min<uint64_t>({claimedBytes, available, uint64_t(kMaxPageOffset)});
+  if (length == 0) {
+    pageData_.clear();
+    return 0;
+  }
+  const int status = readPageData(dataStart, size_t(length));
+  return status == 0 ? int64_t(length) : status;
+}
+
+int FaxReader::decodeCapacity(int64_t wantedLines, int64_t rowPixels) const {
+  const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
+  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(rowPixels, 1);
+  return int(std::min<int64_t>({wantedLines, byData, byPixels}));
+}
+
 int beginTiffOutput(TiffWriter& writer) {
   const int status = writer.writeHeader();
   if (status != 0) return status;

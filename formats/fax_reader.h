@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -105,6 +106,32 @@ class FaxReader {
   const std::vector<uint8_t>& pageData() const { return pageData_; }
 
  protected:
+  // Highest offset a page table entry can hold.
+  static constexpr int64_t kMaxPageOffset = std::numeric_limits<int32_t>::max();
+
+  // Fills the page table by walking a chain of page headers from offset 0:
+  // `readHeader(offset)` returns 0 when a page header starts there, and
+  // `nextOffset()` gives the offset the header read last names for the next
+  // page. The walk stops at a header that does not read, a full page table,
+  // or a next offset that does not move forward (it would walk the same pages
+  // forever), lies at or past the end of the file or above kMaxPageOffset.
+  // Closes the file when no page was found. The page count.
+  template <typename ReadHeader, typename NextOffset>
+  int scanHeaderChain(ReadHeader readHeader, NextOffset nextOffset);
+
+  // Loads the data of a page starting at `dataStart` whose header claims
+  // `claimedBytes`: whatever the header says, the data cannot reach past the
+  // end of the file nor above kMaxPageOffset bytes. The length loaded (0
+  // leaves the page data empty) or a ReadStatus.
+  [[nodiscard]] int64_t loadClaimedPageData(uint64_t dataStart, uint64_t claimedBytes);
+
+  // The lines a decode of the page data may store, at most `wantedLines`.
+  // Every line costs at least one coded bit, so the data bounds the lines: a
+  // header claiming a huge page over a few bytes of data must not cost a huge
+  // page buffer. `rowPixels` is what one stored row counts against
+  // kMaxPagePixels.
+  int decodeCapacity(int64_t wantedLines, int64_t rowPixels) const;
+
   // Coded data of the page being handled; owned, replaced page by page.
   std::vector<uint8_t> pageData_;
 
@@ -115,6 +142,22 @@ class FaxReader {
   uint16_t pageCount_ = 0;
   uint64_t fileSize_ = 0;
 };
+
+template <typename ReadHeader, typename NextOffset>
+int FaxReader::scanHeaderChain(ReadHeader readHeader, NextOffset nextOffset) {
+  clearPages();
+  int64_t offset = 0;
+  int status = readHeader(uint64_t(0));
+  while (status == 0) {
+    if (addPage(int32_t(offset)) != 0) break;
+    const int64_t next = nextOffset();
+    if (next <= offset || next >= int64_t(fileSize()) || next > kMaxPageOffset) break;
+    offset = next;
+    status = readHeader(uint64_t(offset));
+  }
+  if (pageCount() == 0) close();
+  return pageCount();
+}
 
 // ---- page output sequence (shared by every family writer) ----
 //

@@ -76,19 +76,8 @@ int FxsReader::readHeader(uint64_t offset) {
 }
 
 int FxsReader::scan() {
-  clearPages();
-  int64_t offset = 0;
-  int status = readHeader(0);
-  while (status == 0) {
-    if (addPage(int32_t(offset)) != 0) break;
-    const int64_t next = header_.nextPageOffset();
-    // A step that does not move forward would walk the same pages forever.
-    if (next <= offset || next >= int64_t(fileSize()) || next > kMaxOffset) break;
-    offset = next;
-    status = readHeader(uint64_t(offset));
-  }
-  if (pageCount() == 0) close();
-  return pageCount();
+  return scanHeaderChain([this](uint64_t offset) { return readHeader(offset); },
+                         [this] { return header_.nextPageOffset(); });
 }
 
 int FxsReader::readPage(uint16_t index) {
@@ -100,20 +89,12 @@ int FxsReader::readPage(uint16_t index) {
 
   if (header_.width() == 0) header_.put16(3, kFxsDefaultWidth);
   if (header_.lines() == 0) header_.setLines(kFxsDefaultLines);
-  // The data follows the header; whatever the header claims, it cannot
-  // reach past the end of the file.
-  const uint64_t dataStart = offset + kFxsHeaderBytes;
-  const uint64_t available = fileSize() > dataStart ? fileSize() - dataStart : 0;
-  const uint64_t length =
-      std::min<uint64_t>({header_.dataLength(), available, uint64_t(kMaxOffset)});
+  // The data follows the header.
+  const int64_t length = loadClaimedPageData(offset + kFxsHeaderBytes, header_.dataLength());
+  if (length < 0) return kFxsReadFailed;
   header_.setDataLength(uint32_t(length));
   yResolution_ = header_.yResolution();
-
-  if (length == 0) {
-    pageData_.clear();
-    return 0;
-  }
-  return readPageData(dataStart, size_t(length)) == 0 ? 0 : kFxsReadFailed;
+  return 0;
 }
 
 int FxsReader::decodeInto(PageImage& page, int capacityLines) {
@@ -138,21 +119,12 @@ int FxsReader::decodeInto(PageImage& page, int capacityLines) {
   return page.height > 0 ? 0 : kFxsDecodeFailed;
 }
 
-// Every line costs at least one coded bit, so the data bounds the lines a
-// decode can store: a header claiming a huge page over a few bytes of data
-// must not cost a huge page buffer.
-int FxsReader::decodeCapacity(int64_t wantedLines) const {
-  const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
-  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(header_.width(), 1);
-  return int(std::min<int64_t>({wantedLines, byData, byPixels}));
-}
-
 int FxsReader::preparePage(uint16_t index, PageImage& page) {
   page.clear();
   const int status = readPage(index);
   if (status != 0) return status;
   if (int64_t(header_.width()) * header_.lines() > kMaxPagePixels) return kFxsPageTooLarge;
-  return decodeInto(page, decodeCapacity(header_.lines()));
+  return decodeInto(page, decodeCapacity(header_.lines(), header_.width()));
 }
 
 int FxsReader::pageCaption(uint16_t index, std::string& caption) {
@@ -173,7 +145,7 @@ int FxsReader::linesToWrite(uint16_t index, uint8_t recaculate) {
   if (status != 0) return status;
   if (!recaculate) return header_.lines();
   PageImage image;
-  if (decodeInto(image, decodeCapacity(kMaxRecountLines)) == 0)
+  if (decodeInto(image, decodeCapacity(kMaxRecountLines, header_.width())) == 0)
     header_.setLines(uint16_t(image.height));
   return header_.lines();
 }

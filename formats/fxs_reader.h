@@ -149,7 +149,6 @@ class FxsReader : public FaxReader {
   uint16_t yResolution() const { return yResolution_; }
 
  private:
-  int decodeCapacity(int64_t wantedLines) const;
   int decodeInto(PageImage& page, int capacityLines);
   int writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
   int linesToWrite(uint16_t index, uint8_t recaculate);

@@ -150,18 +150,10 @@ TEST(FxsReader, ResolutionByteSetsVerticalResolution) {
   }
 }
 
-std::vector<FxsPageSpec> threePages(std::vector<Bitmap>& bitmaps) {
-  bitmaps = {testing::makeTextPage(1728, 60, 11), testing::makeTextPage(1728, 70, 12),
-             testing::makeRandomRuns(1728, 50, 13)};
-  return {testing::makeFxsPage(bitmaps[0], true, 0, "first"),
-          testing::makeFxsPage(bitmaps[1], false, 1, "second"),
-          testing::makeFxsPage(bitmaps[2], true, 2, "")};
-}
-
 TEST(FxsReader, MultiPageFileInOneTiffAndSplit) {
   TempDir dir;
   std::vector<Bitmap> bitmaps;
-  auto specs = threePages(bitmaps);
+  auto specs = testing::fxsThreePages(bitmaps);
   specs[1].trailingBytes = 37;  // filler the step's length term skips
   ASSERT_TRUE(testing::writeFxsFile(dir.file("m.fxs"), specs));
   FxsReader reader;
@@ -308,7 +300,7 @@ TEST(FxsReader, HugeHeaderOverFewBytes) {
 TEST(FxsReader, TruncatedAndFlippedFilesNeverCrash) {
   TempDir dir;
   std::vector<Bitmap> bitmaps;
-  const auto good = testing::buildFxsFile(threePages(bitmaps));
+  const auto good = testing::buildFxsFile(testing::fxsThreePages(bitmaps));
   std::mt19937 rng(42);
   for (int round = 0; round < 300; ++round) {
     auto bytes = good;
@@ -360,7 +352,7 @@ TEST(FxsMerge, TwoPartsMakeOneCombinedFile) {
 TEST(FxsMerge, PartsWithLooseLengthsAndSeveralPagesAllSurvive) {
   TempDir dir;
   std::vector<Bitmap> three;
-  const auto threeSpecs = threePages(three);
+  const auto threeSpecs = testing::fxsThreePages(three);
   const Bitmap single = testing::makeTextPage(1728, 40, 23);
   FxsPageSpec loose = testing::makeFxsPage(single, true);
   // Lengths that do not add up to the part's size: 50 bytes nobody counts.

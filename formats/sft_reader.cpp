@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "codec/fax_decode.h"
 #include "codec/fax_stream.h"
@@ -14,7 +13,6 @@ namespace {
 
 constexpr char kSignature[] = "SFT-FAX";
 constexpr size_t kSignatureBytes = 7;
-constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
 // A recount stores every line it decodes, so it needs a capacity above the
 // header's (possibly too small) count; real pages stay far below this.
 constexpr int64_t kMaxRecountLines = 65535;
@@ -48,19 +46,8 @@ int SftReader::readHeader(uint64_t offset) {
 }
 
 int SftReader::scan() {
-  clearPages();
-  int64_t offset = 0;
-  int status = readHeader(0);
-  while (status == 0) {
-    if (addPage(int32_t(offset)) != 0) break;
-    const int64_t next = header_.nextPageOffset();
-    // A step that does not move forward would walk the same pages forever.
-    if (next <= offset || next >= int64_t(fileSize()) || next > kMaxOffset) break;
-    offset = next;
-    status = readHeader(uint64_t(offset));
-  }
-  if (pageCount() == 0) close();
-  return pageCount();
+  return scanHeaderChain([this](uint64_t offset) { return readHeader(offset); },
+                         [this] { return header_.nextPageOffset(); });
 }
 
 int SftReader::readPage(uint16_t index) {
@@ -72,18 +59,11 @@ int SftReader::readPage(uint16_t index) {
 
   if (header_.width() == 0) header_.setWidth(kSftDefaultWidth);
   if (header_.lines() == 0) header_.setLines(kSftDefaultLines);
-  // The data follows the header; whatever the header claims, it cannot
-  // reach past the end of the file.
-  const uint64_t dataStart = offset + kSftHeaderBytes;
-  const uint64_t available = fileSize() > dataStart ? fileSize() - dataStart : 0;
-  const uint64_t length =
-      std::min<uint64_t>({header_.dataLength(), available, uint64_t(kMaxOffset)});
+  // The data follows the header.
+  const int64_t length = loadClaimedPageData(offset + kSftHeaderBytes, header_.dataLength());
+  if (length < 0) return kSftReadFailed;
   header_.setDataLength(uint32_t(length));
-  if (length == 0) {
-    pageData_.clear();
-    return 0;
-  }
-  return readPageData(dataStart, size_t(length)) == 0 ? 0 : kSftReadFailed;
+  return 0;
 }
 
 // Whether the page read last can be decoded and written at all.
@@ -95,15 +75,10 @@ int SftReader::checkPage() const {
   return 0;
 }
 
-// Every line costs at least one coded bit, so the data bounds the lines a
-// decode can store: a header claiming a huge page over a few bytes of data
-// must not cost a huge page buffer.
+// Rows are whole bytes, so the pixel limit is counted on padded rows.
 int SftReader::decodeCapacity(int64_t wantedLines) const {
-  const int64_t byData = int64_t(pageData_.size()) * 8 + 1;
-  // Rows are whole bytes, so the pixel limit is counted on padded rows.
   const int64_t rowPixels = (int64_t(header_.width()) + 7) / 8 * 8;
-  const int64_t byPixels = kMaxPagePixels / std::max<int64_t>(rowPixels, 8);
-  return int(std::min<int64_t>({wantedLines, byData, byPixels}));
+  return FaxReader::decodeCapacity(wantedLines, std::max<int64_t>(rowPixels, 8));
 }
 
 int SftReader::decodeInto(PageImage& page, int capacityLines) {

@@ -58,4 +58,34 @@ int writeT6PageFile(const std::string& outputPath, std::span<const uint8_t> data
   return writer.close();
 }
 
+int T6PageReader::readPage() {
+  if (!isOpen()) return codes_.notOpen;
+  if (pageRead_) return 0;
+  const uint64_t length = fileSize() > dataStartBytes_ ? fileSize() - dataStartBytes_ : 0;
+  if (length > uint64_t(INT32_MAX)) return codes_.tooLarge;
+  if (readPageData(dataStartBytes_, size_t(length)) != 0) return codes_.readFailed;
+  pageRead_ = true;
+  return 0;
+}
+
+int T6PageReader::preparePage(PageImage& page) {
+  page.clear();
+  const int status = readPage();
+  if (status != 0) return status;
+  switch (decodeT6Page(pageData_, layout_, page)) {
+    case 0:
+      return 0;
+    case kT6PageTooLarge:
+      return codes_.tooLarge;
+    default:
+      return codes_.decodeFailed;
+  }
+}
+
+int T6PageReader::writePages(const std::string& outputPath) {
+  const int status = readPage();
+  if (status != 0) return status;
+  return writeT6PageFile(outputPath, pageData_, layout_) == 0 ? 0 : codes_.writeFailed;
+}
+
 }  // namespace tarnwick

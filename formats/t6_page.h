@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "formats/fax_reader.h"
 #include "records/page_image.h"
 
 namespace tarnwick {
@@ -43,5 +44,50 @@ int32_t t6LineCapacity(uint64_t dataBytes, const T6PageLayout& layout);
 // status (tiffout/tiff_writer.h).
 int writeT6PageFile(const std::string& outputPath, std::span<const uint8_t> data,
                     const T6PageLayout& layout);
+
+// The common part of a reader whose file holds one page of T.6 data from a
+// fixed header size to the end of the file. The family's probe reads its
+// header, fills layout_ and clears pageRead_; the page steps below then work
+// the same for every such family and answer in the family's own codes.
+class T6PageReader : public FaxReader {
+ public:
+  // The family's negative codes for the failures the shared steps report.
+  struct Codes {
+    int notOpen;       // no file is open
+    int tooLarge;      // the page exceeds the decoders' limits, or the data 2^31 - 1 bytes
+    int readFailed;    // the page data could not be read
+    int decodeFailed;  // the data decodes to no line
+    int writeFailed;   // the intermediate TIFF could not be written
+  };
+
+  T6PageReader(uint64_t dataStartBytes, const Codes& codes)
+      : dataStartBytes_(dataStartBytes), codes_(codes) {}
+
+  // Reads the page data and decodes it into `page` (at most the header's
+  // line count), both resolutions from the layout. 0, or notOpen, tooLarge,
+  // readFailed or decodeFailed; `page` is empty (no width, no lines) on
+  // failure.
+  int preparePage(PageImage& page);
+
+  // Writes the page into a one-page TIFF at `outputPath`, the coded data
+  // unchanged with the header's width and line count. Uses the data
+  // preparePage read (reads it when it has not). 0, or notOpen, tooLarge,
+  // readFailed or writeFailed.
+  int writePages(const std::string& outputPath);
+
+  const T6PageLayout& layout() const { return layout_; }
+  // The line count the header states, which the written page keeps.
+  int32_t declaredLines() const { return layout_.lines; }
+
+ protected:
+  T6PageLayout layout_;
+  bool pageRead_ = false;
+
+ private:
+  int readPage();
+
+  uint64_t dataStartBytes_;
+  Codes codes_;
+};
 
 }  // namespace tarnwick

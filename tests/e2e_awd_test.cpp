@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engine/convert_one.h"
 #include "platform/paths.h"
 #include "tests/fixtures/common_fixtures.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick {
@@ -45,16 +45,8 @@ class PathFirst {
   std::string old_;
 };
 
-struct Conversion {
-  TempDir dir;
-  BatchJob job;
-  ConversionOptions options;
-  Conversion() {
-    options.intermediateFile = dir.file("work/qrvintif.tmp");
-    options.tiffWorkFile = dir.file("work/tmptif");
-    fs::create_directory(dir.file("work"));
-    fs::create_directory(dir.file("bin"));
-  }
+struct Conversion : testing::ConversionRun {
+  Conversion() { fs::create_directory(dir.file("bin")); }
   // Installs bin/AWDVSTUB.EXE running `body` under /bin/sh.
   void converter(const std::string& body) {
     const std::string path = dir.file("bin/AWDVSTUB.EXE");
@@ -63,8 +55,7 @@ struct Conversion {
   }
   int convert(const std::string& source, const std::string& destination, bool pathAlone = false) {
     PathFirst path(dir.file("bin"), pathAlone);
-    job.resultsText.clear();
-    return convertOne(job, options, source, destination);
+    return ConversionRun::convert(source, destination);
   }
 };
 

@@ -3,10 +3,8 @@
 // libtiff encoded the pages from.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "tests/detected_e2e.h"
 #include "tests/fixtures/bfx_fixtures.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 
@@ -23,13 +21,7 @@ testing::Outcome convert(const std::vector<uint8_t>& bytes, uint8_t convertFlag,
   return testing::convertBytes(bytes, "in.bfx", convertFlag, threshold);
 }
 
-struct CodedPage {
-  const char* name;
-  Ccitt coding;
-  int fillOrder;
-  int width;
-};
-constexpr CodedPage kPages[] = {
+constexpr testing::CodedPageRow kPages[] = {
     {"MH msb", Ccitt::kT4OneD, 1, 1728},      {"MH lsb", Ccitt::kT4OneD, 2, 1728},
     {"MR msb", Ccitt::kT4TwoD, 1, 1728},      {"MR lsb", Ccitt::kT4TwoD, 2, 1728},
     {"T6 msb", Ccitt::kT6, 1, 1728},          {"T6 lsb", Ccitt::kT6, 2, 1728},
@@ -39,7 +31,7 @@ constexpr CodedPage kPages[] = {
 std::vector<BfxPageSpec> everyCoding(std::vector<Bitmap>& bitmaps) {
   std::vector<BfxPageSpec> pages;
   uint32_t seed = 40;
-  for (const CodedPage& c : kPages) {
+  for (const testing::CodedPageRow& c : kPages) {
     bitmaps.push_back(testing::makeTextPage(c.width, 150, seed++));
     pages.push_back(testing::makeBfxPage(bitmaps.back(), c.coding, c.fillOrder));
   }
@@ -49,13 +41,7 @@ std::vector<BfxPageSpec> everyCoding(std::vector<Bitmap>& bitmaps) {
 TEST(BfxConversion, EveryCodingConvertsPixelExactSingleAndSplit) {
   std::vector<Bitmap> bitmaps;
   const auto bytes = testing::buildBfxFile(everyCoding(bitmaps));
-  for (uint8_t convertFlag : {0, 1}) {
-    const testing::Outcome out = convert(bytes, convertFlag);
-    ASSERT_EQ(kConverted, out.result) << out.text;
-    ASSERT_EQ(bitmaps.size(), out.pages.size()) << int(convertFlag);
-    for (size_t i = 0; i < bitmaps.size(); ++i)
-      EXPECT_EQ(bitmaps[i], out.pages[i]) << kPages[i].name << " flag " << int(convertFlag);
-  }
+  testing::expectPixelExactSingleAndSplit(bytes, "in.bfx", bitmaps, kPages);
 }
 
 TEST(BfxConversion, PageCountAbove127IsCutAndTheThresholdIsTheOptions) {
@@ -78,11 +64,7 @@ TEST(BfxConversion, DamagedAndLyingFilesAreRefused) {
   const auto good = testing::buildBfxFile(
       {testing::makeBfxPage(a, Ccitt::kT4OneD, 2), testing::makeBfxPage(b, Ccitt::kT6, 1)});
   const size_t secondData = testing::peekLe32(good, 16 + 16 + 8);
-  const struct {
-    const char* name;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    int result;
-  } cases[] = {
+  const testing::DamageCase cases[] = {
       {"cut inside the header", [](auto& f) { f.resize(1000); }, kNotFax},
       {"cut inside the last page", [](auto& f) { f.resize(f.size() - 40); }, kWriteFailed},
       {"no pages", [](auto& f) { testing::pokeLe16(f, 9, 0); }, kNotFax},
@@ -98,14 +80,7 @@ TEST(BfxConversion, DamagedAndLyingFilesAreRefused) {
       {"second page garbage",
        [&](auto& f) { std::fill(f.begin() + ptrdiff_t(secondData), f.end(), 0); }, kWriteFailed},
   };
-  for (const auto& c : cases) {
-    auto bytes = good;
-    c.damage(bytes);
-    for (uint8_t convertFlag : {0, 1}) {
-      const testing::Outcome out = convert(bytes, convertFlag);
-      EXPECT_EQ(c.result, out.result) << c.name << " flag " << int(convertFlag) << ": " << out.text;
-    }
-  }
+  testing::expectDamageResults(good, "in.bfx", cases);
 }
 
 }  // namespace

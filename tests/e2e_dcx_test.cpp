@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "engine/convert_one.h"
 #include "platform/paths.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/image_fixtures.h"
@@ -17,21 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Bitmap;
 using testing::TempDir;
-
-struct Conversion {
-  TempDir dir;
-  BatchJob job;
-  ConversionOptions options;
-  Conversion() {
-    options.intermediateFile = dir.file("work/qrvintif.tmp");
-    options.tiffWorkFile = dir.file("work/tmptif");
-    fs::create_directory(dir.file("work"));
-  }
-  int convert(const std::string& source, const std::string& destination) {
-    job.resultsText.clear();
-    return convertOne(job, options, source, destination);
-  }
-};
 
 // A PCX page as netpbm's ppmtopcx writes it.
 std::vector<uint8_t> netpbmPcx(const TempDir& dir, const Bitmap& page) {
@@ -66,7 +51,7 @@ TEST(DcxEndToEnd, PagesOfBothWritersConvertSingleAndSplit) {
                                         testing::widenWhite(narrow, 1728),
                                         testing::widenWhite(inverted, 208), random};
   for (uint8_t convertFlag : {0, 1}) {
-    Conversion run;
+    testing::ConversionRun run;
     run.options.ConvertFlag = convertFlag;
     ASSERT_TRUE(testing::writeFileBytes(run.dir.file("fax.dcx"), dcx));
     const std::string destination = run.dir.file("out/fax.tif");
@@ -83,7 +68,7 @@ TEST(DcxEndToEnd, PagesOfBothWritersConvertSingleAndSplit) {
 }
 
 TEST(DcxEndToEnd, EmptyDamagedAndLyingFilesNeverCrash) {
-  Conversion run;
+  testing::ConversionRun run;
   const Bitmap page = testing::makeTextPage(640, 40, 31);
   const auto good = testing::buildDcx({testing::buildPcx(page), testing::buildPcx(page)});
   std::vector<std::vector<uint8_t>> files = {
@@ -117,7 +102,7 @@ TEST(DcxEndToEnd, RealCorpusMatchesNetpbm) {
   const std::string corpus = testing::corpusFolder();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
   if (!testing::haveProgram("pcxtoppm")) GTEST_SKIP() << "netpbm is not installed";
-  Conversion run;
+  testing::ConversionRun run;
   int converted = 0;
   for (const char* folder : {"dcx", "pcx"}) {
     for (const auto& entry : fs::directory_iterator(fs::path(corpus) / folder)) {

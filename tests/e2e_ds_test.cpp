@@ -2,11 +2,9 @@
 // and without the 512-byte preamble, single and split, and damaged files.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "engine/convert_one.h"
 #include "platform/paths.h"
 #include "tests/fixtures/common_fixtures.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/ds_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
@@ -14,26 +12,10 @@
 namespace tarnwick {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::Bitmap;
 using testing::Ccitt;
 using testing::DsSpec;
 using testing::TempDir;
-
-struct Conversion {
-  TempDir dir;
-  BatchJob job;
-  ConversionOptions options;
-  Conversion() {
-    options.intermediateFile = dir.file("work/qrvintif.tmp");
-    options.tiffWorkFile = dir.file("work/tmptif");
-    fs::create_directory(dir.file("work"));
-  }
-  int convert(const std::string& source, const std::string& destination) {
-    job.resultsText.clear();
-    return convertOne(job, options, source, destination);
-  }
-};
 
 std::vector<uint8_t> tiffBytes(const TempDir& dir,
                                const std::vector<testing::TiffPageSpec>& pages) {
@@ -55,7 +37,7 @@ TEST(DsEndToEnd, EmbeddedPagesConvertSingleAndSplit) {
                           testing::tiffPage(pages[0], Ccitt::kT6)})};
   for (bool preamble : {false, true}) {
     for (uint8_t convertFlag : {0, 1}) {
-      Conversion run;
+      testing::ConversionRun run;
       run.options.ConvertFlag = convertFlag;
       DsSpec spec;
       spec.preamble = preamble;
@@ -76,7 +58,7 @@ TEST(DsEndToEnd, EmbeddedPagesConvertSingleAndSplit) {
 }
 
 TEST(DsEndToEnd, EmptyDamagedAndLyingFilesNeverCrash) {
-  Conversion run;
+  testing::ConversionRun run;
   const auto page =
       tiffBytes(run.dir, {testing::tiffPage(testing::makeTextPage(1728, 30, 64), Ccitt::kT6)});
   const std::vector<std::vector<uint8_t>> embedded = {page, page};

@@ -13,20 +13,11 @@ namespace tarnwick {
 namespace {
 
 using testing::Bitmap;
-using testing::FxsPageSpec;
 using testing::TempDir;
-
-std::vector<FxsPageSpec> threePages(std::vector<Bitmap>& bitmaps) {
-  bitmaps = {testing::makeTextPage(1728, 60, 11), testing::makeTextPage(1728, 70, 12),
-             testing::makeRandomRuns(1728, 50, 13)};
-  return {testing::makeFxsPage(bitmaps[0], true, 0, "first"),
-          testing::makeFxsPage(bitmaps[1], false, 1, "second"),
-          testing::makeFxsPage(bitmaps[2], true, 2, "")};
-}
 
 TEST(FxsConversion, ConvertOneWritesEveryPageSingleAndSplit) {
   std::vector<Bitmap> bitmaps;
-  const auto specs = threePages(bitmaps);
+  const auto specs = testing::fxsThreePages(bitmaps);
   for (uint8_t convertFlag : {0, 1, 2}) {
     TempDir dir;
     ASSERT_TRUE(testing::writeFxsFile(dir.file("in.fxr"), specs));

@@ -3,9 +3,7 @@
 // from; and the g3f files that are not of that layout.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "tests/detected_e2e.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/g3f_fixtures.h"
 
@@ -19,13 +17,7 @@ testing::Outcome convert(const std::vector<uint8_t>& bytes, uint8_t convertFlag)
   return testing::convertBytes(bytes, "in.g3f", convertFlag);
 }
 
-struct CodedPage {
-  const char* name;
-  Ccitt coding;
-  int fillOrder;
-  int width;
-};
-constexpr CodedPage kPages[] = {
+constexpr testing::CodedPageRow kPages[] = {
     {"MH msb", Ccitt::kT4OneD, 1, 1728},      {"MH lsb", Ccitt::kT4OneD, 2, 1728},
     {"MR msb", Ccitt::kT4TwoD, 1, 1728},      {"MR lsb", Ccitt::kT4TwoD, 2, 1728},
     {"MH lsb 2048", Ccitt::kT4OneD, 2, 2048},
@@ -35,18 +27,12 @@ TEST(G3fConversion, EveryCodingConvertsPixelExactSingleAndSplit) {
   std::vector<Bitmap> bitmaps;
   std::vector<std::vector<uint8_t>> pages;
   uint32_t seed = 80;
-  for (const CodedPage& c : kPages) {
+  for (const testing::CodedPageRow& c : kPages) {
     bitmaps.push_back(testing::makeTextPage(c.width, 150, seed++));
     pages.push_back(testing::encodeCcitt(bitmaps.back(), c.coding, c.fillOrder));
   }
   const auto bytes = testing::buildG3fFile(pages);
-  for (uint8_t convertFlag : {0, 1}) {
-    const testing::Outcome out = convert(bytes, convertFlag);
-    ASSERT_EQ(kConverted, out.result) << out.text;
-    ASSERT_EQ(bitmaps.size(), out.pages.size()) << int(convertFlag);
-    for (size_t i = 0; i < bitmaps.size(); ++i)
-      EXPECT_EQ(bitmaps[i], out.pages[i]) << kPages[i].name << " flag " << int(convertFlag);
-  }
+  testing::expectPixelExactSingleAndSplit(bytes, "in.g3f", bitmaps, kPages);
 }
 
 // Without the signature a g3f file is a raw stream, as before.
@@ -63,11 +49,7 @@ TEST(G3fConversion, DamagedFilesAreRefused) {
                                                    testing::encodeCcitt(b, Ccitt::kT4TwoD, 2)};
   const auto good = testing::buildG3fFile(pages);
   const size_t second = testing::g3fHeaderOffsets(pages)[1];
-  const struct {
-    const char* name;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    int result;
-  } cases[] = {
+  const testing::DamageCase cases[] = {
       {"only the signature", [](auto& f) { f.resize(17); }, kNotFax},
       {"cut inside the first header", [](auto& f) { f.resize(40); }, kNotFax},
       {"first page blank", [&](auto& f) { std::fill(f.begin() + 64, f.begin() + second, 0); },
@@ -76,14 +58,7 @@ TEST(G3fConversion, DamagedFilesAreRefused) {
        kWriteFailed},
       {"second header cut", [&](auto& f) { f.resize(second + 30); }, kWriteFailed},
   };
-  for (const auto& c : cases) {
-    auto bytes = good;
-    c.damage(bytes);
-    for (uint8_t convertFlag : {0, 1}) {
-      const testing::Outcome out = convert(bytes, convertFlag);
-      EXPECT_EQ(c.result, out.result) << c.name << " flag " << int(convertFlag) << ": " << out.text;
-    }
-  }
+  testing::expectDamageResults(good, "in.g3f", cases);
 }
 
 }  // namespace

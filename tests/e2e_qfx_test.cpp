@@ -2,10 +2,8 @@
 // libtiff and compared with the bitmaps libtiff encoded the pages from.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "tests/detected_e2e.h"
 #include "tests/fixtures/common_fixtures.h"
+#include "tests/fixtures/conversion_run.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/qfx_fixtures.h"
@@ -20,13 +18,7 @@ testing::Outcome convert(const std::vector<uint8_t>& bytes, uint8_t convertFlag)
   return testing::convertBytes(bytes, "in.qfx", convertFlag);
 }
 
-struct CodedPage {
-  const char* name;
-  Ccitt coding;
-  int fillOrder;
-  int width;
-};
-constexpr CodedPage kPages[] = {
+constexpr testing::CodedPageRow kPages[] = {
     {"MH msb", Ccitt::kT4OneD, 1, 1728},      {"MH lsb", Ccitt::kT4OneD, 2, 1728},
     {"MR msb", Ccitt::kT4TwoD, 1, 1728},      {"MR lsb", Ccitt::kT4TwoD, 2, 1728},
     {"T6 msb", Ccitt::kT6, 1, 1728},          {"T6 lsb 2048", Ccitt::kT6, 2, 2048},
@@ -41,19 +33,13 @@ TEST(QfxConversion, EveryCodingConvertsPixelExactSingleAndSplit) {
   spec.otherPageLines = 150;
   spec.lastPageLines = 120;
   uint32_t seed = 60;
-  for (const CodedPage& c : kPages) {
+  for (const testing::CodedPageRow& c : kPages) {
     bitmaps.push_back(testing::makeTextPage(c.width, 150, seed++));
     spec.pages.push_back(testing::encodeCcitt(bitmaps.back(), c.coding, c.fillOrder));
   }
   bitmaps.back() = testing::topRows(bitmaps.back(), 120);
   const auto bytes = testing::buildQfxFile(spec);
-  for (uint8_t convertFlag : {0, 1}) {
-    const testing::Outcome out = convert(bytes, convertFlag);
-    ASSERT_EQ(kConverted, out.result) << out.text;
-    ASSERT_EQ(bitmaps.size(), out.pages.size()) << int(convertFlag);
-    for (size_t i = 0; i < bitmaps.size(); ++i)
-      EXPECT_EQ(bitmaps[i], out.pages[i]) << kPages[i].name << " flag " << int(convertFlag);
-  }
+  testing::expectPixelExactSingleAndSplit(bytes, "in.qfx", bitmaps, kPages);
 }
 
 TEST(QfxConversion, DamagedAndLyingFilesAreRefused) {
@@ -63,11 +49,7 @@ TEST(QfxConversion, DamagedAndLyingFilesAreRefused) {
   spec.otherPageLines = spec.lastPageLines = 120;
   const auto good = testing::buildQfxFile(spec);
   const size_t secondData = testing::peekLe32(good, 36);
-  const struct {
-    const char* name;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    int result;
-  } cases[] = {
+  const testing::DamageCase cases[] = {
       {"cut inside the header", [](auto& f) { f.resize(1531); }, kNotFax},
       {"signature without its NUL", [](auto& f) { f[7] = 'X'; }, kNotFax},
       {"no pages", [](auto& f) { testing::pokeLe16(f, 8, 0); }, kNotFax},
@@ -77,14 +59,7 @@ TEST(QfxConversion, DamagedAndLyingFilesAreRefused) {
       {"second page blank",
        [&](auto& f) { std::fill(f.begin() + ptrdiff_t(secondData), f.end(), 0); }, kWriteFailed},
   };
-  for (const auto& c : cases) {
-    auto bytes = good;
-    c.damage(bytes);
-    for (uint8_t convertFlag : {0, 1}) {
-      const testing::Outcome out = convert(bytes, convertFlag);
-      EXPECT_EQ(c.result, out.result) << c.name << " flag " << int(convertFlag) << ": " << out.text;
-    }
-  }
+  testing::expectDamageResults(good, "in.qfx", cases);
 }
 
 // A page's data has no length of its own: a cut last page keeps the lines
