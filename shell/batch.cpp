@@ -161,7 +161,6 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
   if (job.save.empty()) return kNoSaveFolder;
   job.resultsText = "Tarnwick command line mode : convert folder\r\nSource Folder: " + job.source +
                     "\r\nSave Folder: " + job.save + "\r\n";
-  job.skipExisting = 0;
   FolderRunCounts tally;
   for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem);
   tally.walkProblems = int(job.walkProblems.size());

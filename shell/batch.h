@@ -55,8 +55,8 @@ enum FolderRunStatus : int {
 // files. A combined fxs file that misses a part is not converted: its line
 // fails. A file that fails for want of space (kNoSpaceLeft) ends the run
 // with a line saying how many files were not tried. job.claims holds
-// claimFolderDestinations() during the run. job.skipExisting is cleared. 0,
-// or kNoSaveFolder.
+// claimFolderDestinations() during the run; job.skipExisting is passed on to
+// `convert` as set. 0, or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* counts = nullptr);
 

@@ -1,7 +1,10 @@
 #include "shell/program.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include "engine/convert_one.h"
 #include "engine/destination_claims.h"
@@ -11,6 +14,7 @@
 #include "platform/work_folder.h"
 #include "shell/command_line.h"
 #include "shell/conversion_log.h"
+#include "shell/json_report.h"
 
 #ifndef TARNWICK_VERSION
 #define TARNWICK_VERSION "unknown"
@@ -42,6 +46,10 @@ void writeHelp(std::ostream& out) {
          "  /raw         raw streams only: T.6 data from the first byte, no search for flag\n"
          "               bytes or a new start after damage (other files are read as ever)\n"
          "  /log=FILE    log to FILE                         /q          do not print the results\n"
+         "  /skip        leave destinations that already hold data\n"
+         "  /report=FILE write a JSON Lines report of every file to FILE (- standard output)\n"
+         "  /shard=K/N   folder jobs: only share K of N (0 <= K < N) of the files, by a hash of\n"
+         "               each path below the source folder\n"
          "\n"
          "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
          "read, 2 no job.\n"
@@ -86,6 +94,7 @@ bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHo
   job.claims->addSource(job.source);
   (void)job.claims->claim(job.save, job.source);
   const int result = hooks.convert(job, options, job.source, job.save);
+  job.records = {job.lastRecord};
   job.claims.reset();
   return result == kConverted || result == kSkippedExisting;
 }
@@ -96,8 +105,28 @@ ProgramHooks withDefaults(ProgramHooks hooks) {
   return hooks;
 }
 
+// Writes the machine-readable report to `path` ("-": `out`); false, with
+// the reason in job.errorText, when it could not be written whole.
+bool writeReport(BatchJob& job, const std::string& path, int64_t milliseconds, std::ostream& out) {
+  if (path == "-") return writeJsonReport(out, job, milliseconds);
+  platform::clearWriteFailure();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  const int openError = file ? 0 : errno;
+  if (file && writeJsonReport(file, job, milliseconds)) {
+    file.close();
+    if (file) return true;
+  }
+  job.errorText += "tarnwick: " + path + ": cannot write the report: " +
+                   platform::systemReason(openError ? openError
+                                          : errno   ? errno
+                                                    : EIO) +
+                   "\n";
+  return false;
+}
+
 int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& extras,
            const ProgramHooks& hooks, std::ostream& out, std::ostream& err) {
+  const auto start = std::chrono::steady_clock::now();
   bool allWell = false;
   {
     const platform::WorkFolder work;
@@ -116,8 +145,17 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
   if (appendLog(logPath, job.resultsText, defaultLog) == kLogWriteFailed)
     job.errorText += "tarnwick: " + logPath + ": cannot write the log: " +
                      platform::systemReason(platform::lastWriteFailure()) + "\n";
+  if (extras.reportPath) {
+    const int64_t milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count();
+    errno = 0;
+    if (!writeReport(job, *extras.reportPath, milliseconds, out)) allWell = false;
+  }
   err << job.errorText << std::flush;
-  if (!job.quiet) out << withoutCarriageReturns(job.resultsText) << std::flush;
+  // A report on standard output is all that goes there.
+  const bool reportOnOut = extras.reportPath && *extras.reportPath == "-";
+  if (!job.quiet && !reportOnOut) out << withoutCarriageReturns(job.resultsText) << std::flush;
   return allWell ? kExitSuccess : kExitFailures;
 }
 

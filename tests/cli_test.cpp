@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
@@ -40,20 +42,39 @@ class Cli : public ::testing::Test {
     fs::create_directories(dir_.file("tmp"));
   }
 
-  // Runs the executable with its current folder at the test folder.
-  RunResult run(const std::vector<std::string>& args) {
-    std::string command = "cd " + shellQuoted(dir_.path()) +
+  // The shell command running the executable with its current folder at the
+  // test folder, its output into the files `tag`.out and `tag`.err there.
+  std::string command(const std::vector<std::string>& args, const std::string& tag) {
+    std::string command = "(cd " + shellQuoted(dir_.path()) +
                           " && env -u DISPLAY -u WAYLAND_DISPLAY" +
                           " -u QT_QPA_PLATFORM TARNWICK_HOME=" + shellQuoted(dir_.file("home")) +
                           " TMPDIR=" + shellQuoted(dir_.file("tmp")) + " " + shellQuoted(bin_);
     for (const std::string& a : args) command += " " + shellQuoted(a);
-    command += " >" + shellQuoted(dir_.file("stdout")) + " 2>" + shellQuoted(dir_.file("stderr"));
-    const int raw = std::system(command.c_str());
+    return command + " >" + shellQuoted(dir_.file(tag + ".out")) + " 2>" +
+           shellQuoted(dir_.file(tag + ".err")) + ")";
+  }
+
+  RunResult run(const std::vector<std::string>& args) {
+    const int raw = std::system(command(args, "run").c_str());
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = readText(dir_.file("stdout"));
-    r.err = readText(dir_.file("stderr"));
+    r.out = readText(dir_.file("run.out"));
+    r.err = readText(dir_.file("run.err"));
     return r;
+  }
+
+  // Runs the executable once per argument list, all at the same time; the
+  // standard outputs in order.
+  std::vector<std::string> runAtOnce(const std::vector<std::vector<std::string>>& argLists) {
+    std::string script;
+    for (size_t i = 0; i < argLists.size(); ++i)
+      script += command(argLists[i], "job" + std::to_string(i)) + " & ";
+    script += "wait";
+    EXPECT_EQ(0, std::system(("sh -c " + shellQuoted(script)).c_str()));
+    std::vector<std::string> outs;
+    for (size_t i = 0; i < argLists.size(); ++i)
+      outs.push_back(readText(dir_.file("job" + std::to_string(i) + ".out")));
+    return outs;
   }
 
   void put(const std::string& rel, const std::string& bytes) {
@@ -255,6 +276,93 @@ TEST_F(Cli, MergesFxsPartsInModeTwo) {
   EXPECT_TRUE(contains(r.out, "in/ab12fxx.fxm --> out/ab12fxx.tif : Success !\n")) << r.out;
   EXPECT_EQ((std::vector<Bitmap>{first, second}), readTiffPages(dir_.file("out/ab12fxx.tif")));
   EXPECT_EQ(0, r.status);
+}
+
+// The lines of a folder report that name one file, sorted, with the save
+// folder's name replaced by "OUT".
+std::vector<std::string> fileLines(const std::string& report, const std::string& save) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < report.size()) {
+    const size_t end = report.find('\n', start);
+    std::string line = report.substr(start, end - start);
+    start = end == std::string::npos ? report.size() : end + 1;
+    if (line.rfind("in/", 0) != 0) continue;
+    for (size_t at; (at = line.find(save + "/")) != std::string::npos;)
+      line.replace(at, save.size(), "OUT");
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// A TIFF's bytes with its DateTime value ("2026:12:08 14:22:31") blanked.
+std::string withoutDateTime(std::string tiff) {
+  static const std::regex kStamp("[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
+  return std::regex_replace(tiff, kStamp, "DATETIME");
+}
+
+std::vector<std::string> shardArgs(const std::string& save, int k, bool skip) {
+  std::vector<std::string> args = {"/d=in", "/sd=" + save, "/i", "/kh",
+                                   "/shard=" + std::to_string(k) + "/4"};
+  if (skip) args.push_back("/skip");
+  return args;
+}
+
+std::vector<std::string> allLines(const std::vector<std::string>& outs, const std::string& save) {
+  std::vector<std::string> lines;
+  for (const std::string& out : outs)
+    for (const std::string& line : fileLines(out, save)) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Four shards run at once do what one run does, each file once; runs with
+// /skip convert only the outputs that are missing.
+TEST_F(Cli, ShardedRunsMatchOneRunAndResumeWithSkip) {
+  for (int i = 0; i < 12; ++i)
+    putFax("in/" + std::string(i % 2 ? "sub/" : "") + "f" + std::to_string(i) + ".g3n", 1,
+           uint32_t(i));
+  put("in/scan.tif", "tiff");
+  put("in/junk.g3", "junk");
+  const RunResult whole = run({"/d=in", "/sd=whole", "/i", "/kh"});
+  ASSERT_EQ(1, whole.status) << whole.out;  // the junk fails
+  const std::vector<std::string> expected = fileLines(whole.out, "whole");
+  ASSERT_EQ(14u, expected.size()) << whole.out;
+
+  std::vector<std::vector<std::string>> shards;
+  for (int k = 0; k < 4; ++k) shards.push_back(shardArgs("parts", k, false));
+  const std::vector<std::string> outs = runAtOnce(shards);
+  EXPECT_EQ(expected, allLines(outs, "parts"));
+  for (const std::string& out : outs)
+    EXPECT_LT(fileLines(out, "parts").size(), expected.size()) << "a shard did everything";
+  std::vector<std::string> wholeFiles, partFiles;
+  for (const auto& e : fs::recursive_directory_iterator(dir_.file("whole")))
+    wholeFiles.push_back(fs::relative(e.path(), dir_.file("whole")).string());
+  for (const auto& e : fs::recursive_directory_iterator(dir_.file("parts")))
+    partFiles.push_back(fs::relative(e.path(), dir_.file("parts")).string());
+  std::sort(wholeFiles.begin(), wholeFiles.end());
+  std::sort(partFiles.begin(), partFiles.end());
+  ASSERT_EQ(wholeFiles, partFiles);
+  for (const std::string& f : wholeFiles) {
+    if (!fs::is_regular_file(dir_.file("whole/" + f))) continue;
+    EXPECT_TRUE(withoutDateTime(readText(dir_.file("whole/" + f))) ==
+                withoutDateTime(readText(dir_.file("parts/" + f))))
+        << f;
+  }
+
+  shards.clear();
+  for (int k = 0; k < 4; ++k) shards.push_back(shardArgs("parts", k, true));
+  for (const std::string& line : allLines(runAtOnce(shards), "parts"))
+    EXPECT_FALSE(contains(line, "Success")) << line;
+
+  const std::vector<std::string> lost = {"f0.tif", "sub/f5.tif", "f10.tif"};
+  for (const std::string& f : lost) fs::remove(dir_.file("parts/" + f));
+  std::vector<std::string> converted;
+  for (const std::string& line : allLines(runAtOnce(shards), "parts"))
+    if (contains(line, ": Success")) converted.push_back(line.substr(0, line.find(" -->")));
+  EXPECT_EQ((std::vector<std::string>{"in/f0.g3n", "in/f10.g3n", "in/sub/f5.g3n"}), converted);
+  for (const std::string& f : lost) EXPECT_TRUE(fs::exists(dir_.file("parts/" + f))) << f;
 }
 
 }  // namespace
