@@ -2,6 +2,7 @@
 // The job record of one conversion run. Includes nothing of ours.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +90,9 @@ struct BatchJob {
   // One per listed file of the last folder run (one for a file job), in list
   // order.
   std::vector<FileRecord> records;
+  // Called by the folder driver as each listed file ends, in list order,
+  // from the thread that runs the driver; may be empty.
+  std::function<void(const FileRecord&)> onFileDone;
 };
 
 }  // namespace tarnwick

@@ -114,15 +114,38 @@ const WalkProblem* missingPart(const BatchJob& job, const std::string& source) {
   return found == job.walkProblems.end() ? nullptr : &*found;
 }
 
-// Runs one listed file that is not a TIFF already.
+// Runs one listed file that is not a TIFF already; job.lastRecord is its
+// record, also when the converter leaves it untouched.
 int convertListed(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   const std::string& source, const std::string& destination) {
+  job.lastRecord = FileRecord{};
+  job.lastRecord.source = source;
   if (const WalkProblem* part = missingPart(job, source)) {
     job.resultsText += source + " --> " + destination + " : Failed : part " + part->path +
                        " could not be merged into it\r\n";
+    job.lastRecord.handling = FileRecord::kPartMissing;
+    job.lastRecord.result = kCopyFailed;
     return kCopyFailed;
   }
-  return convert(job, options, source, destination);
+  const int result = convert(job, options, source, destination);
+  job.lastRecord.source = source;
+  job.lastRecord.result = result;
+  return result;
+}
+
+// Keeps the record of a finished file and tells whoever follows the run.
+void fileEnded(BatchJob& job, FileRecord record) {
+  job.records.push_back(std::move(record));
+  if (job.onFileDone) job.onFileDone(job.records.back());
+}
+
+// The record of a listed file the converter was not given.
+FileRecord passedBy(const std::string& source, FileRecord::Handling handling) {
+  FileRecord record;
+  record.handling = handling;
+  record.source = source;
+  if (handling == FileRecord::kAlreadyTiff) record.family = FAX_TYPE_TIFF;
+  return record;
 }
 
 }  // namespace

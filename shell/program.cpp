@@ -1,5 +1,7 @@
 #include "shell/program.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include "shell/command_line.h"
 #include "shell/conversion_log.h"
 #include "shell/json_report.h"
+#include "shell/progress_line.h"
 
 #ifndef TARNWICK_VERSION
 #define TARNWICK_VERSION "unknown"
@@ -82,8 +85,14 @@ bool runFolderJob(BatchJob& job, const ConversionOptions& options, const Program
   job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
+  // On a terminal only: a log or a pipe must not fill with redrawn lines.
+  ProgressLine progress(STDERR_FILENO, job.fileList.size(),
+                        job.quiet == 0 && isTerminal(STDERR_FILENO));
+  job.onFileDone = [&progress](const FileRecord& record) { progress.fileDone(record.pages); };
   FolderRunCounts counts;
   convertFolder(job, options, hooks.convert, &counts);
+  job.onFileDone = nullptr;
+  progress.finish();
   return listed >= 0 && counts.failed == 0 && counts.walkProblems == 0;
 }
 
