@@ -187,7 +187,7 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
   FolderRunCounts tally;
   for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem);
   tally.walkProblems = int(job.walkProblems.size());
-  job.claims = claimFolderDestinations(job);
+  if (!job.claims) job.claims = claimFolderDestinations(job);
   for (size_t i = 0; i < job.fileList.size(); ++i) {
     // Copied: the converter may touch the job, list included.
     const std::string rel = job.fileList[i];

@@ -55,7 +55,9 @@ enum FolderRunStatus : int {
 // files. A combined fxs file that misses a part is not converted: its line
 // fails. A file that fails for want of space (kNoSpaceLeft) ends the run
 // with a line saying how many files were not tried. job.claims holds
-// claimFolderDestinations() during the run; job.skipExisting is passed on to
+// claimFolderDestinations() during the run, unless the caller set claims of
+// its own (over a whole tree of which the list is one share); both are reset
+// at the end. job.skipExisting is passed on to
 // `convert` as set.
 //
 // job.records gets one record per listed file, in list order: the

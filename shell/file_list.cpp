@@ -55,7 +55,12 @@ void mergePart(Walk& walk, const std::string& folder, const std::string& relFold
                const std::string& name) {
   const std::string stem = name.substr(0, name.size() - kPartSuffixLength);
   const std::string combinedName = stem + "fxx.fxm";
-  if (!walk.mine(relativeTo(relFolder, combinedName))) return;
+  // Another share's process merges it; listed so that its destination is
+  // known to every share.
+  if (!walk.mine(relativeTo(relFolder, combinedName))) {
+    walk.list(relativeTo(relFolder, combinedName));
+    return;
+  }
   const std::string partPath = joinPath(folder, name);
   const std::string combinedPath = joinPath(folder, combinedName);
   const bool startNew = walk.startedCombined.count(combinedPath) == 0;
@@ -96,7 +101,7 @@ int walkFolder(Walk& walk, const std::string& folder, const std::string& relFold
       mergePart(walk, folder, relFolder, entry.name);
       continue;
     }
-    if (walk.mine(relativeTo(relFolder, entry.name))) walk.list(relativeTo(relFolder, entry.name));
+    walk.list(relativeTo(relFolder, entry.name));
   }
   return 0;
 }
@@ -127,6 +132,12 @@ uint64_t fnv1a64(std::string_view text) {
 
 bool inShard(std::string_view rel, uint32_t index, uint32_t count) {
   return count <= 1 || fnv1a64(rel) % count == index;
+}
+
+void keepShard(BatchJob& job) {
+  std::erase_if(job.fileList, [&](const std::string& rel) {
+    return !inShard(rel, job.shardIndex, job.shardCount);
+  });
 }
 
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,

@@ -45,13 +45,18 @@ enum FileListStatus : int {
 // folder that cannot be listed (the walk goes on without it), an entry that
 // cannot be examined, a part that cannot be merged.
 //
-// With job.shardCount above 1 only the entries in share job.shardIndex
-// (inShard) are listed. Part files are merged only for combined files of the
-// share, so processes over other shares never write the same combined file.
+// With job.shardCount above 1, part files are merged only into the combined
+// files of share job.shardIndex (inShard), so processes over other shares
+// never write the same combined file; the combined files of other shares are
+// listed unmerged, once, for keepShard to drop.
 //
 // Returns the number of entries added, or kSourceUnreadable.
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
                   const ConversionOptions& options, const FxsPartMerger& merger = {});
+
+// Drops from job.fileList the entries outside share job.shardIndex of
+// job.shardCount, keeping the order of the rest.
+void keepShard(BatchJob& job);
 
 // FNV-1a, 64 bits, over the bytes of `text`: a hash that never changes
 // between versions, machines or runs.

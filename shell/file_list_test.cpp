@@ -170,6 +170,7 @@ TEST(BuildFileList, ShardsSplitTheListWithoutOverlap) {
     job.shardIndex = index;
     job.shardCount = count;
     buildFileList(job, job.source, true, ConversionOptions{});
+    keepShard(job);
     return job.fileList;
   };
   const Names all = shard(0, 0);
@@ -215,6 +216,8 @@ TEST(BuildFileList, ShardsMergeOnlyTheirOwnCombinedFiles) {
     ConversionOptions options;
     options.ConvertFlag = 2;
     buildFileList(job, job.source, false, options, merger);
+    EXPECT_EQ(12u, job.fileList.size()) << "every combined file is listed once";
+    keepShard(job);
     for (const std::string& rel : job.fileList) {
       EXPECT_TRUE(inShard(rel, k, 3)) << rel;
       merged.push_back(rel);

@@ -85,6 +85,12 @@ bool runFolderJob(BatchJob& job, const ConversionOptions& options, const Program
   job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
+  if (job.shardCount > 1) {
+    // Claimed over the whole tree, so that two shares never write one
+    // destination, nor one share a file that is another's source.
+    job.claims = claimFolderDestinations(job);
+    keepShard(job);
+  }
   // On a terminal only: a log or a pipe must not fill with redrawn lines.
   ProgressLine progress(STDERR_FILENO, job.fileList.size(),
                         job.quiet == 0 && isTerminal(STDERR_FILENO));

@@ -369,6 +369,28 @@ TEST_F(Cli, ShardedRunsMatchOneRunAndResumeWithSkip) {
   for (const std::string& f : lost) EXPECT_TRUE(fs::exists(dir_.file("parts/" + f))) << f;
 }
 
+// Files of different shares that would write one destination (no /kh)
+// are refused as in one run: claims cover the whole tree.
+TEST_F(Cli, ShardsShareTheWholeTreesDestinationClaims) {
+  for (int i = 0; i < 8; ++i) {
+    putFax("in/f" + std::to_string(i) + ".g3n", 1, uint32_t(i));
+    putFax("in/sub/f" + std::to_string(i) + ".g3n", 1, uint32_t(100 + i));
+  }
+  const RunResult whole = run({"/d=in", "/sd=whole", "/i"});
+  const std::vector<std::string> expected = fileLines(whole.out, "whole");
+  ASSERT_EQ(16u, expected.size()) << whole.out;
+  std::vector<std::vector<std::string>> shards;
+  for (int k = 0; k < 4; ++k)
+    shards.push_back({"/d=in", "/sd=parts", "/i", "/shard=" + std::to_string(k) + "/4"});
+  EXPECT_EQ(expected, allLines(runAtOnce(shards), "parts"));
+  for (int i = 0; i < 8; ++i) {
+    const std::string f = "f" + std::to_string(i) + ".tif";
+    EXPECT_TRUE(withoutDateTime(readText(dir_.file("whole/" + f))) ==
+                withoutDateTime(readText(dir_.file("parts/" + f))))
+        << f;
+  }
+}
+
 std::vector<nlohmann::json> jsonLines(const std::string& text) {
   std::vector<nlohmann::json> objects;
   std::istringstream in(text);
