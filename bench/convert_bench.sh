@@ -6,6 +6,7 @@
 #   raw MH stream -> G4            tarnwick /f=in.g3       fax2tiff -M -8
 #   raw MR stream -> G4            tarnwick /f=in.mr       fax2tiff -M -2 -A -8
 #   raw T.6 stream -> G4           tarnwick /f=in.g4 /raw  fax2tiff -M -4 -8
+#   folder of 200 mixed faxes      tarnwick /j=1           tarnwick /j=2
 #
 # tarnwick reads each page set as one file (the raw pages end to end);
 # fax2tiff gets the page files, one page each, as it expects them. Each
@@ -76,5 +77,40 @@ compare "raw T.6 -> G4" \
   "'$tarnwick' '/f=$work/in.g4' '/sf=$work/t_mmr.tif' /q /raw" \
   "fax2tiff -M -4 -8 -o '$work/r_mmr.tif' '$pages'/g4/p*.g4" "fax2tiff -M -4 -8"
 
-# Folder jobs (/j=N against /j=1 on a folder of mixed small faxes) belong
-# here once parallel folder jobs exist.
+# Folder jobs: 200 small faxes of mixed families (the samples' families and
+# single raw MH, MR and T.6 pages), converted with /j=1 and with /j=2 on every
+# core; wall time counts here.
+samples="$(cd "$(dirname "$0")/.." && pwd)/samples"
+mkdir -p "$work/folder"
+mapfile -t kinds < <(find "$samples" -type f ! -name '*.tif' | sort)
+i=0
+while [ "$i" -lt 200 ]; do
+  for src in "${kinds[@]}" "$pages"/g3/p001.g3 "$pages"/mr/p002.mr; do
+    [ "$i" -lt 200 ] || break
+    ext=${src##*.}
+    cp "$src" "$work/folder/f$(printf %03d "$i").$ext"
+    i=$((i + 1))
+  done
+done
+folder_run() {
+  rm -rf "$work/fout"
+  local start end
+  start=$(date +%s.%N)
+  "$tarnwick" "/d=$work/folder" "/sd=$work/fout" "/j=$1" /q "/log=$work/folder.log" >/dev/null 2>&1 || true
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+best_folder() {
+  local best=""
+  for _ in $(seq "$repeat"); do
+    local t
+    t=$(folder_run "$1")
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+  done
+  echo "$best"
+}
+one=$(best_folder 1)
+two=$(best_folder 2)
+printf '%-22s /j=1 %7s files/s (%5.2fs wall)   /j=2 %7s files/s (%5.2fs wall)   ratio %sx on %s cores\n' \
+  "folder of 200 faxes" "$(echo "scale=1; 200 / $one" | bc -l)" "$one" \
+  "$(echo "scale=1; 200 / $two" | bc -l)" "$two" "$(echo "scale=2; $one / $two" | bc -l)" "$(nproc)"

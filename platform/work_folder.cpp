@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,24 +20,34 @@ namespace {
 // needs no allocation.
 char gActiveFolder[4096] = {0};
 
-// Removes the (flat) work folder with calls that are safe in a handler.
-void removeActiveFolder() {
-  if (gActiveFolder[0] == '\0') return;
-  if (DIR* dir = ::opendir(gActiveFolder)) {
-    char file[sizeof gActiveFolder + 256];
+// Removes `folder`, its files and, `depth` levels down, its folders' files
+// (a folder job's workers each have one), with calls that are safe in a
+// handler: a path buffer per level on the stack, nothing allocated.
+bool removeFolderInHandler(const char* folder, int depth) {
+  if (DIR* dir = ::opendir(folder)) {
+    char entry[sizeof gActiveFolder + 256];
+    const size_t folderLength = std::strlen(folder);
     while (const dirent* e = ::readdir(dir)) {
       if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-      const size_t folderLength = std::strlen(gActiveFolder);
       const size_t nameLength = std::strlen(e->d_name);
-      if (folderLength + nameLength + 2 > sizeof file) continue;
-      std::memcpy(file, gActiveFolder, folderLength);
-      file[folderLength] = '/';
-      std::memcpy(file + folderLength + 1, e->d_name, nameLength + 1);
-      ::unlink(file);
+      if (folderLength + nameLength + 2 > sizeof entry) continue;
+      std::memcpy(entry, folder, folderLength);
+      entry[folderLength] = '/';
+      std::memcpy(entry + folderLength + 1, e->d_name, nameLength + 1);
+      if (::unlink(entry) != 0 && depth > 0) (void)removeFolderInHandler(entry, depth - 1);
     }
     ::closedir(dir);
   }
-  ::rmdir(gActiveFolder);
+  return ::rmdir(folder) == 0 || errno == ENOENT;
+}
+
+// Other threads go on converting while the handler runs, and may have added
+// a file behind its back: the removal is tried again until the folder is
+// gone (a file cannot be made in a folder that no longer exists).
+void removeActiveFolder() {
+  if (gActiveFolder[0] == '\0') return;
+  for (int attempt = 0; attempt < 1000; ++attempt)
+    if (removeFolderInHandler(gActiveFolder, 1)) return;
 }
 
 // Files a terminating signal removes besides the folder. A slot's path is
@@ -51,9 +62,22 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slot
 constexpr int kSignalFileSlots = 16;
 SignalFileSlot gSignalFiles[kSignalFileSlots];
 
+// A slot being filled belongs to another thread (the filling one holds the
+// terminating signals back), which arms it in a moment: the handler waits for
+// that rather than leave the file behind.
+// Set by the handler before it looks at the slots; a thread about to make a
+// guarded file checks it after taking its slot, so either the thread makes
+// no file or the handler sees the slot taken (both are sequentially
+// consistent atomics).
+std::atomic<bool> gTerminating{false};
+
 void removeSignalFiles() {
-  for (SignalFileSlot& slot : gSignalFiles)
+  gTerminating.store(true);
+  for (SignalFileSlot& slot : gSignalFiles) {
+    while (slot.state.load() == kSlotFilling) {
+    }
     if (slot.state.load() == kSlotArmed) ::unlink(slot.path);
+  }
 }
 
 void onTerminatingSignal(int signalNumber) {
@@ -110,16 +134,31 @@ int RemovedOnSignal::createTemporary(std::string& pattern) {
   sigemptyset(&terminating);
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&terminating, signalNumber);
   ::pthread_sigmask(SIG_BLOCK, &terminating, &previous);
+  // The slot is taken before the file exists: a handler on another thread
+  // that meets it half filled waits for it, so no moment leaves the file
+  // unguarded.
+  int slot = -1;
+  if (slot_ < 0 && pattern.size() < sizeof gSignalFiles[0].path) {
+    for (int i = 0; i < kSignalFileSlots && slot < 0; ++i) {
+      int expected = kSlotFree;
+      if (gSignalFiles[i].state.compare_exchange_strong(expected, kSlotFilling)) slot = i;
+    }
+  }
+  if (gTerminating.load()) {  // the process is ending: no new file
+    if (slot >= 0) gSignalFiles[slot].state.store(kSlotFree);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = EINTR;
+    return -1;
+  }
   const int fd = ::mkstemp(pattern.data());
   const int error = errno;
-  if (fd >= 0 && slot_ < 0 && pattern.size() < sizeof gSignalFiles[0].path) {
-    for (int i = 0; i < kSignalFileSlots; ++i) {
-      int expected = kSlotFree;
-      if (!gSignalFiles[i].state.compare_exchange_strong(expected, kSlotFilling)) continue;
-      std::memcpy(gSignalFiles[i].path, pattern.c_str(), pattern.size() + 1);
-      gSignalFiles[i].state.store(kSlotArmed);
-      slot_ = i;
-      break;
+  if (slot >= 0) {
+    if (fd >= 0) {
+      std::memcpy(gSignalFiles[slot].path, pattern.c_str(), pattern.size() + 1);
+      gSignalFiles[slot].state.store(kSlotArmed);
+      slot_ = slot;
+    } else {
+      gSignalFiles[slot].state.store(kSlotFree);
     }
   }
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);

@@ -73,6 +73,7 @@ struct BatchJob {
   // A folder job lists only share shardIndex of shardCount (0 or 1: every file).
   uint32_t shardIndex = 0;
   uint32_t shardCount = 0;
+  int32_t jobs = 0;  // files a folder job converts at once; 0: one per processor core
   std::string filter = "*.*";
   std::string source;
   std::string save;

@@ -1,11 +1,18 @@
 #include "shell/batch.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "engine/convert_one.h"
 #include "engine/destination_claims.h"
 #include "formats/fxs_reader.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system_reason.h"
 
@@ -134,9 +141,9 @@ int convertListed(BatchJob& job, const ConversionOptions& options, const FileCon
 }
 
 // Keeps the record of a finished file and tells whoever follows the run.
-void fileEnded(BatchJob& job, FileRecord record) {
-  job.records.push_back(std::move(record));
-  if (job.onFileDone) job.onFileDone(job.records.back());
+void fileEnded(const BatchJob& job, std::vector<FileRecord>& records, FileRecord record) {
+  records.push_back(std::move(record));
+  if (job.onFileDone) job.onFileDone(records.back());
 }
 
 // The record of a listed file the converter was not given.
@@ -179,6 +186,156 @@ bool isTiffName(const std::string& path) {
   return equalsIgnoreCase(ext, "tif") || equalsIgnoreCase(ext, "tiff");
 }
 
+namespace {
+
+// What one listed file came to: its result and the lines it added to the
+// results text and to the error text.
+struct ListedOutcome {
+  bool done = false;
+  bool tiff = false;  // passed by as TIFF already
+  int result = 0;
+  std::string results;
+  std::string errors;
+  FileRecord record;
+};
+
+// Converts the listed file `rel` with `worker`, a copy of the job whose
+// texts collect this file's lines only.
+ListedOutcome runListed(const BatchJob& job, const std::string& rel, BatchJob& worker,
+                        const ConversionOptions& options, const FileConverter& convert) {
+  ListedOutcome outcome;
+  const std::string source = sourcePathFor(job, rel);
+  if (isTiffName(source)) {
+    outcome.tiff = true;
+    outcome.results = source + " : already TIFF format, need no converting!\r\n";
+    outcome.record = passedBy(source, FileRecord::kAlreadyTiff);
+  } else {
+    worker.resultsText.clear();
+    worker.errorText.clear();
+    outcome.result = convertListed(worker, options, convert, source, destinationFor(job, rel));
+    outcome.results = std::move(worker.resultsText);
+    outcome.errors = std::move(worker.errorText);
+    outcome.record = std::move(worker.lastRecord);
+  }
+  outcome.done = true;
+  return outcome;
+}
+
+void tallyOutcome(const ListedOutcome& outcome, FolderRunCounts& tally) {
+  if (outcome.tiff)
+    ++tally.alreadyTiff;
+  else if (counts(outcome.result))
+    ++tally.converted;
+  else if (outcome.result == kSkippedExisting)
+    ++tally.skipped;
+  else
+    ++tally.failed;
+}
+
+// Work files of worker `k`: a folder of its own beside the run's. None
+// when that folder cannot be made: the worker then takes no file.
+std::optional<ConversionOptions> workerOptions(const ConversionOptions& options, int k) {
+  if (k == 0) return options;
+  ConversionOptions own = options;
+  const std::string folder = platform::joinPath(platform::folderOf(options.intermediateFile),
+                                                "worker" + std::to_string(k));
+  if (!platform::ensureFolder(folder)) return std::nullopt;
+  auto inFolder = [&](const std::string& path) {
+    return platform::joinPath(folder, platform::fileNameOf(path));
+  };
+  own.workFile = inFolder(options.workFile);
+  own.segmentFile = inFolder(options.segmentFile);
+  own.tiffWorkFile = inFolder(options.tiffWorkFile);
+  own.intermediateFile = inFolder(options.intermediateFile);
+  return own;
+}
+
+// Runs the list on `workers` threads. Files are taken in list order; a
+// file that finds no space left stops the taking of new ones. Outcomes are
+// handed to `flush` in list order as soon as each and all before it are in.
+class ParallelRun {
+ public:
+  // `job` is the run's job with its list moved out into `list`, so that the
+  // workers' copies of it do not copy the list.
+  ParallelRun(const BatchJob& job, const std::vector<std::string>& list,
+              const ConversionOptions& options, const FileConverter& convert)
+      : job_(job), list_(list), options_(options), convert_(convert), outcomes_(list.size()) {}
+
+  // Returns the index past the last file taken.
+  size_t run(int workers, const std::function<void(size_t, const ListedOutcome&)>& flush) {
+    std::vector<std::thread> threads;
+    for (int k = 0; k < workers; ++k) threads.emplace_back([this, k] { work(k); });
+    size_t flushed = 0;
+    {
+      std::unique_lock lock(mutex_);
+      for (;;) {
+        ready_.wait(lock,
+                    [&] { return flushed < taken_ ? outcomes_[flushed].done : idle_ == workers; });
+        if (flushed >= taken_ && idle_ == workers) break;
+        const ListedOutcome outcome = std::move(outcomes_[flushed]);
+        lock.unlock();
+        flush(flushed, outcome);
+        lock.lock();
+        ++flushed;
+      }
+    }
+    for (std::thread& t : threads) t.join();
+    return taken_;
+  }
+
+ private:
+  void work(int k) {
+    BatchJob worker = job_;
+    const std::optional<ConversionOptions> options = workerOptions(options_, k);
+    while (options) {
+      size_t index = 0;
+      {
+        std::lock_guard lock(mutex_);
+        if (stop_ || taken_ >= outcomes_.size()) break;
+        index = taken_++;
+      }
+      ListedOutcome outcome;
+      try {
+        outcome = runListed(job_, list_[index], worker, *options, convert_);
+      } catch (...) {  // the converter guards itself; this keeps the run alive regardless
+        outcome.done = true;
+        outcome.result = kConversionException;
+        outcome.results = sourcePathFor(job_, list_[index]) +
+                          " : Exception : Failed in FAX to TIFF conversion\r\n";
+        outcome.record.source = sourcePathFor(job_, list_[index]);
+        outcome.record.result = kConversionException;
+      }
+      std::lock_guard lock(mutex_);
+      if (outcome.result == kNoSpaceLeft) stop_ = true;
+      outcomes_[index] = std::move(outcome);
+      ready_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    ++idle_;
+    ready_.notify_all();
+  }
+
+  const BatchJob& job_;
+  const std::vector<std::string>& list_;
+  const ConversionOptions& options_;
+  const FileConverter& convert_;
+  std::vector<ListedOutcome> outcomes_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  size_t taken_ = 0;
+  int idle_ = 0;
+  bool stop_ = false;
+};
+
+}  // namespace
+
+int folderJobWorkers(const BatchJob& job) {
+  const int wanted =
+      job.jobs > 0 ? job.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+  const int files = int(std::min<size_t>(job.fileList.size(), kMaxFolderJobs));
+  return std::clamp(wanted, 1, std::max(files, 1));
+}
+
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* countsOut) {
   if (job.save.empty()) return kNoSaveFolder;
@@ -188,28 +345,33 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
   for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem);
   tally.walkProblems = int(job.walkProblems.size());
   if (!job.claims) job.claims = claimFolderDestinations(job);
-  for (size_t i = 0; i < job.fileList.size(); ++i) {
-    // Copied: the converter may touch the job, list included.
-    const std::string rel = job.fileList[i];
-    const std::string source = sourcePathFor(job, rel);
-    if (isTiffName(source)) {
-      job.resultsText += source + " : already TIFF format, need no converting!\r\n";
-      ++tally.alreadyTiff;
-      continue;
-    }
-    const int result = convertListed(job, options, convert, source, destinationFor(job, rel));
-    if (counts(result)) {
-      ++tally.converted;
-    } else if (result == 1) {
-      ++tally.skipped;
-    } else {
-      ++tally.failed;
-    }
-    if (result == kNoSpaceLeft) {
-      if (i + 1 < job.fileList.size()) noSpaceStop(job, job.fileList.size() - i - 1);
-      break;
-    }
-  }
+  // Each file's lines join the report in list order, whatever order the
+  // workers finish in, so the report is the same at any number of jobs.
+  bool noSpace = false;
+  const int workers = folderJobWorkers(job);
+  std::string results = std::move(job.resultsText), errors = std::move(job.errorText);
+  job.resultsText.clear();
+  job.errorText.clear();
+  const std::vector<std::string> list = std::move(job.fileList);
+  job.fileList.clear();
+  // Kept aside while the workers run: they copy the job.
+  std::vector<FileRecord> records;
+  job.records.clear();
+  ParallelRun run(job, list, options, convert);
+  const size_t taken = run.run(workers, [&](size_t, const ListedOutcome& outcome) {
+    results += outcome.results;
+    errors += outcome.errors;
+    tallyOutcome(outcome, tally);
+    noSpace = noSpace || outcome.result == kNoSpaceLeft;
+    fileEnded(job, records, outcome.record);
+  });
+  for (size_t i = taken; i < list.size(); ++i)
+    fileEnded(job, records, passedBy(sourcePathFor(job, list[i]), FileRecord::kNotTried));
+  job.records = std::move(records);
+  job.fileList = list;
+  job.resultsText = std::move(results);
+  job.errorText = std::move(errors);
+  if (noSpace && taken < list.size()) noSpaceStop(job, list.size() - taken);
   job.claims.reset();
   job.resultsText +=
       "\r\n---------\r\nTotal converted FAX files: " + std::to_string(tally.converted) + "\r\n";

@@ -48,6 +48,13 @@ enum FolderRunStatus : int {
   kNoSaveFolder = -1,  // job.save is empty; nothing was done
 };
 
+// The most files a folder job converts at once.
+inline constexpr int kMaxFolderJobs = 16;
+
+// How many files the folder job converts at once: job.jobs (0: one per
+// processor core), never more than kMaxFolderJobs or the files listed.
+int folderJobWorkers(const BatchJob& job);
+
 // Runs job.fileList in order. Sets job.resultsText to the run's header and a
 // line for each of job.walkProblems (also worded into job.errorText), lets
 // `convert` append each file's line (TIFF files get an "already TIFF format"
@@ -57,14 +64,14 @@ enum FolderRunStatus : int {
 // with a line saying how many files were not tried. job.claims holds
 // claimFolderDestinations() during the run, unless the caller set claims of
 // its own (over a whole tree of which the list is one share); both are reset
-// at the end. job.skipExisting is passed on to
-// `convert` as set.
+// at the end. job.skipExisting is passed on to `convert` as set.
 //
 // job.records gets one record per listed file, in list order: the
 // converter's job.lastRecord (its result filled in when the converter left
 // it out), or a record saying the file was a TIFF already, missed a part, or
 // was not tried after the run stopped for want of space. job.onFileDone,
-// when set, is called with each record as it is kept. 0, or kNoSaveFolder.
+// when set, is called with each record as it is kept, in list order, on the
+// thread that called convertFolder. 0, or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* counts = nullptr);
 

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include "engine/convert_one.h"
 
 namespace tarnwick::shell {
 namespace {
@@ -63,6 +69,7 @@ TEST(ConvertFolder, ReportHasHeaderLinesAndTotal) {
   job.source = "/in";
   job.save = "/out";
   job.skipExisting = 1;
+  job.jobs = 1;  // the recorder counts calls in order
   job.fileList = {"a.fax", "scan.TIF", "sub/b.g3", "c.g3", "d.g3"};
   std::vector<Call> calls;
   const std::vector<int> results = {0, -5, 1, 0};
@@ -92,6 +99,91 @@ TEST(ConvertFolder, ReportHasHeaderLinesAndTotal) {
   EXPECT_EQ(1, counts.skipped);
   EXPECT_EQ(1, counts.alreadyTiff);
   EXPECT_EQ(1, counts.failed);
+}
+
+// Files finish in the opposite order of the list: the report keeps the list's.
+TEST(ConvertFolder, SeveralAtOnceKeepTheListOrderAndTheTotals) {
+  std::vector<std::string> list;
+  for (int i = 0; i < 24; ++i) list.push_back("f" + std::to_string(i) + (i % 7 ? ".g3" : ".tif"));
+  FileConverter converter = [](BatchJob& j, const ConversionOptions&, const std::string& s,
+                               const std::string& d) {
+    const int n = std::stoi(s.substr(s.find("/f") + 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(24 - n));
+    j.resultsText += s + " --> " + d + " : " + std::to_string(n) + "\r\n";
+    j.errorText += n % 5 == 0 ? "error " + std::to_string(n) + "\n" : "";
+    return n % 5 == 0 ? int(kNotFax) : n % 3 == 0 ? int(kSkippedExisting) : int(kConverted);
+  };
+  std::string expectedText, expectedErrors;
+  FolderRunCounts expected;
+  for (int jobs : {1, 2, 5, 16}) {
+    BatchJob job;
+    job.source = "/in";
+    job.save = "/out";
+    job.jobs = jobs;
+    job.fileList = list;
+    FolderRunCounts counts;
+    ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, converter, &counts));
+    EXPECT_EQ(list, job.fileList);
+    if (jobs == 1) {
+      expectedText = job.resultsText, expectedErrors = job.errorText, expected = counts;
+      continue;
+    }
+    EXPECT_EQ(expectedText, job.resultsText) << jobs;
+    EXPECT_EQ(expectedErrors, job.errorText) << jobs;
+    EXPECT_EQ(expected.converted, counts.converted) << jobs;
+    EXPECT_EQ(expected.failed, counts.failed) << jobs;
+    EXPECT_EQ(expected.skipped, counts.skipped) << jobs;
+    EXPECT_EQ(expected.alreadyTiff, counts.alreadyTiff) << jobs;
+  }
+}
+
+// A full disk stops the taking of new files; what the other workers had
+// already converted is reported, and the rest are counted as not converted.
+TEST(ConvertFolder, NoSpaceStopsTheRunWhateverTheWorkers) {
+  for (int jobs : {1, 3}) {
+    BatchJob job;
+    job.source = "/in";
+    job.save = "/out";
+    job.jobs = jobs;
+    for (int i = 0; i < 40; ++i) job.fileList.push_back("f" + std::to_string(i) + ".g3");
+    std::atomic<int> calls{0};
+    FileConverter converter = [&](BatchJob& j, const ConversionOptions&, const std::string& s,
+                                  const std::string&) {
+      ++calls;
+      const bool full = s == "/in/f4.g3";
+      j.resultsText += s + (full ? " : full\r\n" : " : done\r\n");
+      return full ? int(kNoSpaceLeft) : int(kConverted);
+    };
+    FolderRunCounts counts;
+    ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, converter, &counts));
+    const int done = calls.load();
+    EXPECT_LT(done, 40) << jobs;
+    EXPECT_EQ(done - 1, counts.converted) << jobs;
+    EXPECT_NE(std::string::npos,
+              job.resultsText.find("Stopped : no space left on device, " +
+                                   std::to_string(40 - done) + " file(s) not converted\r\n"))
+        << job.resultsText;
+    if (jobs == 1) {
+      EXPECT_EQ(5, done);
+    }
+  }
+}
+
+TEST(FolderJobWorkers, AsAskedOrOnePerCoreNeverMoreThanTheFiles) {
+  BatchJob job;
+  job.fileList.assign(40, "a.g3");
+  job.jobs = 3;
+  EXPECT_EQ(3, folderJobWorkers(job));
+  job.jobs = 500;
+  EXPECT_EQ(kMaxFolderJobs, folderJobWorkers(job));
+  job.jobs = 0;
+  EXPECT_EQ(std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxFolderJobs),
+            folderJobWorkers(job));
+  job.fileList.assign(2, "a.g3");
+  job.jobs = 8;
+  EXPECT_EQ(2, folderJobWorkers(job));
+  job.fileList.clear();
+  EXPECT_EQ(1, folderJobWorkers(job));
 }
 
 TEST(ConvertFolder, EmptySaveChangesNothing) {

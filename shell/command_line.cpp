@@ -107,6 +107,16 @@ void resetBeforeParse(BatchJob& job, ConversionOptions& options) {
   options.Recaculate = 0;
 }
 
+// The number of files a folder job converts at once: leading decimal
+// digits, at most a few; anything else (or 0) leaves it to the number of
+// processor cores.
+int32_t jobsValue(std::string_view text) {
+  int32_t value = 0;
+  for (size_t i = 0; i < text.size() && i < 4 && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = value * 10 + (text[i] - '0');
+  return value;
+}
+
 // Applies a prefix option; false when the token is none of them.
 bool applyValueOption(const std::vector<std::string>& args, size_t& index, std::string_view token,
                       BatchJob& job, ConversionOptions& options, CommandLineExtras& extras) {
@@ -144,6 +154,8 @@ bool applyValueOption(const std::vector<std::string>& args, size_t& index, std::
     } else {
       extras.badShard.reset();
     }
+  } else if (startsWithIgnoreCase(token, "/j=") || startsWithIgnoreCase(token, "--jobs=")) {
+    job.jobs = jobsValue(token.substr(token.find('=') + 1));
   } else {
     return false;
   }

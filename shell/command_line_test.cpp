@@ -110,6 +110,17 @@ TEST(ParseCommandLine, SwitchesReachJobAndOptions) {
   EXPECT_EQ("/Logs/Run.txt", p.extras.logPath);
 }
 
+TEST(ParseCommandLine, JobsCountFromEitherSpelling) {
+  const struct {
+    const char* token;
+    int jobs;
+  } cases[] = {{"/j=4", 4},   {"/J=2", 2},    {"--jobs=3", 3}, {"/j=0", 0},
+               {"/j=abc", 0}, {"/j=12x", 12}, {"/j=", 0},      {"/j=99999999", 9999}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.jobs, parse({c.token, "/d=/a", "/sd=/o"}).job.jobs) << c.token;
+  EXPECT_EQ(0, parse({"/d=/a", "/sd=/o"}).job.jobs);
+}
+
 TEST(ParseCommandLine, NumericValues) {
   const struct {
     const char* token;

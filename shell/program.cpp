@@ -49,6 +49,7 @@ void writeHelp(std::ostream& out) {
          "  /raw         raw streams only: T.6 data from the first byte, no search for flag\n"
          "               bytes or a new start after damage (other files are read as ever)\n"
          "  /log=FILE    log to FILE                         /q          do not print the results\n"
+         "  /j=N         convert N files of a folder at once (--jobs=N; default one per core)\n"
          "  /skip        leave destinations that already hold data\n"
          "  /report=FILE write a JSON Lines report of every file to FILE (- standard output)\n"
          "  /shard=K/N   folder jobs: only share K of N (0 <= K < N) of the files, by a hash of\n"

@@ -16,7 +16,7 @@ if [ "$mode" = man ]; then
   text=$(MANWIDTH=80 man -l "$src/doc/tarnwick.1" 2>/dev/null)
   # Every option of the command line is described.
   for option in /d= /sd= /f= /sf= /i /kh /ke /filter= /bd= /l /m=0 /b=0 /v=0 /nw= /raw \
-                /relines /log= /q /skip /shard= /report= --help --version; do
+                /relines /log= /q /j= --jobs= /skip /shard= /report= --help --version; do
     printf '%s' "$text" | grep -qF -- "$option" || fail "man page does not name $option"
   done
   for section in SYNOPSIS OPTIONS REPORT "MACHINE-READABLE REPORT" "EXIT STATUS" FILES EXAMPLES; do

@@ -1,6 +1,7 @@
 #include "tiffout/tiff_writer.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -61,11 +62,22 @@ constexpr CodingRow kCodingTable[] = {
 };
 
 // "YYYY:MM:DD hh:mm:ss" and its terminating zero.
+// The time a page is stamped with: now, in local time, unless
+// SOURCE_DATE_EPOCH names a moment (seconds since 1970, read as UTC), so that
+// a conversion can be repeated byte for byte.
 std::array<char, kDateTimeBytes> localDateTime() {
   std::array<char, kDateTimeBytes> text{};
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return text;
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  char* end = nullptr;
+  const long long fixed = epoch && *epoch ? std::strtoll(epoch, &end, 10) : -1;
+  if (fixed >= 0 && end && *end == '\0') {
+    now = std::time_t(fixed);
+    if (gmtime_r(&now, &local) == nullptr) return text;
+  } else if (localtime_r(&now, &local) == nullptr) {
+    return text;
+  }
   char wide[64];
   std::snprintf(wide, sizeof wide, "%4d:%02d:%02d %02d:%02d:%02d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);

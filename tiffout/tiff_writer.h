@@ -18,7 +18,8 @@
 //   X+8     8         YResolution, vertical resolution / 1 (likewise)
 //   X+16    22        Software: "Brindlecot Works" and six zero bytes
 //   X+38    20        DateTime: "YYYY:MM:DD hh:mm:ss" and a zero byte, local
-//                     time at which the page was written
+//                     time at which the page was written (SOURCE_DATE_EPOCH,
+//                     when set, fixes it: seconds since 1970, UTC)
 //   X+58    2+240+4   directory: entry count 20, twenty 12-byte entries,
 //                     next directory offset (0, patched when a page follows)
 //   where X = D + L for single-strip pages and D + L + 8n for n strips.
