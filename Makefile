@@ -6,7 +6,7 @@ ifdef CI
 CMAKE_FLAGS += -DTARNWICK_WERROR=ON
 endif
 
-.PHONY: deps configure build test check-long asan bench demo fuzz install clean format format-check screenshots
+.PHONY: deps configure build test check-long asan bench demo fuzz install package clean format format-check screenshots
 
 deps:
 	@scripts/install-deps
@@ -52,6 +52,10 @@ screenshots: configure
 
 install: build
 	@cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package, written into build/$(PRESET)/package/.
+package: build
+	@cd build/$(PRESET) && cpack -G DEB -B package
 
 clean:
 	rm -rf build out

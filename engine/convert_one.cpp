@@ -1,10 +1,12 @@
 #include "engine/convert_one.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -256,10 +258,25 @@ int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::
   return copyWhole(job, engine, source, intermediate, destination, outputs);
 }
 
-}  // namespace
+// What the open found about the file's pages.
+void recordPages(FileRecord& record, const ConversionEngine& engine, FaxType type) {
+  record.family = type;
+  record.pages = engine.isFax() ? engine.pageCount() : 0;
+  // Any type outside the families is analysed as a raw stream.
+  record.rawStream = type < FAX_TYPE_APF || type > FAX_TYPE_SFT;
+  if (!record.rawStream || !engine.isFax()) return;
+  record.coding = engine.page().coding;
+  record.fillOrder = engine.page().fillOrder;
+  record.widthPixels = uint32_t(engine.page().width);
+}
 
-int convertOne(BatchJob& job, const ConversionOptions& options, const std::string& source,
-               const std::string& destination) {
+uint64_t sizeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+}
+
+int convertRecorded(BatchJob& job, const ConversionOptions& options, const std::string& source,
+                    const std::string& destination, FileRecord& record) {
   job.resultsText += source + " --> " + destination + " : ";
   if (job.skipExisting && platform::fileHasData(destination)) {
     job.resultsText += "Skipped : " + destination + " already exist!\r\n";
@@ -282,6 +299,8 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
     return kSourceUnreadable;
   }
   const FaxType type = detectFaxType(source);
+  record.family = type;
+  record.bytesRead = sizeOf(source);
   const std::string folder = platform::folderOf(destination);
   if (!folder.empty() && !platform::ensureFolder(folder)) {
     job.resultsText += "Failed to create dir: " + folder + "\r\n";
@@ -294,6 +313,9 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
     ConversionEngine engine(options);
     try {
       result = runEngine(job, engine, type, source, destination, options, outputs);
+      recordPages(record, engine, type);
+      record.destinations = outputs;
+      for (const std::string& output : outputs) record.bytesWritten += sizeOf(output);
     } catch (...) {
       job.resultsText += "Exception : Failed in FAX to TIFF conversion\r\n";
       return kConversionException;
@@ -306,6 +328,21 @@ int convertOne(BatchJob& job, const ConversionOptions& options, const std::strin
     for (const std::string& output : outputs) (void)platform::copyFileTimes(source, output);
   if (result == kConverted) moveToBackup(job, source);
   return result;
+}
+
+}  // namespace
+
+int convertOne(BatchJob& job, const ConversionOptions& options, const std::string& source,
+               const std::string& destination) {
+  const auto start = std::chrono::steady_clock::now();
+  FileRecord record;
+  record.source = source;
+  record.result = convertRecorded(job, options, source, destination, record);
+  record.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+  job.lastRecord = std::move(record);
+  return job.lastRecord.result;
 }
 
 }  // namespace tarnwick

@@ -37,6 +37,10 @@ enum ConvertResult : int {
 // reported with the system's reason, in the results text and in
 // job.errorText; the destination under its final name is then left as it
 // was.
+//
+// job.lastRecord is replaced by this file's record: the result, the type
+// detected, the pages, the files written and their sizes, the time taken,
+// and for a raw stream the first page's coding, bit order and width.
 int convertOne(BatchJob& job, const ConversionOptions& options, const std::string& source,
                const std::string& destination);
 

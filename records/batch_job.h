@@ -2,9 +2,12 @@
 // The job record of one conversion run. Includes nothing of ours.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "records/fax_type.h"
 
 namespace tarnwick {
 
@@ -32,6 +35,31 @@ struct PageCopySettings {
   int32_t append = 0;     // non-zero appends to an existing output
 };
 
+// What became of one file of a run, for the machine-readable report. The
+// converter fills it for each file it is given; drivers fill it for files
+// they pass by.
+struct FileRecord {
+  enum Handling : uint8_t {
+    kConverterRan,  // `result` holds the converter's result
+    kAlreadyTiff,   // passed by as TIFF already
+    kPartMissing,   // a combined fxs file missing a part: not converted
+    kNotTried,      // the run stopped before it (no space left)
+  };
+  Handling handling = kConverterRan;
+  std::string source;
+  std::vector<std::string> destinations;  // the files written, in order
+  FaxType family = FAX_TYPE_EXCLUDED;     // detected type; FAX_TYPE_EXCLUDED when not looked at
+  int32_t pages = 0;                      // pages found (0 when not a fax)
+  int32_t result = 0;                     // the converter's result (engine/convert_one.h)
+  bool rawStream = false;                 // the fields below were found by analysis
+  FaxCoding coding = 0;                   // of the first page
+  uint8_t fillOrder = 0;                  // kMsbFirst or kLsbFirst
+  uint32_t widthPixels = 0;               // of the first page
+  uint64_t bytesRead = 0;                 // the source's size when it was read
+  uint64_t bytesWritten = 0;              // the destinations' sizes
+  int64_t milliseconds = 0;
+};
+
 // One per run: the command line or the window fills it, the drivers and
 // convertOne read it and append to its results text.
 struct BatchJob {
@@ -42,6 +70,9 @@ struct BatchJob {
   int32_t keepHierarchy = 0;
   int32_t sourceKind = 0;  // 0 none, 1 folder job, 2 single-file job
   int32_t skipExisting = 0;
+  // A folder job lists only share shardIndex of shardCount (0 or 1: every file).
+  uint32_t shardIndex = 0;
+  uint32_t shardCount = 0;
   int32_t jobs = 0;  // files a folder job converts at once; 0: one per processor core
   std::string filter = "*.*";
   std::string source;
@@ -55,6 +86,14 @@ struct BatchJob {
   // What the run may write; the driver sets it up before converting. Without
   // it convertOne guards only the source it converts.
   std::shared_ptr<DestinationClaims> claims;
+  // The record of the last file the converter was given.
+  FileRecord lastRecord;
+  // One per listed file of the last folder run (one for a file job), in list
+  // order.
+  std::vector<FileRecord> records;
+  // Called by the folder driver as each listed file ends, in list order,
+  // from the thread that runs the driver; may be empty.
+  std::function<void(const FileRecord&)> onFileDone;
 };
 
 }  // namespace tarnwick

@@ -121,15 +121,38 @@ const WalkProblem* missingPart(const BatchJob& job, const std::string& source) {
   return found == job.walkProblems.end() ? nullptr : &*found;
 }
 
-// Runs one listed file that is not a TIFF already.
+// Runs one listed file that is not a TIFF already; job.lastRecord is its
+// record, also when the converter leaves it untouched.
 int convertListed(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   const std::string& source, const std::string& destination) {
+  job.lastRecord = FileRecord{};
+  job.lastRecord.source = source;
   if (const WalkProblem* part = missingPart(job, source)) {
     job.resultsText += source + " --> " + destination + " : Failed : part " + part->path +
                        " could not be merged into it\r\n";
+    job.lastRecord.handling = FileRecord::kPartMissing;
+    job.lastRecord.result = kCopyFailed;
     return kCopyFailed;
   }
-  return convert(job, options, source, destination);
+  const int result = convert(job, options, source, destination);
+  job.lastRecord.source = source;
+  job.lastRecord.result = result;
+  return result;
+}
+
+// Keeps the record of a finished file and tells whoever follows the run.
+void fileEnded(const BatchJob& job, std::vector<FileRecord>& records, FileRecord record) {
+  records.push_back(std::move(record));
+  if (job.onFileDone) job.onFileDone(records.back());
+}
+
+// The record of a listed file the converter was not given.
+FileRecord passedBy(const std::string& source, FileRecord::Handling handling) {
+  FileRecord record;
+  record.handling = handling;
+  record.source = source;
+  if (handling == FileRecord::kAlreadyTiff) record.family = FAX_TYPE_TIFF;
+  return record;
 }
 
 }  // namespace
@@ -173,6 +196,7 @@ struct ListedOutcome {
   int result = 0;
   std::string results;
   std::string errors;
+  FileRecord record;
 };
 
 // Converts the listed file `rel` with `worker`, a copy of the job whose
@@ -184,12 +208,14 @@ ListedOutcome runListed(const BatchJob& job, const std::string& rel, BatchJob& w
   if (isTiffName(source)) {
     outcome.tiff = true;
     outcome.results = source + " : already TIFF format, need no converting!\r\n";
+    outcome.record = passedBy(source, FileRecord::kAlreadyTiff);
   } else {
     worker.resultsText.clear();
     worker.errorText.clear();
     outcome.result = convertListed(worker, options, convert, source, destinationFor(job, rel));
     outcome.results = std::move(worker.resultsText);
     outcome.errors = std::move(worker.errorText);
+    outcome.record = std::move(worker.lastRecord);
   }
   outcome.done = true;
   return outcome;
@@ -276,6 +302,8 @@ class ParallelRun {
         outcome.result = kConversionException;
         outcome.results = sourcePathFor(job_, list_[index]) +
                           " : Exception : Failed in FAX to TIFF conversion\r\n";
+        outcome.record.source = sourcePathFor(job_, list_[index]);
+        outcome.record.result = kConversionException;
       }
       std::lock_guard lock(mutex_);
       if (outcome.result == kNoSpaceLeft) stop_ = true;
@@ -313,11 +341,10 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
   if (job.save.empty()) return kNoSaveFolder;
   job.resultsText = "Tarnwick command line mode : convert folder\r\nSource Folder: " + job.source +
                     "\r\nSave Folder: " + job.save + "\r\n";
-  job.skipExisting = 0;
   FolderRunCounts tally;
   for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem);
   tally.walkProblems = int(job.walkProblems.size());
-  job.claims = claimFolderDestinations(job);
+  if (!job.claims) job.claims = claimFolderDestinations(job);
   // Each file's lines join the report in list order, whatever order the
   // workers finish in, so the report is the same at any number of jobs.
   bool noSpace = false;
@@ -327,13 +354,20 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
   job.errorText.clear();
   const std::vector<std::string> list = std::move(job.fileList);
   job.fileList.clear();
+  // Kept aside while the workers run: they copy the job.
+  std::vector<FileRecord> records;
+  job.records.clear();
   ParallelRun run(job, list, options, convert);
   const size_t taken = run.run(workers, [&](size_t, const ListedOutcome& outcome) {
     results += outcome.results;
     errors += outcome.errors;
     tallyOutcome(outcome, tally);
     noSpace = noSpace || outcome.result == kNoSpaceLeft;
+    fileEnded(job, records, outcome.record);
   });
+  for (size_t i = taken; i < list.size(); ++i)
+    fileEnded(job, records, passedBy(sourcePathFor(job, list[i]), FileRecord::kNotTried));
+  job.records = std::move(records);
   job.fileList = list;
   job.resultsText = std::move(results);
   job.errorText = std::move(errors);

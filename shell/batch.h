@@ -62,8 +62,16 @@ int folderJobWorkers(const BatchJob& job);
 // files. A combined fxs file that misses a part is not converted: its line
 // fails. A file that fails for want of space (kNoSpaceLeft) ends the run
 // with a line saying how many files were not tried. job.claims holds
-// claimFolderDestinations() during the run. job.skipExisting is cleared. 0,
-// or kNoSaveFolder.
+// claimFolderDestinations() during the run, unless the caller set claims of
+// its own (over a whole tree of which the list is one share); both are reset
+// at the end. job.skipExisting is passed on to `convert` as set.
+//
+// job.records gets one record per listed file, in list order: the
+// converter's job.lastRecord (its result filled in when the converter left
+// it out), or a record saying the file was a TIFF already, missed a part, or
+// was not tried after the run stopped for want of space. job.onFileDone,
+// when set, is called with each record as it is kept, in list order, on the
+// thread that called convertFolder. 0, or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
                   FolderRunCounts* counts = nullptr);
 

@@ -82,7 +82,7 @@ TEST(ConvertFolder, ReportHasHeaderLinesAndTotal) {
   };
   FolderRunCounts counts;
   ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, recorder, &counts));
-  EXPECT_EQ(0, job.skipExisting);
+  EXPECT_EQ(1, job.skipExisting);
   ASSERT_EQ(4u, calls.size());
   EXPECT_EQ("/in/sub/b.g3", calls[1].source);
   EXPECT_EQ("/out/b.tif", calls[1].destination);

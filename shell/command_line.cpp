@@ -33,6 +33,23 @@ uint16_t widthValue(std::string_view text) {
   return negative ? 0 : uint16_t(value);
 }
 
+// "K/N" with 0 <= K < N, both plain decimal numbers; false otherwise.
+bool parseShard(std::string_view text, uint32_t& index, uint32_t& count) {
+  const size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return false;
+  const auto number = [](std::string_view digits, uint32_t& value) {
+    if (digits.empty() || digits.size() > 9) return false;
+    value = 0;
+    for (const char c : digits) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+      value = value * 10 + uint32_t(c - '0');
+    }
+    return true;
+  };
+  return number(text.substr(0, slash), index) && number(text.substr(slash + 1), count) &&
+         index < count;
+}
+
 // The value that follows an option's "=" in args[index]. A value opening
 // with a double quote runs to the closing quote, across later arguments
 // (joined by one space) when needed; `index` then moves to the argument that
@@ -61,6 +78,8 @@ const ExactOption kExactOptions[] = {
     {"/ke", [](BatchJob& j, ConversionOptions&) { j.keepExtension = 1; }},
     {"/i", [](BatchJob& j, ConversionOptions&) { j.includeSubfolders = 1; }},
     {"/kh", [](BatchJob& j, ConversionOptions&) { j.keepHierarchy = 1; }},
+    {"/skip", [](BatchJob& j, ConversionOptions&) { j.skipExisting = 1; }},
+    {"--skip", [](BatchJob& j, ConversionOptions&) { j.skipExisting = 1; }},
     {"/raw", [](BatchJob&, ConversionOptions& o) { o.RawFlag = 1; }},
     {"/relines", [](BatchJob&, ConversionOptions& o) { o.Recaculate = 1; }},
     {"/m=0", [](BatchJob&, ConversionOptions& o) { o.ConvertFlag = 0; }},
@@ -78,7 +97,8 @@ const ExactOption kExactOptions[] = {
 
 void resetBeforeParse(BatchJob& job, ConversionOptions& options) {
   job.keepDateTime = job.quiet = job.keepExtension = 0;
-  job.includeSubfolders = job.keepHierarchy = job.sourceKind = 0;
+  job.includeSubfolders = job.keepHierarchy = job.sourceKind = job.skipExisting = 0;
+  job.shardIndex = job.shardCount = 0;
   job.filter = "*.*";
   job.source.clear();
   job.save.clear();
@@ -122,6 +142,18 @@ bool applyValueOption(const std::vector<std::string>& args, size_t& index, std::
     job.save = valueAfter("/sf=");
   } else if (startsWithIgnoreCase(token, "/log=")) {
     extras.logPath = valueAfter("/log=");
+  } else if (startsWithIgnoreCase(token, "/report=")) {
+    extras.reportPath = valueAfter("/report=");
+  } else if (startsWithIgnoreCase(token, "--report=")) {
+    extras.reportPath = valueAfter("--report=");
+  } else if (startsWithIgnoreCase(token, "/shard=") || startsWithIgnoreCase(token, "--shard=")) {
+    const std::string_view value = token.substr(token.find('=') + 1);
+    if (!parseShard(value, job.shardIndex, job.shardCount)) {
+      extras.badShard = std::string(value);
+      job.shardIndex = job.shardCount = 0;
+    } else {
+      extras.badShard.reset();
+    }
   } else if (startsWithIgnoreCase(token, "/j=") || startsWithIgnoreCase(token, "--jobs=")) {
     job.jobs = jobsValue(token.substr(token.find('=') + 1));
   } else {
@@ -160,6 +192,12 @@ int parseCommandLine(const std::vector<std::string>& args, BatchJob& job,
     applyValueOption(args, i, token, job, options, extras);  // anything else is ignored
   }
 
+  if (extras.badShard) {
+    // Running every file where a share was meant would convert it N times over.
+    err << "ERROR shard: '" << *extras.badShard
+        << "' is not K/N with K from 0 to N-1, as in /shard=0/8\n";
+    return kNoJob;
+  }
   if (job.sourceKind != 0 && !job.save.empty()) return kRunJob;
   if (job.sourceKind != 0) {
     err << "ERROR Save Folder: Please set save folder with '/sd=' or '/sf=', and be sure it is "

@@ -1,6 +1,7 @@
 #pragma once
 // The slash options that describe one unattended conversion job.
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,7 +20,9 @@ enum ParseResult : int {
 
 // What the command line sets outside the job and the options.
 struct CommandLineExtras {
-  std::string logPath;  // "/log=" value; empty when not given
+  std::string logPath;                    // "/log=" value; empty when not given
+  std::optional<std::string> badShard;    // a "/shard=" value that is not K/N
+  std::optional<std::string> reportPath;  // "/report=" value; "-" is standard output
 };
 
 // Fills `job` and `options` from the program's arguments (without the
@@ -33,6 +36,12 @@ struct CommandLineExtras {
 // Before parsing, the job's flags, sourceKind, filter and backupFolder are
 // reset and options.RawFlag and options.Recaculate cleared; the other option
 // fields keep what the caller set.
+//
+// "/report=FILE" (or "--report=FILE", quotable) sets extras.reportPath.
+// "/skip" (or "--skip") sets job.skipExisting; "/shard=K/N" (or
+// "--shard=K/N") sets job.shardIndex and job.shardCount. A shard value that
+// is not K/N with 0 <= K < N refuses the job with an "ERROR shard" line on
+// `err`, whatever else the line holds.
 //
 // Without a save location the job is refused: with a source kind the
 // save-folder error goes to `err`, otherwise the usage lines go to `out`.

@@ -153,6 +153,37 @@ TEST(ParseCommandLine, RefusalsSayWhy) {
   EXPECT_NE(std::string::npos, noSave.err.find("Please set save folder with '/sd=' or '/sf='"));
 }
 
+TEST(ParseCommandLine, ShardAndSkip) {
+  const struct {
+    std::vector<std::string> args;
+    int result;
+    uint32_t index;
+    uint32_t count;
+    int skip;
+  } cases[] = {
+      {{"/shard=3/8", "/skip"}, kRunJob, 3, 8, 1},
+      {{"--SHARD=0/1", "--skip"}, kRunJob, 0, 1, 1},
+      {{"/shard=9/8", "/shard=7/8"}, kRunJob, 7, 8, 0},  // the last one wins
+      {{"/shard=8/8"}, kNoJob, 0, 0, 0},
+      {{"/shard=1/0"}, kNoJob, 0, 0, 0},
+      {{"/shard=-1/4"}, kNoJob, 0, 0, 0},
+      {{"/shard=1"}, kNoJob, 0, 0, 0},
+      {{"/shard=1/4x"}, kNoJob, 0, 0, 0},
+      {{"/shard="}, kNoJob, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"/d=/a", "/sd=/o"});
+    const Parsed p = parse(args);
+    const std::string row = c.args.front();
+    EXPECT_EQ(c.result, p.result) << row;
+    EXPECT_EQ(c.index, p.job.shardIndex) << row;
+    EXPECT_EQ(c.count, p.job.shardCount) << row;
+    EXPECT_EQ(c.skip, p.job.skipExisting) << row;
+    EXPECT_EQ(c.result == kNoJob, p.err.find("ERROR shard") != std::string::npos) << row;
+  }
+}
+
 TEST(ParseCommandLine, EachParseStartsFromDefaults) {
   BatchJob job;
   ConversionOptions options;
@@ -160,11 +191,15 @@ TEST(ParseCommandLine, EachParseStartsFromDefaults) {
   options.MinWidth = 999;
   job.quiet = 1;
   job.filter = "*.g3";
+  job.skipExisting = 1;
+  job.shardCount = 4;
   CommandLineExtras extras;
   std::ostringstream out, err;
   parseCommandLine({"/d=/a", "/sd=/o"}, job, options, extras, out, err);
   EXPECT_EQ(0, job.quiet);
   EXPECT_EQ("*.*", job.filter);
+  EXPECT_EQ(0, job.skipExisting);
+  EXPECT_EQ(0u, job.shardCount);
   EXPECT_EQ(0, options.RawFlag);
   EXPECT_EQ(999, options.MinWidth);  // start-up values other than the two flags stay
 }

@@ -29,6 +29,8 @@ struct Walk {
   std::map<std::string, std::string> timesFrom;
   int added = 0;
 
+  bool mine(const std::string& rel) const { return inShard(rel, job.shardIndex, job.shardCount); }
+
   void list(const std::string& rel) {
     if (!listed.insert(rel).second) return;
     job.fileList.push_back(rel);
@@ -53,6 +55,12 @@ void mergePart(Walk& walk, const std::string& folder, const std::string& relFold
                const std::string& name) {
   const std::string stem = name.substr(0, name.size() - kPartSuffixLength);
   const std::string combinedName = stem + "fxx.fxm";
+  // Another share's process merges it; listed so that its destination is
+  // known to every share.
+  if (!walk.mine(relativeTo(relFolder, combinedName))) {
+    walk.list(relativeTo(relFolder, combinedName));
+    return;
+  }
   const std::string partPath = joinPath(folder, name);
   const std::string combinedPath = joinPath(folder, combinedName);
   const bool startNew = walk.startedCombined.count(combinedPath) == 0;
@@ -112,6 +120,25 @@ std::string folderBelowSource(const std::string& source, const std::string& fold
 }
 
 }  // namespace
+
+uint64_t fnv1a64(std::string_view text) {
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+bool inShard(std::string_view rel, uint32_t index, uint32_t count) {
+  return count <= 1 || fnv1a64(rel) % count == index;
+}
+
+void keepShard(BatchJob& job) {
+  std::erase_if(job.fileList, [&](const std::string& rel) {
+    return !inShard(rel, job.shardIndex, job.shardCount);
+  });
+}
 
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
                   const ConversionOptions& options, const FxsPartMerger& merger) {

@@ -1,8 +1,10 @@
 #pragma once
 // The folder walk that turns a source folder into the job's list of files.
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "records/batch_job.h"
 #include "records/conversion_options.h"
@@ -43,8 +45,26 @@ enum FileListStatus : int {
 // folder that cannot be listed (the walk goes on without it), an entry that
 // cannot be examined, a part that cannot be merged.
 //
+// With job.shardCount above 1, part files are merged only into the combined
+// files of share job.shardIndex (inShard), so processes over other shares
+// never write the same combined file; the combined files of other shares are
+// listed unmerged, once, for keepShard to drop.
+//
 // Returns the number of entries added, or kSourceUnreadable.
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
                   const ConversionOptions& options, const FxsPartMerger& merger = {});
+
+// Drops from job.fileList the entries outside share job.shardIndex of
+// job.shardCount, keeping the order of the rest.
+void keepShard(BatchJob& job);
+
+// FNV-1a, 64 bits, over the bytes of `text`: a hash that never changes
+// between versions, machines or runs.
+uint64_t fnv1a64(std::string_view text);
+
+// Whether the entry `rel` (relative to the source folder, as listed) falls in
+// share `index` of `count`: fnv1a64(rel) % count == index. A count of 0 or 1
+// takes every entry.
+bool inShard(std::string_view rel, uint32_t index, uint32_t count);
 
 }  // namespace tarnwick::shell

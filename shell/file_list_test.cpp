@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -142,6 +143,90 @@ TEST(BuildFileList, CombinedFilesStayInTheirSubfolder) {
   EXPECT_TRUE(calls[0].startNew);
   EXPECT_TRUE(calls[1].startNew);  // a different combined file
   EXPECT_EQ(dir.file("s2/ab12fxx.fxm"), calls[1].combined);
+}
+
+TEST(Shard, HashIsFnv1a64OfThePathBytes) {
+  const struct {
+    const char* text;
+    uint64_t hash;
+  } cases[] = {
+      {"", 0xcbf29ce484222325ULL},
+      {"a", 0xaf63dc4c8601ec8cULL},
+      {"foobar", 0x85944171f73967e8ULL},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.hash, fnv1a64(c.text)) << c.text;
+  EXPECT_NE(fnv1a64("\xff\xfe.g3"), fnv1a64("\xfe\xff.g3"));  // bytes, not text
+}
+
+// Shares are disjoint, cover the list, and a file's share depends on its own
+// path only: files added later move no other file.
+TEST(BuildFileList, ShardsSplitTheListWithoutOverlap) {
+  TempDir dir;
+  for (int i = 0; i < 40; ++i)
+    touch(dir, "sub" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".g3");
+  const auto shard = [&](uint32_t index, uint32_t count) {
+    BatchJob job;
+    job.source = dir.path();
+    job.shardIndex = index;
+    job.shardCount = count;
+    buildFileList(job, job.source, true, ConversionOptions{});
+    keepShard(job);
+    return job.fileList;
+  };
+  const Names all = shard(0, 0);
+  ASSERT_EQ(40u, all.size());
+  Names merged;
+  std::vector<Names> before;
+  for (uint32_t k = 0; k < 4; ++k) {
+    before.push_back(shard(k, 4));
+    EXPECT_LT(before.back().size(), all.size()) << "share " << k;
+    merged.insert(merged.end(), before.back().begin(), before.back().end());
+  }
+  std::sort(merged.begin(), merged.end());
+  Names sortedAll = all;
+  std::sort(sortedAll.begin(), sortedAll.end());
+  EXPECT_EQ(sortedAll, merged);
+  for (int i = 0; i < 10; ++i) touch(dir, "sub1/new" + std::to_string(i) + ".g3");
+  for (uint32_t k = 0; k < 4; ++k) {
+    Names kept;
+    for (const std::string& rel : shard(k, 4))
+      if (rel.find("new") == std::string::npos) kept.push_back(rel);
+    EXPECT_EQ(before[k], kept) << "share " << k;
+  }
+}
+
+// A combined fxs file is merged only by the share it falls in.
+TEST(BuildFileList, ShardsMergeOnlyTheirOwnCombinedFiles) {
+  TempDir dir;
+  for (int i = 0; i < 12; ++i) {
+    touch(dir, "f" + std::to_string(i) + "001.fxs");
+    touch(dir, "f" + std::to_string(i) + "002.fxs");
+  }
+  Names merged;
+  for (uint32_t k = 0; k < 3; ++k) {
+    std::vector<MergeCall> calls;
+    FxsPartMerger merger = [&](const std::string& part, const std::string& combined, bool start) {
+      calls.push_back({part, combined, start});
+      return 0;
+    };
+    BatchJob job;
+    job.source = dir.path();
+    job.shardIndex = k;
+    job.shardCount = 3;
+    ConversionOptions options;
+    options.ConvertFlag = 2;
+    buildFileList(job, job.source, false, options, merger);
+    EXPECT_EQ(12u, job.fileList.size()) << "every combined file is listed once";
+    keepShard(job);
+    for (const std::string& rel : job.fileList) {
+      EXPECT_TRUE(inShard(rel, k, 3)) << rel;
+      merged.push_back(rel);
+    }
+    EXPECT_EQ(2 * job.fileList.size(), calls.size()) << "share " << k;
+    for (const MergeCall& call : calls)
+      EXPECT_TRUE(inShard(std::filesystem::path(call.combined).filename().string(), k, 3));
+  }
+  EXPECT_EQ(12u, merged.size());
 }
 
 }  // namespace

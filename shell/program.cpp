@@ -1,7 +1,12 @@
 #include "shell/program.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include "engine/convert_one.h"
 #include "engine/destination_claims.h"
@@ -11,6 +16,8 @@
 #include "platform/work_folder.h"
 #include "shell/command_line.h"
 #include "shell/conversion_log.h"
+#include "shell/json_report.h"
+#include "shell/progress_line.h"
 
 #ifndef TARNWICK_VERSION
 #define TARNWICK_VERSION "unknown"
@@ -43,6 +50,10 @@ void writeHelp(std::ostream& out) {
          "               bytes or a new start after damage (other files are read as ever)\n"
          "  /log=FILE    log to FILE                         /q          do not print the results\n"
          "  /j=N         convert N files of a folder at once (--jobs=N; default one per core)\n"
+         "  /skip        leave destinations that already hold data\n"
+         "  /report=FILE write a JSON Lines report of every file to FILE (- standard output)\n"
+         "  /shard=K/N   folder jobs: only share K of N (0 <= K < N) of the files, by a hash of\n"
+         "               each path below the source folder\n"
          "\n"
          "Quote values with spaces. Exit status: 0 all done, 1 some file failed or could not be\n"
          "read, 2 no job.\n"
@@ -75,8 +86,20 @@ bool runFolderJob(BatchJob& job, const ConversionOptions& options, const Program
   job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
+  if (job.shardCount > 1) {
+    // Claimed over the whole tree, so that two shares never write one
+    // destination, nor one share a file that is another's source.
+    job.claims = claimFolderDestinations(job);
+    keepShard(job);
+  }
+  // On a terminal only: a log or a pipe must not fill with redrawn lines.
+  ProgressLine progress(STDERR_FILENO, job.fileList.size(),
+                        job.quiet == 0 && isTerminal(STDERR_FILENO));
+  job.onFileDone = [&progress](const FileRecord& record) { progress.fileDone(record.pages); };
   FolderRunCounts counts;
   convertFolder(job, options, hooks.convert, &counts);
+  job.onFileDone = nullptr;
+  progress.finish();
   return listed >= 0 && counts.failed == 0 && counts.walkProblems == 0;
 }
 
@@ -87,6 +110,7 @@ bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHo
   job.claims->addSource(job.source);
   (void)job.claims->claim(job.save, job.source);
   const int result = hooks.convert(job, options, job.source, job.save);
+  job.records = {job.lastRecord};
   job.claims.reset();
   return result == kConverted || result == kSkippedExisting;
 }
@@ -97,8 +121,28 @@ ProgramHooks withDefaults(ProgramHooks hooks) {
   return hooks;
 }
 
+// Writes the machine-readable report to `path` ("-": `out`); false, with
+// the reason in job.errorText, when it could not be written whole.
+bool writeReport(BatchJob& job, const std::string& path, int64_t milliseconds, std::ostream& out) {
+  if (path == "-") return writeJsonReport(out, job, milliseconds);
+  platform::clearWriteFailure();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  const int openError = file ? 0 : errno;
+  if (file && writeJsonReport(file, job, milliseconds)) {
+    file.close();
+    if (file) return true;
+  }
+  job.errorText += "tarnwick: " + path + ": cannot write the report: " +
+                   platform::systemReason(openError ? openError
+                                          : errno   ? errno
+                                                    : EIO) +
+                   "\n";
+  return false;
+}
+
 int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& extras,
            const ProgramHooks& hooks, std::ostream& out, std::ostream& err) {
+  const auto start = std::chrono::steady_clock::now();
   bool allWell = false;
   {
     const platform::WorkFolder work;
@@ -117,8 +161,17 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
   if (appendLog(logPath, job.resultsText, defaultLog) == kLogWriteFailed)
     job.errorText += "tarnwick: " + logPath + ": cannot write the log: " +
                      platform::systemReason(platform::lastWriteFailure()) + "\n";
+  if (extras.reportPath) {
+    const int64_t milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count();
+    errno = 0;
+    if (!writeReport(job, *extras.reportPath, milliseconds, out)) allWell = false;
+  }
   err << job.errorText << std::flush;
-  if (!job.quiet) out << withoutCarriageReturns(job.resultsText) << std::flush;
+  // A report on standard output is all that goes there.
+  const bool reportOnOut = extras.reportPath && *extras.reportPath == "-";
+  if (!job.quiet && !reportOnOut) out << withoutCarriageReturns(job.resultsText) << std::flush;
   return allWell ? kExitSuccess : kExitFailures;
 }
 

@@ -6,12 +6,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
 
+#include "tests/fixtures/bfx_fixtures.h"
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
+#include "tests/fixtures/raw_fixtures.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -40,20 +46,39 @@ class Cli : public ::testing::Test {
     fs::create_directories(dir_.file("tmp"));
   }
 
-  // Runs the executable with its current folder at the test folder.
-  RunResult run(const std::vector<std::string>& args) {
-    std::string command = "cd " + shellQuoted(dir_.path()) +
+  // The shell command running the executable with its current folder at the
+  // test folder, its output into the files `tag`.out and `tag`.err there.
+  std::string command(const std::vector<std::string>& args, const std::string& tag) {
+    std::string command = "(cd " + shellQuoted(dir_.path()) +
                           " && env -u DISPLAY -u WAYLAND_DISPLAY" +
                           " -u QT_QPA_PLATFORM TARNWICK_HOME=" + shellQuoted(dir_.file("home")) +
                           " TMPDIR=" + shellQuoted(dir_.file("tmp")) + " " + shellQuoted(bin_);
     for (const std::string& a : args) command += " " + shellQuoted(a);
-    command += " >" + shellQuoted(dir_.file("stdout")) + " 2>" + shellQuoted(dir_.file("stderr"));
-    const int raw = std::system(command.c_str());
+    return command + " >" + shellQuoted(dir_.file(tag + ".out")) + " 2>" +
+           shellQuoted(dir_.file(tag + ".err")) + ")";
+  }
+
+  RunResult run(const std::vector<std::string>& args) {
+    const int raw = std::system(command(args, "run").c_str());
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = readText(dir_.file("stdout"));
-    r.err = readText(dir_.file("stderr"));
+    r.out = readText(dir_.file("run.out"));
+    r.err = readText(dir_.file("run.err"));
     return r;
+  }
+
+  // Runs the executable once per argument list, all at the same time; the
+  // standard outputs in order.
+  std::vector<std::string> runAtOnce(const std::vector<std::vector<std::string>>& argLists) {
+    std::string script;
+    for (size_t i = 0; i < argLists.size(); ++i)
+      script += command(argLists[i], "job" + std::to_string(i)) + " & ";
+    script += "wait";
+    EXPECT_EQ(0, std::system(("sh -c " + shellQuoted(script)).c_str()));
+    std::vector<std::string> outs;
+    for (size_t i = 0; i < argLists.size(); ++i)
+      outs.push_back(readText(dir_.file("job" + std::to_string(i) + ".out")));
+    return outs;
   }
 
   void put(const std::string& rel, const std::string& bytes) {
@@ -255,6 +280,254 @@ TEST_F(Cli, MergesFxsPartsInModeTwo) {
   EXPECT_TRUE(contains(r.out, "in/ab12fxx.fxm --> out/ab12fxx.tif : Success !\n")) << r.out;
   EXPECT_EQ((std::vector<Bitmap>{first, second}), readTiffPages(dir_.file("out/ab12fxx.tif")));
   EXPECT_EQ(0, r.status);
+}
+
+// The lines of a folder report that name one file, sorted, with the save
+// folder's name replaced by "OUT".
+std::vector<std::string> fileLines(const std::string& report, const std::string& save) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < report.size()) {
+    const size_t end = report.find('\n', start);
+    std::string line = report.substr(start, end - start);
+    start = end == std::string::npos ? report.size() : end + 1;
+    if (line.rfind("in/", 0) != 0) continue;
+    for (size_t at; (at = line.find(save + "/")) != std::string::npos;)
+      line.replace(at, save.size(), "OUT");
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// A TIFF's bytes with its DateTime value ("2026:12:08 14:22:31") blanked.
+std::string withoutDateTime(std::string tiff) {
+  static const std::regex kStamp("[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
+  return std::regex_replace(tiff, kStamp, "DATETIME");
+}
+
+std::vector<std::string> shardArgs(const std::string& save, int k, bool skip) {
+  std::vector<std::string> args = {"/d=in", "/sd=" + save, "/i", "/kh",
+                                   "/shard=" + std::to_string(k) + "/4"};
+  if (skip) args.push_back("/skip");
+  return args;
+}
+
+std::vector<std::string> allLines(const std::vector<std::string>& outs, const std::string& save) {
+  std::vector<std::string> lines;
+  for (const std::string& out : outs)
+    for (const std::string& line : fileLines(out, save)) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Four shards run at once do what one run does, each file once; runs with
+// /skip convert only the outputs that are missing.
+TEST_F(Cli, ShardedRunsMatchOneRunAndResumeWithSkip) {
+  for (int i = 0; i < 12; ++i)
+    putFax("in/" + std::string(i % 2 ? "sub/" : "") + "f" + std::to_string(i) + ".g3n", 1,
+           uint32_t(i));
+  put("in/scan.tif", "tiff");
+  put("in/junk.g3", "junk");
+  const RunResult whole = run({"/d=in", "/sd=whole", "/i", "/kh"});
+  ASSERT_EQ(1, whole.status) << whole.out;  // the junk fails
+  const std::vector<std::string> expected = fileLines(whole.out, "whole");
+  ASSERT_EQ(14u, expected.size()) << whole.out;
+
+  std::vector<std::vector<std::string>> shards;
+  for (int k = 0; k < 4; ++k) shards.push_back(shardArgs("parts", k, false));
+  const std::vector<std::string> outs = runAtOnce(shards);
+  EXPECT_EQ(expected, allLines(outs, "parts"));
+  for (const std::string& out : outs)
+    EXPECT_LT(fileLines(out, "parts").size(), expected.size()) << "a shard did everything";
+  std::vector<std::string> wholeFiles, partFiles;
+  for (const auto& e : fs::recursive_directory_iterator(dir_.file("whole")))
+    wholeFiles.push_back(fs::relative(e.path(), dir_.file("whole")).string());
+  for (const auto& e : fs::recursive_directory_iterator(dir_.file("parts")))
+    partFiles.push_back(fs::relative(e.path(), dir_.file("parts")).string());
+  std::sort(wholeFiles.begin(), wholeFiles.end());
+  std::sort(partFiles.begin(), partFiles.end());
+  ASSERT_EQ(wholeFiles, partFiles);
+  for (const std::string& f : wholeFiles) {
+    if (!fs::is_regular_file(dir_.file("whole/" + f))) continue;
+    EXPECT_TRUE(withoutDateTime(readText(dir_.file("whole/" + f))) ==
+                withoutDateTime(readText(dir_.file("parts/" + f))))
+        << f;
+  }
+
+  shards.clear();
+  for (int k = 0; k < 4; ++k) shards.push_back(shardArgs("parts", k, true));
+  for (const std::string& line : allLines(runAtOnce(shards), "parts"))
+    EXPECT_FALSE(contains(line, "Success")) << line;
+
+  const std::vector<std::string> lost = {"f0.tif", "sub/f5.tif", "f10.tif"};
+  for (const std::string& f : lost) fs::remove(dir_.file("parts/" + f));
+  std::vector<std::string> converted;
+  for (const std::string& line : allLines(runAtOnce(shards), "parts"))
+    if (contains(line, ": Success")) converted.push_back(line.substr(0, line.find(" -->")));
+  EXPECT_EQ((std::vector<std::string>{"in/f0.g3n", "in/f10.g3n", "in/sub/f5.g3n"}), converted);
+  for (const std::string& f : lost) EXPECT_TRUE(fs::exists(dir_.file("parts/" + f))) << f;
+}
+
+// Files of different shares that would write one destination (no /kh)
+// are refused as in one run: claims cover the whole tree.
+TEST_F(Cli, ShardsShareTheWholeTreesDestinationClaims) {
+  for (int i = 0; i < 8; ++i) {
+    putFax("in/f" + std::to_string(i) + ".g3n", 1, uint32_t(i));
+    putFax("in/sub/f" + std::to_string(i) + ".g3n", 1, uint32_t(100 + i));
+  }
+  const RunResult whole = run({"/d=in", "/sd=whole", "/i"});
+  const std::vector<std::string> expected = fileLines(whole.out, "whole");
+  ASSERT_EQ(16u, expected.size()) << whole.out;
+  std::vector<std::vector<std::string>> shards;
+  for (int k = 0; k < 4; ++k)
+    shards.push_back({"/d=in", "/sd=parts", "/i", "/shard=" + std::to_string(k) + "/4"});
+  EXPECT_EQ(expected, allLines(runAtOnce(shards), "parts"));
+  for (int i = 0; i < 8; ++i) {
+    const std::string f = "f" + std::to_string(i) + ".tif";
+    EXPECT_TRUE(withoutDateTime(readText(dir_.file("whole/" + f))) ==
+                withoutDateTime(readText(dir_.file("parts/" + f))))
+        << f;
+  }
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+  std::vector<nlohmann::json> objects;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) objects.push_back(nlohmann::json::parse(line));
+  return objects;
+}
+
+std::string fromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+// The name a report object gives, byte for byte.
+std::string sourceOf(const nlohmann::json& o) {
+  return o.contains("source_hex") ? fromHex(o["source_hex"]) : std::string(o["source"]);
+}
+
+// A folder of every outcome: each object of the report agrees with the
+// file's line in the results text, in the same order.
+TEST_F(Cli, ReportObjectsMatchTheResultsText) {
+  putFax("in/a.g3n", 2, 1);
+  std::vector<Bitmap> rawPages = {makeTextPage(1728, 300, 2)};
+  put("in/b.g3", "");
+  ASSERT_TRUE(writeFileBytes(dir_.file("in/b.g3"), makeRawStream(rawPages, RawCoding::kMh, 2)));
+  put("in/c.tif", "tiff");
+  put("in/d.fax", "not a fax at all");
+  auto bfx = buildBfxFile({makeBfxPage(makeTextPage(1728, 120, 3), Ccitt::kT4OneD, 2),
+                           makeBfxPage(makeTextPage(1728, 120, 4), Ccitt::kT6, 1)});
+  bfx.resize(bfx.size() - 40);
+  ASSERT_TRUE(writeFileBytes(dir_.file("in/e.bfx"), bfx));
+  putFax("in/f.g3n", 1, 5);
+  put("out/f.tif", "held");
+  putFax("in/g\xff.g3n", 1, 6);
+  const RunResult r = run({"/d=in", "/sd=out", "/skip", "/report=report.jsonl"});
+  EXPECT_EQ(1, r.status) << r.out;
+  const std::vector<nlohmann::json> objects = jsonLines(readText(dir_.file("report.jsonl")));
+  std::vector<std::string> lines;
+  std::istringstream text(r.out);
+  for (std::string line; std::getline(text, line);)
+    if (line.rfind("in/", 0) == 0) lines.push_back(line);
+  ASSERT_EQ(7u, lines.size()) << r.out;
+  ASSERT_EQ(8u, objects.size());
+  const struct {
+    const char* outcome;
+    const char* family;
+    const char* lineText;
+    int pages;
+  } expected[] = {
+      {"converted", "g3n", ": Success !", 2},
+      {"converted", "raw", ": Success !", 1},
+      {"already_tiff", "tiff", "already TIFF format", 0},
+      {"not_fax", "raw", "- Not Fax", 0},
+      {"error_fax", "bfx", "- Error Fax", 0},
+      {"skipped", nullptr, ": Skipped : ", 0},
+      {"converted", "g3n", ": Success !", 1},
+  };
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const nlohmann::json& o = objects[i];
+    const std::string& line = lines[i];
+    const std::string source = sourceOf(o);
+    EXPECT_EQ(0u, line.find(source + " ")) << line;
+    EXPECT_EQ(expected[i].outcome, o["outcome"]) << line;
+    // A skipped file is never looked at.
+    const nlohmann::json family = expected[i].family ? nlohmann::json(expected[i].family) : nullptr;
+    EXPECT_EQ(family, o["family"]) << line;
+    EXPECT_TRUE(contains(line, expected[i].lineText)) << line;
+    // A damaged fax counts the pages it found before failing.
+    const int pages = o["outcome"] == "error_fax" ? 2 : expected[i].pages;
+    EXPECT_EQ(pages, o["pages"]) << line;
+    const bool converted = o["outcome"] == "converted";
+    ASSERT_EQ(converted ? 1u : 0u, o["destinations"].size()) << line;
+    if (converted) {
+      const std::string destination = o.contains("destinations_hex")
+                                          ? fromHex(o["destinations_hex"][0])
+                                          : std::string(o["destinations"][0]);
+      EXPECT_TRUE(contains(line, "--> " + destination + " : ")) << line;
+      EXPECT_EQ(fs::file_size(dir_.file(destination)), o["bytes_written"]) << line;
+    } else {
+      EXPECT_EQ(0, o["bytes_written"]) << line;
+    }
+    const bool read = o["outcome"] != "skipped" && o["outcome"] != "already_tiff";
+    EXPECT_EQ(read ? fs::file_size(dir_.file(source)) : 0u, o["bytes_read"]) << line;
+    EXPECT_EQ(o["family"] == "raw" && converted, o.contains("coding")) << line;
+  }
+  EXPECT_EQ("t4_1d", objects[1]["coding"]);
+  EXPECT_EQ("lsb_first", objects[1]["bit_order"]);
+  EXPECT_EQ(1728, objects[1]["width"]);
+  EXPECT_EQ("in/g\xff.g3n", sourceOf(objects[6]));
+  EXPECT_TRUE(objects[6].contains("source_hex"));
+  EXPECT_FALSE(objects[0].contains("source_hex"));
+  const nlohmann::json& summary = objects[7];
+  EXPECT_EQ(true, summary["summary"]);
+  EXPECT_EQ(7, summary["files"]);
+  EXPECT_EQ(3, summary["outcomes"]["converted"]);
+  EXPECT_EQ(1, summary["outcomes"]["skipped"]);
+  EXPECT_EQ(1, summary["outcomes"]["not_fax"]);
+}
+
+// "-" puts the report alone on standard output; the log keeps the text.
+TEST_F(Cli, ReportOnStandardOutputCarriesNothingElse) {
+  putFax("in/a.g3n", 1, 1);
+  put("in/b.fax", "junk");
+  const RunResult r = run({"/d=in", "/sd=out", "--report=-"});
+  EXPECT_EQ(1, r.status);
+  const std::vector<nlohmann::json> objects = jsonLines(r.out);
+  ASSERT_EQ(3u, objects.size()) << r.out;
+  EXPECT_EQ("converted", objects[0]["outcome"]);
+  EXPECT_EQ("not_fax", objects[1]["outcome"]);
+  EXPECT_TRUE(contains(readText(dir_.file("home/log/qrvlog.txt")), "in/a.g3n --> out/a.tif"));
+}
+
+// The progress line shows on a terminal only, and never with /q.
+TEST_F(Cli, ProgressLineOnlyOnATerminal) {
+  for (int i = 0; i < 3; ++i) putFax("in/f" + std::to_string(i) + ".g3n", 1, uint32_t(i));
+  // The executable on a pseudo-terminal of its own, all it writes captured.
+  const auto underTerminal = [&](const std::vector<std::string>& args) {
+    std::string inner = "cd " + shellQuoted(dir_.path()) +
+                        " && TARNWICK_HOME=" + shellQuoted(dir_.file("home")) +
+                        " TMPDIR=" + shellQuoted(dir_.file("tmp")) + " " + shellQuoted(bin_);
+    for (const std::string& a : args) inner += " " + shellQuoted(a);
+    const std::string line = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM script -qec " +
+                             shellQuoted(inner) + " /dev/null >" +
+                             shellQuoted(dir_.file("pty.txt")) + " 2>&1 </dev/null";
+    EXPECT_EQ(0, std::system(line.c_str()));
+    return readText(dir_.file("pty.txt"));
+  };
+  const std::string shown = underTerminal({"/d=in", "/sd=out"});
+  EXPECT_TRUE(contains(shown, "\r3/3 files, ")) << shown;
+  EXPECT_TRUE(contains(shown, " left")) << shown;
+  EXPECT_TRUE(contains(shown, "Total converted FAX files: 3")) << shown;
+  const std::string quiet = underTerminal({"/d=in", "/sd=out1", "/q"});
+  EXPECT_FALSE(contains(quiet, "files, ")) << quiet;
+  const RunResult piped = run({"/d=in", "/sd=out2"});
+  EXPECT_FALSE(contains(piped.err, "files, ")) << piped.err;
+  EXPECT_FALSE(contains(piped.out, "files, ")) << piped.out;
 }
 
 }  // namespace
