@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
+#include <string_view>
 
 #include "tests/fixtures/bfx_fixtures.h"
 #include "tests/fixtures/common_fixtures.h"
@@ -302,8 +302,17 @@ std::vector<std::string> fileLines(const std::string& report, const std::string&
 
 // A TIFF's bytes with its DateTime value ("2026:12:08 14:22:31") blanked.
 std::string withoutDateTime(std::string tiff) {
-  static const std::regex kStamp("[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
-  return std::regex_replace(tiff, kStamp, "DATETIME");
+  constexpr std::string_view kShape = "dddd:dd:dd dd:dd:dd";
+  auto stampAt = [&](size_t at) {
+    for (size_t i = 0; i < kShape.size(); ++i) {
+      const char c = tiff[at + i];
+      if (kShape[i] == 'd' ? (c < '0' || c > '9') : c != kShape[i]) return false;
+    }
+    return true;
+  };
+  for (size_t at = 0; at + kShape.size() <= tiff.size(); ++at)
+    if (stampAt(at)) tiff.replace(at, kShape.size(), "DATETIME"), at += 7;
+  return tiff;
 }
 
 std::vector<std::string> shardArgs(const std::string& save, int k, bool skip) {
