@@ -13,6 +13,8 @@
 #include <new>
 
 #include "platform/checked_write.h"
+#include "platform/partial_files.h"
+#include "platform/paths.h"
 #include "tiffout/fast_t6_copy.h"
 #include "tiffout/page_copy_data.h"
 
@@ -136,8 +138,13 @@ void noUnmapping(thandle_t, void*, toff_t) {}
 // `file`, which must outlive the handle. nullptr, with the reason recorded
 // as the last write failure, when it cannot be opened; file.error is set
 // when it was opened but its header could not be written.
+//
+// A temporary output was made, and is guarded, by whoever named it: it is
+// opened without O_CREAT, so one that a terminating signal has just removed
+// (while this thread went on) cannot come back as a stray file.
 TiffPtr openOutput(const std::string& path, const char* mode, OutputFile& file) {
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (mode[0] == 'w' ? O_TRUNC : 0);
+  const bool temporary = platform::fileNameOf(path).rfind(platform::kPartialPrefix, 0) == 0;
+  const int flags = O_RDWR | O_CLOEXEC | (temporary ? 0 : O_CREAT) | (mode[0] == 'w' ? O_TRUNC : 0);
   file.fd = ::open(path.c_str(), flags, 0666);
   if (file.fd < 0) {
     file.closed = true;
