@@ -19,12 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string quoted(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 // A folder of faxes of several families, with a failure, a file that is no
 // fax, a TIFF that needs no conversion and a subfolder.
 void makeMixedFolder(const std::string& in) {
@@ -60,10 +54,10 @@ struct JobRun {
 JobRun runIn(const std::string& bin, const std::string& folder, const std::string& extra) {
   fs::create_directories(folder + "/home");
   fs::create_directories(folder + "/tmp");
-  const std::string command = "cd " + quoted(folder) +
+  const std::string command = "cd " + shellQuoted(folder) +
                               " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM" +
                               " SOURCE_DATE_EPOCH=1700000000 TARNWICK_HOME=home TMPDIR=tmp " +
-                              quoted(bin) + " /d=in /sd=out /i /kh " + extra + " >stdout 2>&1";
+                              shellQuoted(bin) + " /d=in /sd=out /i /kh " + extra + " >stdout 2>&1";
   const int raw = std::system(command.c_str());
   JobRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -24,18 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string shellQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }

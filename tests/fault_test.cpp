@@ -38,12 +38,6 @@ namespace fs = std::filesystem;
 
 using FileBytes = std::map<std::string, std::vector<uint8_t>>;  // relative path -> bytes
 
-struct RunResult {
-  int status = -1;  // exit status, or 128 + signal
-  std::string out;
-  std::string err;
-};
-
 size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
