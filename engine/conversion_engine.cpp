@@ -25,12 +25,14 @@ int ConversionEngine::open(const std::string& source, FaxType type) {
 int ConversionEngine::write(const std::string& output, FaxType type) {
   wroteSplitPages_ = false;
   lineLosses_.clear();
+  checkedT6Pages_.clear();
   if (family_ == nullptr || family_ != findFamily(type) || !isFax()) return -1;
   FamilyContext context{reader_, options_, page_};
   context.ready = true;
   const int result = family_->write(context, output);
   wroteSplitPages_ = context.wroteSplitPages;
   lineLosses_ = std::move(context.lineLosses);
+  checkedT6Pages_ = std::move(context.checkedT6Pages);
   return result;
 }
 

@@ -47,6 +47,9 @@ class ConversionEngine {
   bool wroteSplitPages() const { return wroteSplitPages_; }
   // Pages the last write() kept short of their declared lines.
   const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
+  // Pages the last write() put into the intermediate file as T.6 strips our
+  // own codec coded or decoded clean (PageCopySettings::checkedT6Pages).
+  const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
 
  private:
   ConversionOptions options_;
@@ -55,6 +58,7 @@ class ConversionEngine {
   const FamilyRow* family_ = nullptr;  // the row of the last open()
   bool wroteSplitPages_ = false;
   std::vector<PageLineLoss> lineLosses_;
+  std::vector<uint16_t> checkedT6Pages_;
 };
 
 }  // namespace tarnwick

@@ -96,6 +96,13 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   return temporary.commit(destination) == 0 ? 0 : kPageCopyOutputFailed;
 }
 
+// The job's page-copy settings for the engine's intermediate file.
+PageCopySettings copySettings(const BatchJob& job, const ConversionEngine& engine) {
+  PageCopySettings settings = job.copyParameters;
+  settings.checkedT6Pages = engine.checkedT6Pages();
+  return settings;
+}
+
 bool writeFailed(int copied) {
   return copied == kPageCopyOutputFailed || copied == kPageCopyOutputNotOpened;
 }
@@ -145,7 +152,7 @@ int copyWhole(BatchJob& job, const ConversionEngine& engine, const std::string& 
     return kDestinationTaken;
   }
   const std::string input = engine.wroteSplitPages() ? pageFileName(intermediate, 1) : intermediate;
-  const int copied = copyToDestination(input, -1, destination, job.copyParameters);
+  const int copied = copyToDestination(input, -1, destination, copySettings(job, engine));
   if (writeFailed(copied)) return writeFailure(job, destination, WriteTarget::kOutput);
   if (copied != 0) {
     job.resultsText += "Failed : Error in converting FAX to TIFF !\r\n";
@@ -165,10 +172,10 @@ int copyPage(BatchJob& job, const ConversionEngine& engine, const std::string& s
     outcome = "Failed : " + refusal;
     return kDestinationTaken;
   }
-  const int copied =
-      engine.wroteSplitPages()
-          ? copyToDestination(pageFileName(intermediate, page), -1, output, job.copyParameters)
-          : copyToDestination(intermediate, page - 1, output, job.copyParameters);
+  const PageCopySettings settings = copySettings(job, engine);
+  const int copied = engine.wroteSplitPages()
+                         ? copyToDestination(pageFileName(intermediate, page), -1, output, settings)
+                         : copyToDestination(intermediate, page - 1, output, settings);
   if (writeFailed(copied)) return writeFailure(job, output, WriteTarget::kOutput, &outcome);
   outcome = copied == 0 ? "Success !" + lossNote(engine.lineLosses(), page - 1)
                         : "Failed : Error in converting FAX to TIFF !";

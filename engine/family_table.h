@@ -51,6 +51,7 @@ struct FamilyContext {
   bool ready = false;                    // the open step found pages
   bool wroteSplitPages = false;          // the write step wrote one file per page
   std::vector<PageLineLoss> lineLosses;  // pages the write step wrote short
+  std::vector<uint16_t> checkedT6Pages;  // pages written as T.6 known to decode clean
 };
 
 // What the open and write steps return besides 0.

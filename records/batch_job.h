@@ -33,6 +33,11 @@ struct PageCopySettings {
   int32_t fillOrder = 0;  // 0 copy the input's
   int32_t tiling = -1;    // -1 as the input, 0 strips, other tiles
   int32_t append = 0;     // non-zero appends to an existing output
+  // Pages (by their PageNumber index) of the input whose T.6 strips our own
+  // codec coded or decoded clean while the reader wrote them: they go out as
+  // their bytes without being decoded again. Only ever set for the
+  // pipeline's own intermediate files, never for a file a user gave.
+  std::vector<uint16_t> checkedT6Pages;
 };
 
 // What became of one file of a run, for the machine-readable report. The

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <utility>
 
 #include "codec/fax_decode.h"
 #include "codec/fax_stream.h"
@@ -21,6 +22,7 @@ struct FastT6Copy::Page {
   uint16_t inFillOrder = FILLORDER_MSB2LSB;
   uint16_t outFillOrder = FILLORDER_MSB2LSB;
   uint64_t fileBytes = 0;
+  bool checkedT6 = false;  // T.6 strips known clean: copied without a decode
 
   int32_t bytesPerRow() const { return int32_t((width + 7) / 8); }
 };
@@ -86,6 +88,13 @@ bool describe(TIFF* in, TIFF* out, FastT6Copy::Page& p) {
   return true;
 }
 
+// The input directory's PageNumber index, or -1 when it has none.
+int32_t pageIndexOf(TIFF* in) {
+  uint16_t index = 0, count = 0;
+  if (TIFFGetField(in, TIFFTAG_PAGENUMBER, &index, &count) != 1) return -1;
+  return index;
+}
+
 FaxCoding codingOf(uint16_t compression, uint32_t t4Options) {
   switch (compression) {
     case COMPRESSION_CCITTRLE:
@@ -99,11 +108,17 @@ FaxCoding codingOf(uint16_t compression, uint32_t t4Options) {
 
 }  // namespace
 
-FastT6Copy::FastT6Copy() : enabled_(!forcedOff()) {}
+FastT6Copy::FastT6Copy(std::vector<uint16_t> checkedT6Pages)
+    : enabled_(!forcedOff()), checkedT6Pages_(std::move(checkedT6Pages)) {}
 
 FastCopy FastT6Copy::copy(TIFF* in, TIFF* out) {
   Page p;
   if (!enabled_ || !describe(in, out, p)) return FastCopy::kNotTaken;
+  if (p.compression == COMPRESSION_CCITTFAX4 && !checkedT6Pages_.empty()) {
+    const int32_t index = pageIndexOf(in);
+    p.checkedT6 = index >= 0 && std::find(checkedT6Pages_.begin(), checkedT6Pages_.end(),
+                                          uint16_t(index)) != checkedT6Pages_.end();
+  }
   coded_.clear();
   stripEnds_.clear();
   for (uint32_t k = 0; k < p.strips; ++k)
@@ -134,7 +149,7 @@ bool FastT6Copy::codeStrip(TIFF* in, const Page& p, uint32_t strip) {
     stripEnds_.push_back(coded_.size());
     return true;
   }
-  if (!decodeStrip(p, rows)) return false;
+  if (!p.checkedT6 && !decodeStrip(p, rows)) return false;
   if (p.compression == COMPRESSION_CCITTFAX4) {
     // Clean T.6 goes out as it came.
     const size_t start = coded_.size();

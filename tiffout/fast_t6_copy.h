@@ -16,6 +16,11 @@
 // pixel, which libtiff refuses as overflowing its run buffer (leaving them
 // white).
 //
+// A T.6 page listed as checked (PageCopySettings::checkedT6Pages, by its
+// PageNumber index) is written as its bytes without the decode: the pipeline
+// lists only pages of its own intermediate file that our codec coded or
+// decoded clean a moment before.
+//
 // The path is not taken (and nothing is written) when any strip of the page
 // does not decode cleanly: bad codes, lines of the wrong length, fewer lines
 // than the strip holds, a short bitmap. libtiff's path then copies the page
@@ -41,7 +46,8 @@ enum class FastCopy {
 // One per page copy call; keeps its buffers from page to page.
 class FastT6Copy {
  public:
-  FastT6Copy();
+  // `checkedT6Pages`: the pages whose T.6 strips need no check.
+  explicit FastT6Copy(std::vector<uint16_t> checkedT6Pages = {});
 
   // The directory pair as the path sees it.
   struct Page;
@@ -55,6 +61,7 @@ class FastT6Copy {
   bool transcodeStrip(const Page& p, uint32_t rows);
 
   bool enabled_ = true;
+  std::vector<uint16_t> checkedT6Pages_;
   std::vector<uint8_t> raw_;  // one input strip as stored
   PageImage decoded_;         // one strip's rows
   T6Encoder encoder_;

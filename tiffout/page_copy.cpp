@@ -618,7 +618,7 @@ int copyTiffPages(const std::string& input, const std::string& output,
   if (!in) return kPageCopyInputNotOpened;
   DirectoryWalk walk(in.get(), dirs);
   if (!walk.selectFirst()) return kPageCopyInputNotOpened;
-  FastT6Copy fast;
+  FastT6Copy fast(settings.checkedT6Pages);
   int result = kPageCopyOk;
   do {
     const DirectoryOutcome outcome = copyDirectory(in.get(), out.get(), state, file, fast);
