@@ -11,7 +11,8 @@
 # tarnwick reads each page set as one file (the raw pages end to end);
 # fax2tiff gets the page files, one page each, as it expects them. Each
 # command runs REPEAT times (default 3) and the fastest CPU time (user + sys)
-# counts. Prints pages/s by CPU time and wall time, and tarnwick's ratio.
+# counts. Prints pages/s by CPU time and wall time, tarnwick's ratio, and
+# the peak resident memory of each side against the input's size.
 #
 #   bench/convert_bench.sh BUILD_DIR PAGES_DIR
 set -euo pipefail
@@ -21,6 +22,7 @@ pages=${2:?usage: convert_bench.sh BUILD_DIR PAGES_DIR}
 repeat=${REPEAT:-3}
 tarnwick="$build/app/tarnwick"
 [ -x "$tarnwick" ] || { echo "convert_bench: $tarnwick is missing" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "convert_bench: /usr/bin/time is missing" >&2; exit 1; }
 for tool in fax2tiff tiffcp taskset bc; do
   command -v "$tool" >/dev/null || { echo "convert_bench: $tool is missing" >&2; exit 1; }
 done
@@ -33,47 +35,53 @@ cat "$pages"/mr/p*.mr >"$work/in.mr"
 cat "$pages"/g4/p*.g4 >"$work/in.g4"
 n=$(ls "$pages"/g3/p*.g3 | wc -l)
 
-# Fastest of $repeat runs on core 0: prints "cpu_seconds wall_seconds".
+# Fastest of $repeat runs on core 0: prints "cpu_seconds wall_seconds
+# peak_kB" (the peak of the fastest run).
 measure() {
-  local best_cpu="" best_wall="" out
+  local best_cpu="" best_wall="" best_rss="" out
   for _ in $(seq "$repeat"); do
-    out=$( { TIMEFORMAT='%U %S %R'; time taskset -c 0 "$@" >/dev/null 2>&1; } 2>&1 ) ||
-      { echo "convert_bench: failed: $*" >&2; exit 1; }
-    read -r user sys wall <<<"$out"
+    out=$(taskset -c 0 /usr/bin/time -f '%U %S %e %M' -o "$work/time.txt" "$@" >/dev/null 2>&1 &&
+      cat "$work/time.txt") || { echo "convert_bench: failed: $*" >&2; exit 1; }
+    read -r user sys wall rss <<<"$out"
     local cpu
     cpu=$(echo "$user + $sys" | bc -l)
     if [ -z "$best_cpu" ] || [ "$(echo "$cpu < $best_cpu" | bc -l)" = 1 ]; then
       best_cpu=$cpu
       best_wall=$wall
+      best_rss=$rss
     fi
   done
-  echo "$best_cpu $best_wall"
+  echo "$best_cpu $best_wall $best_rss"
 }
+
+mb() { echo "scale=1; $1 / 1024" | bc -l; }
 
 rate() { echo "scale=1; $n / $1" | bc -l; }
 
-# compare LABEL "tarnwick command..." "reference command..." REFERENCE_NAME
+# compare LABEL INPUT "tarnwick command..." "reference command..." REFERENCE_NAME
 compare() {
-  local label=$1 ours=$2 theirs=$3 name=$4
-  read -r ours_cpu ours_wall <<<"$(measure sh -c "$ours")"
-  read -r ref_cpu ref_wall <<<"$(measure sh -c "$theirs")"
+  local label=$1 input=$2 ours=$3 theirs=$4 name=$5
+  read -r ours_cpu ours_wall ours_rss <<<"$(measure sh -c "exec $ours")"
+  read -r ref_cpu ref_wall ref_rss <<<"$(measure sh -c "exec $theirs")"
   printf '%-22s tarnwick %7s pages/s (%5.2fs cpu, %5.2fs wall)   %-20s %7s pages/s (%5.2fs cpu, %5.2fs wall)   ratio %sx\n' \
     "$label" "$(rate "$ours_cpu")" "$ours_cpu" "$ours_wall" "$name" "$(rate "$ref_cpu")" \
     "$ref_cpu" "$ref_wall" "$(echo "scale=2; $ref_cpu / $ours_cpu" | bc -l)"
+  printf '%-22s peak memory: tarnwick %s MB, %s %s MB; input %s MB\n' "" "$(mb "$ours_rss")" \
+    "$name" "$(mb "$ref_rss")" "$(mb $(($(stat -c %s "$input") / 1024)))"
 }
 
 echo "convert_bench: $n pages 1728 x 2200, one core, best CPU time of $repeat runs"
-compare "G3 1-D .fmf -> G4" \
+compare "G3 1-D .fmf -> G4" "$work/in.fmf" \
   "'$tarnwick' '/f=$work/in.fmf' '/sf=$work/t_fmf.tif' /q" \
   "tiffcp -c g4 '$work/in.fmf' '$work/r_fmf.tif'" "tiffcp -c g4"
-compare "raw MH -> G4" \
+compare "raw MH -> G4" "$work/in.g3" \
   "'$tarnwick' '/f=$work/in.g3' '/sf=$work/t_mh.tif' /q" \
   "fax2tiff -M -8 -o '$work/r_mh.tif' '$pages'/g3/p*.g3" "fax2tiff -M -8"
-compare "raw MR -> G4" \
+compare "raw MR -> G4" "$work/in.mr" \
   "'$tarnwick' '/f=$work/in.mr' '/sf=$work/t_mr.tif' /q" \
   "fax2tiff -M -2 -A -8 -o '$work/r_mr.tif' '$pages'/mr/p*.mr" "fax2tiff -M -2 -A -8"
 # The T.6 pages carry no flag bytes: /raw decodes from the first bit.
-compare "raw T.6 -> G4" \
+compare "raw T.6 -> G4" "$work/in.g4" \
   "'$tarnwick' '/f=$work/in.g4' '/sf=$work/t_mmr.tif' /q /raw" \
   "fax2tiff -M -4 -8 -o '$work/r_mmr.tif' '$pages'/g4/p*.g4" "fax2tiff -M -4 -8"
 
@@ -92,25 +100,29 @@ while [ "$i" -lt 200 ]; do
     i=$((i + 1))
   done
 done
+# Prints "wall_seconds peak_kB".
 folder_run() {
   rm -rf "$work/fout"
-  local start end
-  start=$(date +%s.%N)
-  "$tarnwick" "/d=$work/folder" "/sd=$work/fout" "/j=$1" /q "/log=$work/folder.log" >/dev/null 2>&1 || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$tarnwick" "/d=$work/folder" "/sd=$work/fout" \
+    "/j=$1" /q "/log=$work/folder.log" >/dev/null 2>&1 || true
+  cat "$work/time.txt"
 }
 best_folder() {
-  local best=""
+  local best="" best_rss=""
   for _ in $(seq "$repeat"); do
-    local t
-    t=$(folder_run "$1")
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+    local t rss
+    read -r t rss <<<"$(folder_run "$1")"
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then
+      best=$t
+      best_rss=$rss
+    fi
   done
-  echo "$best"
+  echo "$best $best_rss"
 }
-one=$(best_folder 1)
-two=$(best_folder 2)
+read -r one one_rss <<<"$(best_folder 1)"
+read -r two two_rss <<<"$(best_folder 2)"
 printf '%-22s /j=1 %7s files/s (%5.2fs wall)   /j=2 %7s files/s (%5.2fs wall)   ratio %sx on %s cores\n' \
   "folder of 200 faxes" "$(echo "scale=1; 200 / $one" | bc -l)" "$one" \
   "$(echo "scale=1; 200 / $two" | bc -l)" "$two" "$(echo "scale=2; $one / $two" | bc -l)" "$(nproc)"
+printf '%-22s peak memory: /j=1 %s MB, /j=2 %s MB; largest input %s MB\n' "" "$(mb "$one_rss")" \
+  "$(mb "$two_rss")" "$(mb $(($(find "$work/folder" -type f -printf '%s\n' | sort -n | tail -1) / 1024)))"

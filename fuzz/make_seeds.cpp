@@ -5,6 +5,7 @@
 // family they are; the corpus itself is only read.
 //
 // Usage: make_seeds OUTPUT [CORPUS]
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,10 +15,15 @@
 
 #include "tests/fixtures/apf_fixtures.h"
 #include "tests/fixtures/bfx_fixtures.h"
+#include "tests/fixtures/cals_fixtures.h"
 #include "tests/fixtures/common_fixtures.h"
+#include "tests/fixtures/ds_fixtures.h"
+#include "tests/fixtures/ed_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 #include "tests/fixtures/fxs_fixtures.h"
 #include "tests/fixtures/g3f_fixtures.h"
+#include "tests/fixtures/ig4_fixtures.h"
+#include "tests/fixtures/image_fixtures.h"
 #include "tests/fixtures/qfx_fixtures.h"
 #include "tests/fixtures/raw_fixtures.h"
 #include "tests/fixtures/sft_fixtures.h"
@@ -128,6 +134,60 @@ void detectedSeeds(SeedWriter& out) {
   }
 }
 
+// The single-page T.6 families, the bitmap families and ds, which wraps
+// whole files of other families.
+void pageFileSeeds(SeedWriter& out, const fs::path& scratch) {
+  const Bitmap a = makeTextPage(kWidth, kLines, 9), odd = makeTextPage(1731, 23, 10);
+  out.add("cals_reader_fuzz", "page.cal", {}, buildCalsFile(a));
+  out.add("cals_reader_fuzz", "odd-300dpi.cal", {}, buildCalsFile(odd, 300));
+  out.add("ed_reader_fuzz", "page.ed", {}, buildEdFile(a));
+  out.add("ed_reader_fuzz", "odd-400dpi.ed", {}, buildEdFile(odd, 400));
+  Ig4Spec ig4;
+  ig4.bitmap = a;
+  out.add("ig4_reader_fuzz", "page.ig4", {}, buildIg4File(ig4));
+  ig4.rowsPerStrip = 16;
+  ig4.mirrored = true;
+  out.add("ig4_reader_fuzz", "strips-mirrored.ig4", {}, buildIg4File(ig4));
+
+  const Bytes pcx = buildPcx(a);
+  PcxSpec stored;
+  stored.runLength = false;
+  stored.paletteOneIsBlack = true;
+  out.add("dcx_reader_fuzz", "two-pages.dcx", {}, buildDcx({pcx, buildPcx(odd, stored)}));
+  out.add("bmp_reader_fuzz", "page.bmp", {}, buildBmp(a));
+  BmpSpec topDown;
+  topDown.topDown = true;
+  topDown.zeroIsBlack = true;
+  out.add("bmp_reader_fuzz", "odd-top-down.bmp", {}, buildBmp(odd, topDown));
+
+  const Bytes tiff = tiffBytes(scratch, {tiffPage(a, Ccitt::kT6)}, 'l');
+  DsSpec preamble;
+  preamble.preamble = true;
+  out.add("ds_reader_fuzz", "two-records.ds", {}, buildDs({tiff, buildBmp(odd)}));
+  out.add("ds_reader_fuzz", "preamble.ds", {}, buildDs({tiff}, preamble));
+}
+
+// t6_encoder_fuzz reads a width (2 bytes) and then run lengths, 255
+// followed by a byte for longer ones.
+void encoderSeeds(SeedWriter& out) {
+  const auto runs = [](uint16_t width, const std::vector<int>& lengths) {
+    Bytes bytes = {uint8_t((width - 1) & 0xFF), uint8_t((width - 1) >> 8)};
+    for (int run : lengths) {
+      if (run < 255) {
+        bytes.push_back(uint8_t(run));
+      } else {
+        bytes.push_back(255);
+        bytes.push_back(uint8_t(std::min((run - 255) / 32, 255)));
+      }
+    }
+    return bytes;
+  };
+  out.add("t6_encoder_fuzz", "text-runs", {},
+          runs(1728, {40, 3, 7, 2, 100, 9, 1, 1, 1, 60, 255, 4, 12, 30, 2, 2, 8}));
+  out.add("t6_encoder_fuzz", "long-runs", {}, runs(4864, {2600, 2264, 3000, 1, 1863}));
+  out.add("t6_encoder_fuzz", "narrow", {}, runs(5, {1, 1, 1, 1, 1, 0, 5, 2, 3}));
+}
+
 Bytes commandLine(const std::vector<std::string>& args) {
   Bytes bytes;
   for (const std::string& arg : args) {
@@ -182,6 +242,12 @@ void corpusSeeds(SeedWriter& out, const fs::path& corpus) {
     } else if (family == "tiff-fax") {
       out.add("tiff_reader_fuzz", seed, {}, bytes);
       out.add("page_copy_fuzz", seed, {0, 0}, bytes);
+    } else if (family == "bmp1") {
+      out.add("bmp_reader_fuzz", seed, {}, bytes);
+    } else if (family == "dcx") {
+      out.add("dcx_reader_fuzz", seed, {}, bytes);
+    } else if (family == "pcx") {
+      out.add("dcx_reader_fuzz", seed + ".dcx", {}, buildDcx({bytes}));
     }
   }
 }
@@ -201,6 +267,9 @@ int main(int argc, char** argv) {
   fs::remove(root / "seed.tif", ec);
   streamSeeds(out);
   containerSeeds(out);
+  pageFileSeeds(out, root);
+  fs::remove(root / "seed.tif", ec);
+  encoderSeeds(out);
   detectedSeeds(out);
   commandLineSeeds(out);
   settingsSeeds(out);
