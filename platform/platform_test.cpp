@@ -210,7 +210,9 @@ TEST(WorkFolder, RemovedWhenDestroyed) {
 
 // Starts a child that makes a work folder (with `ignored` set to be ignored
 // beforehand) and waits; sends it `signalNumber`. Gives the folder's path.
-std::string signalChildWithWorkFolder(int signalNumber, int ignored, int& status) {
+// With `running`, the child is left running instead and its pid given there.
+std::string signalChildWithWorkFolder(int signalNumber, int ignored, int& status,
+                                      pid_t* running = nullptr) {
   int channel[2];
   if (::pipe(channel) != 0) return "";
   const pid_t child = ::fork();
@@ -231,6 +233,10 @@ std::string signalChildWithWorkFolder(int signalNumber, int ignored, int& status
     if (buffer[got - 1] == '\n') break;
   }
   ::close(channel[0]);
+  if (running) {
+    *running = child;
+    return got > 1 ? std::string(buffer, size_t(got - 1)) : "";
+  }
   ::kill(child, signalNumber);
   // A child still there after a second outlived the signal and is ended
   // here; its folder then stays.
@@ -245,7 +251,20 @@ std::string signalChildWithWorkFolder(int signalNumber, int ignored, int& status
   return got > 1 ? std::string(buffer, size_t(got - 1)) : "";
 }
 
+// Work folders go under a private TMPDIR while it lives, out of reach of
+// the stale-folder sweep of other processes.
+class PrivateTmpdir {
+ public:
+  PrivateTmpdir() { ::setenv("TMPDIR", dir_.path().c_str(), 1); }
+  ~PrivateTmpdir() { ::unsetenv("TMPDIR"); }
+  const testing::TempDir& dir() const { return dir_; }
+
+ private:
+  testing::TempDir dir_;
+};
+
 TEST(WorkFolder, RemovedAfterTerminatingSignals) {
+  const PrivateTmpdir tmp;
   const struct {
     const char* name;
     int signalNumber;
@@ -266,6 +285,37 @@ TEST(WorkFolder, RemovedAfterTerminatingSignals) {
     EXPECT_EQ(c.removed, !fs::exists(path)) << c.name;
     removeTree(path);
   }
+}
+
+// The folder of a killed run goes with the next run's; a living run's, a
+// folder without its lock file, and what is not a work folder stay.
+TEST(WorkFolder, NextRunRemovesTheFoldersOfKilledRuns) {
+  const PrivateTmpdir tmp;
+  int status = 0;
+  const std::string killed = signalChildWithWorkFolder(SIGKILL, 0, status);
+  ASSERT_FALSE(killed.empty());
+  ASSERT_TRUE(fs::exists(killed));
+  pid_t living = 0;
+  const std::string alive = signalChildWithWorkFolder(0, 0, status, &living);
+  ASSERT_FALSE(alive.empty());
+  const std::string lockless = tmp.dir().file("tarnwick-abcdef");
+  const std::string other = tmp.dir().file("tarnwick-other-folder");
+  ASSERT_TRUE(fs::create_directory(lockless) && fs::create_directory(other));
+  ASSERT_TRUE(testing::writeFileBytes(other + "/" + kWorkFolderLock, {}));
+  {
+    WorkFolder next;
+    ASSERT_TRUE(next.ok());
+    EXPECT_FALSE(fs::exists(killed));
+    EXPECT_TRUE(fs::exists(alive));
+    EXPECT_TRUE(fs::exists(lockless));
+    EXPECT_TRUE(fs::exists(other));
+    // Its own folder is busy for a sweep by anyone else.
+    EXPECT_EQ(0, removeStaleWorkFolders(tmp.dir().path()));
+    EXPECT_TRUE(fs::exists(next.path()));
+  }
+  ::kill(living, SIGTERM);
+  ::waitpid(living, &status, 0);
+  EXPECT_FALSE(fs::exists(alive));
 }
 
 TEST(Locations, FollowTarnwickHomeThenXdg) {

@@ -1,8 +1,11 @@
 #include "platform/work_folder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "platform/paths.h"
 
@@ -111,12 +115,48 @@ std::string homeFolder() {
 
 }  // namespace
 
+int removeStaleWorkFolders(const std::string& parent) {
+  struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  const std::unique_ptr<DIR, DirCloser> dir(::opendir(parent.c_str()));
+  if (!dir) return 0;
+  int removed = 0;
+  const uid_t me = ::getuid();
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name.size() != 15 || name.rfind("tarnwick-", 0) != 0) continue;
+    const std::string folder = joinPath(parent, name);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != me)
+      continue;
+    const int fd =
+        ::open(joinPath(folder, kWorkFolderLock).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    // Held by a living process: busy. Free: its process is gone.
+    const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (stale) {
+      removeTree(folder);
+      ++removed;
+    }
+    ::close(fd);
+  }
+  return removed;
+}
+
 WorkFolder::WorkFolder() {
   std::string base = environment("TMPDIR");
   if (base.empty()) base = "/tmp";
   std::string pattern = joinPath(base, "tarnwick-XXXXXX");
   if (!::mkdtemp(pattern.data())) return;
   path_ = pattern;
+  // Locked before anything else looks for stale folders, this one included.
+  lock_ = ::open(file(kWorkFolderLock).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (lock_ >= 0 && ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lock_);
+    lock_ = -1;
+  }
+  (void)removeStaleWorkFolders(base);
   if (path_.size() < sizeof gActiveFolder) {
     std::memcpy(gActiveFolder, path_.c_str(), path_.size() + 1);
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) removeFolderOnSignal(signalNumber);
@@ -127,6 +167,7 @@ WorkFolder::~WorkFolder() {
   if (path_.empty()) return;
   if (path_ == gActiveFolder) gActiveFolder[0] = '\0';
   removeTree(path_);
+  if (lock_ >= 0) ::close(lock_);
 }
 
 int RemovedOnSignal::createTemporary(std::string& pattern) {

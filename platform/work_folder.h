@@ -9,6 +9,12 @@ namespace tarnwick::platform {
 // process uses; it and everything in it are removed when the object is
 // destroyed, at normal exit and on SIGINT, SIGTERM or SIGHUP (a signal the
 // process ignores stays ignored). At most one exists per process at a time.
+//
+// A killed process (SIGKILL, a power cut) leaves its folder behind, so each
+// folder holds a lock file that its process keeps locked (flock) while it
+// lives; making a folder removes the folders of this user under the same
+// parent whose lock is no longer held. A folder without a lock file is left
+// alone: its process may be making it at this moment.
 class WorkFolder {
  public:
   WorkFolder();
@@ -23,7 +29,16 @@ class WorkFolder {
 
  private:
   std::string path_;
+  int lock_ = -1;  // the lock file, held while the folder exists
 };
+
+// Name of the lock file inside a work folder.
+inline constexpr char kWorkFolderLock[] = ".lock";
+
+// Removes the work folders under `parent` (tarnwick-XXXXXX, owned by this
+// user) whose lock file exists and is not held by a living process. The
+// number removed.
+int removeStaleWorkFolders(const std::string& parent);
 
 // While it lives, a terminating signal (SIGINT, SIGTERM, SIGHUP, as for the
 // work folder) also removes the file it guards: a destination being written
