@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "codec/fax_decode.h"
 #include "codec/fax_stream.h"
@@ -200,37 +201,55 @@ int FxsReader::writePagesSplit(const std::string& outputPath, uint16_t pageCount
 
 namespace {
 
+// A part as the merge sees it: its pages' headers, rewritten in place, over
+// the part's bytes, which are copied a piece at a time and never held whole.
 struct MergePart {
-  std::vector<uint8_t> bytes;
+  FxsReader reader;
+  int64_t size = 0;
   std::vector<int64_t> headerOffsets;  // every page found by the chain walk
+  // Headers as rewritten, in the order they were stored; a later one wins
+  // where two overlap, as writing them into the part's bytes would give.
+  std::vector<std::pair<int64_t, FxsHeader>> stored;
 };
 
+inline constexpr size_t kMergeCopyBytes = size_t(1) << 20;
+
 int loadPart(const std::string& partPath, MergePart& part) {
-  FxsReader reader;
+  FxsReader& reader = part.reader;
   if (!reader.open(partPath) || reader.fileSize() == 0) return kMergeEmptySource;
   if (reader.fileSize() > uint64_t(kMaxOffset)) return kMergeTooLarge;
-  const size_t size = size_t(reader.fileSize());
+  part.size = int64_t(reader.fileSize());
   if (reader.scan() == 0) return kMergeNotFxs;
   // The scan reads a header cut short by the end of the part as zeros; the
   // merge rewrites whole headers, so such a page is left out and the page
   // before it takes the rest of the part as its data.
   for (uint16_t i = 0; i < reader.pageCount(); ++i) {
     const int64_t at = reader.pageOffset(i);
-    if (at + int64_t(kFxsHeaderBytes) > int64_t(size)) break;
+    if (at + int64_t(kFxsHeaderBytes) > part.size) break;
     part.headerOffsets.push_back(at);
   }
-  if (part.headerOffsets.empty()) return kMergeNotFxs;
-  return reader.readAt(0, size, part.bytes) == 0 ? 0 : kMergeEmptySource;
+  return part.headerOffsets.empty() ? kMergeNotFxs : 0;
 }
 
-FxsHeader headerAt(const std::vector<uint8_t>& bytes, int64_t at) {
-  FxsHeader header;
-  std::copy_n(bytes.begin() + at, kFxsHeaderBytes, header.bytes.begin());
-  return header;
+// The part's bytes [at, at + length) with the headers stored so far laid over them.
+void overlayStored(const MergePart& part, int64_t at, uint8_t* out, size_t length) {
+  for (const auto& [offset, header] : part.stored) {
+    const int64_t from = std::max(at, offset);
+    const int64_t to = std::min(at + int64_t(length), offset + int64_t(kFxsHeaderBytes));
+    if (from < to)
+      std::copy(header.bytes.begin() + (from - offset), header.bytes.begin() + (to - offset),
+                out + (from - at));
+  }
 }
 
-void storeHeader(std::vector<uint8_t>& bytes, int64_t at, const FxsHeader& header) {
-  std::copy(header.bytes.begin(), header.bytes.end(), bytes.begin() + at);
+bool headerAt(MergePart& part, int64_t at, FxsHeader& header) {
+  if (part.reader.readAt(uint64_t(at), header.bytes) != 0) return false;
+  overlayStored(part, at, header.bytes.data(), kFxsHeaderBytes);
+  return true;
+}
+
+void storeHeader(MergePart& part, int64_t at, const FxsHeader& header) {
+  part.stored.emplace_back(at, header);
 }
 
 // The last page's step must end exactly at the end of the part, where the
@@ -257,17 +276,18 @@ void rebaseOffset(FxsHeader& header, size_t at, int64_t base, bool onlyPositive)
 
 // Rebases every page of the part by `base`, the size the combined file had
 // before the part is appended, so the combined file's chain walks through it.
-void rebasePart(MergePart& part, int64_t base) {
-  const auto partSize = int64_t(part.bytes.size());
+bool rebasePart(MergePart& part, int64_t base) {
   for (size_t i = 0; i < part.headerOffsets.size(); ++i) {
     const int64_t at = part.headerOffsets[i];
-    FxsHeader header = headerAt(part.bytes, at);
-    if (i + 1 == part.headerOffsets.size()) endChainAtPartEnd(header, at, partSize);
+    FxsHeader header;
+    if (!headerAt(part, at, header)) return false;
+    if (i + 1 == part.headerOffsets.size()) endChainAtPartEnd(header, at, part.size);
     rebaseOffset(header, 89, base, false);
     rebaseOffset(header, 93, base, true);
     rebaseOffset(header, 97, base, true);
-    storeHeader(part.bytes, at, header);
+    storeHeader(part, at, header);
   }
+  return true;
 }
 
 FilePtr openCombined(const std::string& combinedPath) {
@@ -294,6 +314,23 @@ bool writeAt(std::FILE* file, int64_t offset, const uint8_t* data, size_t length
   return platform::writeAll(file, data, length);
 }
 
+// Appends the part at `base`, its rewritten headers in place. 0,
+// kMergeEmptySource (the part could not be read) or kMergeWriteFailed.
+int appendPart(std::FILE* combined, MergePart& part, int64_t base) {
+  if (std::fseek(combined, long(base), SEEK_SET) != 0) {
+    platform::recordWriteFailure(errno);
+    return kMergeWriteFailed;
+  }
+  std::vector<uint8_t> piece;
+  for (int64_t at = 0; at < part.size; at += int64_t(kMergeCopyBytes)) {
+    const size_t length = size_t(std::min<int64_t>(part.size - at, int64_t(kMergeCopyBytes)));
+    if (part.reader.readAt(uint64_t(at), length, piece) != 0) return kMergeEmptySource;
+    overlayStored(part, at, piece.data(), length);
+    if (!platform::writeAll(combined, piece.data(), length)) return kMergeWriteFailed;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int mergeFxsPart(const std::string& partPath, const std::string& combinedPath, bool startNew) {
@@ -311,18 +348,18 @@ int mergeFxsPart(const std::string& partPath, const std::string& combinedPath, b
   FxsHeader first;
   const int64_t base = combinedSize(combined.get(), first);
   if (base < 0) return int(base);
-  if (base + int64_t(part.bytes.size()) > kMaxOffset) return kMergeTooLarge;
+  if (base + part.size > kMaxOffset) return kMergeTooLarge;
 
-  rebasePart(part, base);
+  if (!rebasePart(part, base)) return kMergeEmptySource;
   const auto pages = uint16_t(part.headerOffsets.size());
   const bool fresh = base == 0;
   if (fresh) {
-    FxsHeader own = headerAt(part.bytes, 0);
+    FxsHeader own;
+    if (!headerAt(part, 0, own)) return kMergeEmptySource;
     own.setFilePageCount(pages);
-    storeHeader(part.bytes, 0, own);
+    storeHeader(part, 0, own);
   }
-  if (!writeAt(combined.get(), base, part.bytes.data(), part.bytes.size()))
-    return kMergeWriteFailed;
+  if (const int appended = appendPart(combined.get(), part, base); appended != 0) return appended;
   if (!fresh) {
     const int total = std::min(first.filePageCount() + int(pages), 0xFFFF);
     first.setFilePageCount(uint16_t(total));

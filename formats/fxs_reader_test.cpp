@@ -379,6 +379,38 @@ TEST(FxsMerge, PartsWithLooseLengthsAndSeveralPagesAllSurvive) {
   EXPECT_EQ(expected, testing::readTiffPages(dir.file("out.tmp")));
 }
 
+// Parts are copied a piece at a time: a page whose data runs across the
+// pieces, behind a page header that lies in the middle of one, comes out
+// whole, and every byte outside the headers is the part's own.
+TEST(FxsMerge, PartsLargerThanACopyPieceMergeWhole) {
+  TempDir dir;
+  const Bitmap a = testing::makeTextPage(1728, 60, 24), b = testing::makeTextPage(1728, 70, 25);
+  FxsPageSpec big = testing::makeFxsPage(a, true);
+  big.data.resize(size_t(1) << 21, 0);  // fill after the coded page: 2 MB of data
+  for (size_t k = big.data.size() / 2; k < big.data.size(); k += 97) big.data[k] = uint8_t(k);
+  const auto part = testing::buildFxsFile({big, testing::makeFxsPage(b, false)});
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("p001.fxr"), part));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("p002.fxr"), part));
+  const std::string combined = dir.file("pfxx.fxm");
+  ASSERT_EQ(0, mergeFxsPart(dir.file("p001.fxr"), combined, true));
+  ASSERT_EQ(0, mergeFxsPart(dir.file("p002.fxr"), combined, false));
+
+  const auto bytes = testing::readFileBytes(combined);
+  ASSERT_EQ(2 * part.size(), bytes.size());
+  const size_t secondHeader = 128 + big.data.size();
+  for (size_t base : {size_t(0), part.size()}) {
+    for (size_t k = 128; k < part.size(); ++k) {
+      if (k < secondHeader || k >= secondHeader + 128) {
+        ASSERT_EQ(part[k], bytes[base + k]) << base << " + " << k;
+      }
+    }
+  }
+  FxsReader reader;
+  ASSERT_EQ(4, openAndScan(reader, combined));
+  ASSERT_EQ(0, reader.writePages(dir.file("out.tmp"), 4, 0));
+  EXPECT_EQ((std::vector<Bitmap>{a, b, a, b}), testing::readTiffPages(dir.file("out.tmp")));
+}
+
 TEST(FxsMerge, UnusablePartsLeaveTheCombinedFileAlone) {
   TempDir dir;
   const Bitmap a = testing::makeTextPage(1728, 30, 24);
