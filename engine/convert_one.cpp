@@ -310,8 +310,12 @@ int convertRecorded(BatchJob& job, const ConversionOptions& options, const std::
   record.bytesRead = sizeOf(source);
   const std::string folder = platform::folderOf(destination);
   if (!folder.empty() && !platform::ensureFolder(folder)) {
+    const int error = errno != 0 ? errno : EIO;
     job.resultsText += "Failed to create dir: " + folder + "\r\n";
-    return kFolderNotCreated;
+    job.errorText +=
+        "tarnwick: cannot create folder " + folder + ": " + platform::systemReason(error) + "\n";
+    // A full file system stops a folder job as a full disk while writing does.
+    return platform::isNoSpace(error) ? kNoSpaceLeft : kFolderNotCreated;
   }
 
   std::vector<std::string> outputs;

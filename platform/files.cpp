@@ -83,12 +83,18 @@ FolderEntry examineEntry(const std::string& path, const std::string& name) {
 }  // namespace
 
 bool ensureFolder(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
   if (isFolder(path)) return true;
   const std::string parent = folderOf(path);
   if (!parent.empty() && !ensureFolder(parent)) return false;
   if (::mkdir(path.c_str(), 0777) == 0) return true;
-  return errno == EEXIST && isFolder(path);
+  if (errno != EEXIST) return false;
+  if (isFolder(path)) return true;
+  errno = ENOTDIR;  // a file stands where the folder should be
+  return false;
 }
 
 bool fileHasData(const std::string& path) {

@@ -9,7 +9,7 @@ namespace tarnwick::platform {
 
 // Makes sure the folder exists, creating missing parents first. True when it
 // exists afterwards.
-bool ensureFolder(const std::string& path);
+bool ensureFolder(const std::string& path);  // false with errno set
 
 // True when the path is a regular file that opens for reading and holds at
 // least one byte. An empty file counts as absent.

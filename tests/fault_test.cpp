@@ -80,9 +80,12 @@ bool isRoot() {
 // A tmpfs of `kilobytes` at `path`, unmounted when destroyed.
 class Tmpfs {
  public:
-  Tmpfs(const std::string& path, int kilobytes, bool readOnly = false) : path_(path) {
+  // `inodes` > 0 limits the files and folders it can hold.
+  Tmpfs(const std::string& path, int kilobytes, bool readOnly = false, int inodes = 0)
+      : path_(path) {
     fs::create_directories(path);
-    const std::string options = "size=" + std::to_string(kilobytes) + "k,mode=0777";
+    std::string options = "size=" + std::to_string(kilobytes) + "k,mode=0777";
+    if (inodes > 0) options += ",nr_inodes=" + std::to_string(inodes);
     mounted_ =
         ::mount("tmpfs", path.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) == 0;
   }
@@ -335,6 +338,29 @@ TEST_F(FaultRun, DestinationFillsUpHalfWayThroughAFolderJob) {
   fs::remove_all(dir_.file("full/out"));
   Tmpfs roomy(dir_.file("full"), int(total * 2 / 1024));
   expectRerunMatchesClean("full/out");
+}
+
+// A file system that has no room for another folder stops the run as a full
+// disk does, with the system's reason, and loses nothing.
+TEST_F(FaultRun, NoRoomForTheDestinationFolderStopsTheRun) {
+  if (!isRoot()) GTEST_SKIP() << "needs root to mount a tmpfs";
+  makeFaxes();
+  Tmpfs full(dir_.file("full"), 1024, false, 2);  // its root and one more
+  ASSERT_TRUE(full.mounted());
+  // Both sources of in/sub, one folder down in a tree of their own.
+  fs::create_directories(dir_.file("nested"));
+  fs::copy(dir_.file("in/sub"), dir_.file("nested/sub"));
+  const auto sources = filesUnder(dir_.file("nested"));
+  ASSERT_EQ(2u, sources.size());
+  const RunResult r = run({"/d=nested", "/sd=full/out", "/i", "/kh"});
+  const std::string what = r.out + r.err;
+  EXPECT_EQ(1, r.status) << what;
+  EXPECT_TRUE(contains(r.out, "Failed to create dir: ")) << what;
+  EXPECT_TRUE(contains(r.err, "No space left on device")) << what;
+  EXPECT_TRUE(contains(r.out, "Stopped : no space left on device, 1 file(s) not converted"))
+      << what;
+  EXPECT_EQ(0u, countOf(r.out, ": Success !\n")) << what;
+  EXPECT_EQ(sources, filesUnder(dir_.file("nested")));
 }
 
 // The cases: a work folder too small for a fax's work files fails
