@@ -239,6 +239,12 @@ void moveToBackup(BatchJob& job, const std::string& source) {
 
 // Runs the guarded steps: open, first page, write, page copy. Fills
 // `outputs` with the files written.
+bool allPageFilesHaveData(const std::string& destination, int pages) {
+  for (int page = 1; page <= pages; ++page)
+    if (!platform::fileHasData(pageFileName(destination, page))) return false;
+  return true;
+}
+
 int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::string& source,
               const std::string& destination, const ConversionOptions& options,
               std::vector<std::string>& outputs) {
@@ -260,8 +266,16 @@ int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::
     job.resultsText += "Failed : " + source + " - Error Fax\r\n";
     return kWriteFailed;
   }
-  if (engine.pageCount() > 1 && options.ConvertFlag == 1)
+  if (engine.pageCount() > 1 && options.ConvertFlag == 1) {
+    // A re-run skips a split fax only when every page file is there: a run
+    // that stopped half way through the pages wrote the first ones only.
+    if (job.skipExisting && allPageFilesHaveData(destination, engine.pageCount())) {
+      job.resultsText += "Skipped : " + pageFileName(destination, 1) + " to " +
+                         pageFileName(destination, engine.pageCount()) + " already exist!\r\n";
+      return kSkippedExisting;
+    }
     return copySplit(job, engine, source, intermediate, destination, outputs);
+  }
   return copyWhole(job, engine, source, intermediate, destination, outputs);
 }
 

@@ -318,6 +318,25 @@ std::vector<std::string> allLines(const std::vector<std::string>& outs, const st
   return lines;
 }
 
+// With one file per page, /skip passes a fax by only when every page file
+// is there; a page lost since brings the fax back in whole.
+TEST_F(Cli, SkipInSplitModeLooksAtEveryPageFile) {
+  const std::vector<Bitmap> pages = putFax("in/three.fmf", 3, 31);
+  ASSERT_EQ(0, run({"/d=in", "/sd=out", "/m=1"}).status);
+  const std::string lost = dir_.file("out/three002.tif"), last = dir_.file("out/three003.tif");
+  ASSERT_TRUE(fs::exists(last));
+  const RunResult again = run({"/d=in", "/sd=out", "/m=1", "/skip"});
+  EXPECT_EQ(0, again.status) << again.out;
+  EXPECT_TRUE(
+      contains(again.out, ": Skipped : out/three001.tif to out/three003.tif already exist!"))
+      << again.out;
+  fs::remove(lost);
+  const RunResult resumed = run({"/d=in", "/sd=out", "/m=1", "/skip"});
+  EXPECT_EQ(0, resumed.status) << resumed.out;
+  EXPECT_FALSE(contains(resumed.out, "Skipped")) << resumed.out;
+  EXPECT_EQ(std::vector<Bitmap>{pages[1]}, readTiffPages(lost));
+}
+
 // Four shards run at once do what one run does, each file once; runs with
 // /skip convert only the outputs that are missing.
 TEST_F(Cli, ShardedRunsMatchOneRunAndResumeWithSkip) {
