@@ -127,7 +127,7 @@ size_t runFiles(BatchJob& job, const WorkerSetup& setup, const SharedOptions& op
   const int workers = folderJobWorkers(job);
   // The list stays out of the workers' copies of the job, which are made
   // before any file's lines reach the job.
-  const std::vector<std::string> list = std::move(job.fileList);
+  std::vector<std::string> list = std::move(job.fileList);
   job.fileList.clear();
   std::vector<BatchJob> workerJobs(size_t(workers), job);
   std::vector<FileOutcome> outcomes(list.size());
@@ -155,7 +155,7 @@ size_t runFiles(BatchJob& job, const WorkerSetup& setup, const SharedOptions& op
     report(outcome.done);
   };
   const size_t taken = runOrdered(list.size(), workers, steps);
-  job.fileList = list;
+  job.fileList = std::move(list);
   return taken;
 }
 
