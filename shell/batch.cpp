@@ -1,9 +1,7 @@
 #include "shell/batch.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -15,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system_reason.h"
+#include "shell/ordered_run.h"
 
 namespace tarnwick::shell {
 namespace {
@@ -250,9 +249,10 @@ std::optional<ConversionOptions> workerOptions(const ConversionOptions& options,
   return own;
 }
 
-// Runs the list on `workers` threads. Files are taken in list order; a
-// file that finds no space left stops the taking of new ones. Outcomes are
-// handed to `flush` in list order as soon as each and all before it are in.
+// Runs the list on `workers` threads (shell/ordered_run.h). Files are taken
+// in list order; a file that finds no space left stops the taking of new
+// ones. Outcomes are handed to `flush` in list order as soon as each and all
+// before it are in.
 class ParallelRun {
  public:
   // `job` is the run's job with its list moved out into `list`, so that the
@@ -263,56 +263,47 @@ class ParallelRun {
 
   // Returns the index past the last file taken.
   size_t run(int workers, const std::function<void(size_t, const ListedOutcome&)>& flush) {
-    std::vector<std::thread> threads;
-    for (int k = 0; k < workers; ++k) threads.emplace_back([this, k] { work(k); });
-    size_t flushed = 0;
-    {
-      std::unique_lock lock(mutex_);
-      for (;;) {
-        ready_.wait(lock,
-                    [&] { return flushed < taken_ ? outcomes_[flushed].done : idle_ == workers; });
-        if (flushed >= taken_ && idle_ == workers) break;
-        const ListedOutcome outcome = std::move(outcomes_[flushed]);
-        lock.unlock();
-        flush(flushed, outcome);
-        lock.lock();
-        ++flushed;
-      }
-    }
-    for (std::thread& t : threads) t.join();
-    return taken_;
+    workers_.assign(size_t(std::max(workers, 1)), Worker{});
+    OrderedRunSteps steps;
+    steps.prepare = [this](int k) { return prepare(k); };
+    steps.item = [this](size_t index, int k) { return work(index, k); };
+    steps.flush = [&](size_t index) {
+      const ListedOutcome outcome = std::move(outcomes_[index]);
+      flush(index, outcome);
+    };
+    return runOrdered(list_.size(), workers, steps);
   }
 
  private:
-  void work(int k) {
-    BatchJob worker = job_;
-    const std::optional<ConversionOptions> options = workerOptions(options_, k);
-    while (options) {
-      size_t index = 0;
-      {
-        std::lock_guard lock(mutex_);
-        if (stop_ || taken_ >= outcomes_.size()) break;
-        index = taken_++;
-      }
-      ListedOutcome outcome;
-      try {
-        outcome = runListed(job_, list_[index], worker, *options, convert_);
-      } catch (...) {  // the converter guards itself; this keeps the run alive regardless
-        outcome.done = true;
-        outcome.result = kConversionException;
-        outcome.results = sourcePathFor(job_, list_[index]) +
-                          " : Exception : Failed in FAX to TIFF conversion\r\n";
-        outcome.record.source = sourcePathFor(job_, list_[index]);
-        outcome.record.result = kConversionException;
-      }
-      std::lock_guard lock(mutex_);
-      if (outcome.result == kNoSpaceLeft) stop_ = true;
-      outcomes_[index] = std::move(outcome);
-      ready_.notify_all();
+  // What a worker keeps between files: its copy of the job and its options.
+  struct Worker {
+    std::optional<BatchJob> job;
+    std::optional<ConversionOptions> options;
+  };
+
+  bool prepare(int k) {
+    Worker& worker = workers_[size_t(k)];
+    worker.options = workerOptions(options_, k);
+    if (worker.options) worker.job = job_;
+    return worker.options.has_value();
+  }
+
+  // True when the file found no space left.
+  bool work(size_t index, int k) {
+    Worker& worker = workers_[size_t(k)];
+    ListedOutcome outcome;
+    try {
+      outcome = runListed(job_, list_[index], *worker.job, *worker.options, convert_);
+    } catch (...) {  // the converter guards itself; this keeps the run alive regardless
+      outcome.done = true;
+      outcome.result = kConversionException;
+      outcome.results =
+          sourcePathFor(job_, list_[index]) + " : Exception : Failed in FAX to TIFF conversion\r\n";
+      outcome.record.source = sourcePathFor(job_, list_[index]);
+      outcome.record.result = kConversionException;
     }
-    std::lock_guard lock(mutex_);
-    ++idle_;
-    ready_.notify_all();
+    outcomes_[index] = std::move(outcome);
+    return outcomes_[index].result == kNoSpaceLeft;
   }
 
   const BatchJob& job_;
@@ -320,11 +311,7 @@ class ParallelRun {
   const ConversionOptions& options_;
   const FileConverter& convert_;
   std::vector<ListedOutcome> outcomes_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  size_t taken_ = 0;
-  int idle_ = 0;
-  bool stop_ = false;
+  std::vector<Worker> workers_;  // one per worker thread, each touched by its own
 };
 
 }  // namespace

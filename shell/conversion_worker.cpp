@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "shell/conversion_log.h"
+#include "shell/ordered_run.h"
 
 namespace tarnwick::shell {
 namespace {
@@ -65,6 +66,13 @@ void prepareFolders(const BatchJob& job, const WorkerCallback& report) {
   }
 }
 
+// The work files of worker `k`: the run's prefix, and for every worker after
+// the first a mark of its own behind it, so no two workers share a file and
+// no worker's files are another run's.
+std::string workerPrefix(const std::string& workPrefix, int k) {
+  return k == 0 ? workPrefix : workPrefix + "w" + std::to_string(k) + "-";
+}
+
 ConversionOptions optionsForFile(const SharedOptions& shared, const std::string& workPrefix) {
   ConversionOptions options = shared.get();
   options.workFile = workPrefix + "qrvtmp.tmp";
@@ -78,6 +86,77 @@ const char* resultText(int result) {
   if (result == kConverted) return kResultConverted;
   if (result == kSkippedExisting) return kResultSkipped;
   return kResultNotFax;
+}
+
+// What one listed file came to: its row's report and the lines it added.
+struct FileOutcome {
+  WorkerReport done;
+  std::string results;
+  std::string errors;
+  bool converted = false;
+};
+
+// Converts the listed file `rel` with `worker`, a worker's copy of the run's
+// job whose texts collect this file's lines only.
+FileOutcome runFile(BatchJob& worker, const std::string& rel, const ConversionOptions& options,
+                    const FileConverter& convert) {
+  FileOutcome outcome;
+  outcome.done.event = WorkerReport::kFileDone;
+  const std::string source = sourcePathFor(worker, rel);
+  if (detectFaxType(source) == FAX_TYPE_TIFF) {
+    outcome.done.text = kResultNoConversion;
+    return outcome;
+  }
+  const std::string destination = destinationFor(worker, rel);
+  worker.resultsText.clear();
+  worker.errorText.clear();
+  const int result = convert(worker, options, source, destination);
+  outcome.done.text = resultText(result);
+  outcome.converted = result == kConverted;
+  if (outcome.converted) outcome.done.destination = destination;
+  outcome.results = std::move(worker.resultsText);
+  outcome.errors = std::move(worker.errorText);
+  return outcome;
+}
+
+// Converts job.fileList on the folder job's number of workers and reports
+// each file on the calling thread in list order. Returns the files taken.
+size_t runFiles(BatchJob& job, const WorkerSetup& setup, const SharedOptions& options,
+                const std::atomic<bool>& stop, const WorkerCallback& report, int& converted) {
+  const FileConverter convert = setup.convert ? setup.convert : FileConverter(convertOne);
+  const int workers = folderJobWorkers(job);
+  // The list stays out of the workers' copies of the job, which are made
+  // before any file's lines reach the job.
+  std::vector<std::string> list = std::move(job.fileList);
+  job.fileList.clear();
+  std::vector<BatchJob> workerJobs(size_t(workers), job);
+  std::vector<FileOutcome> outcomes(list.size());
+  OrderedRunSteps steps;
+  steps.stop = [&] { return stop.load(); };
+  steps.item = [&](size_t index, int k) {
+    outcomes[index] = runFile(workerJobs[size_t(k)], list[index],
+                              optionsForFile(options, workerPrefix(setup.workPrefix, k)), convert);
+    return false;
+  };
+  steps.taken = [&](size_t index) {
+    WorkerReport started;
+    started.event = WorkerReport::kFileStarted;
+    started.index = int(index);
+    started.source = sourcePathFor(job, list[index]);
+    started.text = "Doing: " + started.source;
+    report(started);
+  };
+  steps.flush = [&](size_t index) {
+    FileOutcome outcome = std::move(outcomes[index]);
+    job.resultsText += outcome.results;
+    job.errorText += outcome.errors;
+    if (outcome.converted) ++converted;
+    outcome.done.index = int(index);
+    report(outcome.done);
+  };
+  const size_t taken = runOrdered(list.size(), workers, steps);
+  job.fileList = std::move(list);
+  return taken;
 }
 
 }  // namespace
@@ -102,7 +181,6 @@ std::string sourceTextForFiles(const std::vector<std::string>& paths) {
 
 int conversionWorker(BatchJob& job, const WorkerSetup& setup, const SharedOptions& options,
                      const std::atomic<bool>& stop, const WorkerCallback& report) {
-  const FileConverter convert = setup.convert ? setup.convert : FileConverter(convertOne);
   WorkerReport listed;
   listed.event = WorkerReport::kListed;
   listed.count = buildList(job, setup, options.get());
@@ -110,42 +188,19 @@ int conversionWorker(BatchJob& job, const WorkerSetup& setup, const SharedOption
   prepareFolders(job, report);
   job.resultsText = "Tarnwick in GUI mode : convert folder\r\nSource Folder: " + job.source +
                     "\r\nDestination Folder: " + job.save + "\r\n";
+  // Claimed in list order before any file starts, so files that would
+  // write one destination do not race for it and no source is replaced.
+  if (!job.claims) job.claims = claimFolderDestinations(job);
   int converted = 0;
-  size_t i = 0;
-  // The list is read anew before each file: a converter may touch the job.
-  for (; i < job.fileList.size() && !stop.load(); ++i) {
-    const std::string rel = job.fileList[i];
-    WorkerReport started;
-    started.event = WorkerReport::kFileStarted;
-    started.index = int(i);
-    started.source = sourcePathFor(job, rel);
-    started.text = "Doing: " + started.source;
-    report(started);
-
-    WorkerReport done;
-    done.event = WorkerReport::kFileDone;
-    done.index = int(i);
-    if (detectFaxType(started.source) == FAX_TYPE_TIFF) {
-      done.text = kResultNoConversion;
-    } else {
-      const std::string destination = destinationFor(job, rel);
-      const int result =
-          convert(job, optionsForFile(options, setup.workPrefix), started.source, destination);
-      done.text = resultText(result);
-      if (result == kConverted) {
-        ++converted;
-        done.destination = destination;
-      }
-    }
-    report(done);
-  }
+  const size_t taken = runFiles(job, setup, options, stop, report, converted);
+  job.claims.reset();
 
   WorkerReport finished;
   finished.event = WorkerReport::kFinished;
   finished.count = converted;
-  finished.stopped = i < job.fileList.size();
+  finished.stopped = taken < job.fileList.size();
   if (finished.stopped) {
-    job.resultsText += "Cancelled : " + std::to_string(job.fileList.size() - i) + " of " +
+    job.resultsText += "Cancelled : " + std::to_string(job.fileList.size() - taken) + " of " +
                        std::to_string(job.fileList.size()) + " files not converted\r\n";
     finished.text = "Cancelled. " + std::to_string(converted) + " FAX files converted";
   } else {

@@ -59,8 +59,10 @@ inline constexpr char kResultNotFax[] = "Not FAX!";
 inline constexpr char kResultNoConversion[] = "Need no converting!";
 
 // What a run tells the window, in this order: kListed once, kError for a
-// folder that could not be made, then kFileStarted and kFileDone per file,
-// and kFinished last.
+// folder that could not be made, then per file kFileStarted when a worker
+// takes it and kFileDone when it ends, and kFinished last. The starts come
+// in list order and so do the ends; a file's start comes before its end, and
+// with several workers the starts of later files come in between.
 struct WorkerReport {
   enum Event { kListed, kError, kFileStarted, kFileDone, kFinished };
   Event event = kListed;
@@ -80,17 +82,29 @@ struct WorkerSetup {
   bool includeSubfolders = false;
   std::string logPath;     // empty: no log entry
   std::string workPrefix;  // this run's work files are workPrefix + "qrvtmp.tmp" and so on
-  FileConverter convert;   // empty: convertOne
+  FileConverter convert;   // empty: convertOne; called on the run's workers, several at once
   FxsPartMerger merge;     // empty: the fxs reader's part merge
 };
 
 // Runs one window conversion over `job`, whose switches, filter, save and
-// backup folders and skipExisting the caller has set. Builds the list from
-// the Source text, makes the save and backup folders, resets resultsText to
-// the run's header, converts each entry (TIFF files are passed by as needing
-// no conversion), and appends resultsText to the log. `stop` is looked at
-// before each file; once set no further file starts. Every report goes
-// through `report` on the calling thread. Returns the converted count.
+// backup folders, skipExisting and jobs the caller has set. Builds the list
+// from the Source text, makes the save and backup folders, resets
+// resultsText to the run's header, converts each entry (TIFF files are
+// passed by as needing no conversion), and appends resultsText to the log.
+//
+// The entries run on as many workers as a command-line folder job of the
+// same list would use (folderJobWorkers), each worker with work files of its
+// own: workPrefix for the first, workPrefix + "w1-" and so on for the
+// others. Each file's lines join resultsText, and its kFileDone is reported,
+// in list order, so the text is the same at any number of workers. Every
+// destination is claimed in list order first (claimFolderDestinations,
+// unless the caller set job.claims): no file replaces a source of the run or
+// another file's output, whatever order the workers finish in.
+//
+// `stop` is looked at before each file is taken; once set no further file
+// starts, files already running finish and are reported, and resultsText
+// says how many were not converted. Every report goes through `report` on
+// the calling thread. Returns the converted count.
 int conversionWorker(BatchJob& job, const WorkerSetup& setup, const SharedOptions& options,
                      const std::atomic<bool>& stop, const WorkerCallback& report);
 

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
+#include "engine/convert_one.h"
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
@@ -66,11 +73,22 @@ class WorkerTest : public ::testing::Test {
     return conversionWorker(job_, setup_, options_, stop_,
                             [this](const WorkerReport& r) { reports_.push_back(r); });
   }
+  std::vector<WorkerReport> reportsOf(WorkerReport::Event event) const {
+    std::vector<WorkerReport> out;
+    for (const WorkerReport& r : reports_)
+      if (r.event == event) out.push_back(r);
+    return out;
+  }
   std::vector<std::string> results() const {
     std::vector<std::string> out;
-    for (const WorkerReport& r : reports_)
-      if (r.event == WorkerReport::kFileDone) out.push_back(r.text);
+    for (const WorkerReport& r : reportsOf(WorkerReport::kFileDone)) out.push_back(r.text);
     return out;
+  }
+  // File mode over `count` names that need not exist: f0.g3, f1.g3, ...
+  void listNames(int count) {
+    setup_.fileMode = true;
+    setup_.sourceText = dir_.file("in");
+    for (int i = 0; i < count; ++i) setup_.sourceText += " f" + std::to_string(i) + ".g3";
   }
 
   TempDir dir_;
@@ -87,12 +105,15 @@ TEST_F(WorkerTest, FolderRunReportsEachFileAndLogsTheRun) {
   ASSERT_EQ(8u, reports_.size());
   EXPECT_EQ(WorkerReport::kListed, reports_[0].event);
   EXPECT_EQ(3, reports_[0].count);
-  EXPECT_EQ("Doing: " + in("b.fmf"), reports_[3].text);
-  EXPECT_EQ(1, reports_[3].index);
+  const std::vector<WorkerReport> started = reportsOf(WorkerReport::kFileStarted);
+  ASSERT_EQ(3u, started.size());
+  EXPECT_EQ("Doing: " + in("b.fmf"), started[1].text);
+  EXPECT_EQ(1, started[1].index);
   EXPECT_EQ((std::vector<std::string>{kResultNoConversion, kResultConverted, kResultNotFax}),
             results());
-  EXPECT_EQ(dir_.file("out/b.tif"), reports_[4].destination);
-  EXPECT_EQ("", reports_[6].destination);
+  const std::vector<WorkerReport> done = reportsOf(WorkerReport::kFileDone);
+  EXPECT_EQ(dir_.file("out/b.tif"), done[1].destination);
+  EXPECT_EQ("", done[2].destination);
   EXPECT_EQ("Done. 1 FAX files converted", reports_.back().text);
   EXPECT_FALSE(reports_.back().stopped);
   const std::vector<testing::Bitmap> pages = testing::readTiffPages(dir_.file("out/b.tif"));
@@ -116,7 +137,9 @@ TEST_F(WorkerTest, SkipExistingAndFileModeAndTheStopRequest) {
   EXPECT_EQ(1, run());
   EXPECT_EQ((std::vector<std::string>{kResultNotFax, kResultConverted}), results());
 
-  // Stop asked for while the first file runs: the second never starts.
+  // Stop asked for while the first file runs: on one worker the second never
+  // starts.
+  job_.jobs = 1;
   std::vector<std::string> converted;
   setup_.convert = [&](BatchJob&, const ConversionOptions&, const std::string& source,
                        const std::string&) {
@@ -134,6 +157,7 @@ TEST_F(WorkerTest, SkipExistingAndFileModeAndTheStopRequest) {
 }
 
 TEST_F(WorkerTest, EachFileReadsTheOptionsAppliedBeforeItStarts) {
+  job_.jobs = 1;
   std::vector<ConversionOptions> seen;
   setup_.convert = [&](BatchJob&, const ConversionOptions& options, const std::string&,
                        const std::string&) {
@@ -162,6 +186,145 @@ TEST_F(WorkerTest, FoldersThatCannotBeMadeAreReportedAndTheRunGoesOn) {
   EXPECT_EQ((std::vector<std::string>{"Error Save Dir", "Error Backup Dir"}), errors);
   EXPECT_EQ(kResultNotFax, results()[1]);
   EXPECT_EQ("Done. 0 FAX files converted", reports_.back().text);
+}
+
+// The number in a listed name "f<n>.g3" or "f<n>.fmf".
+int nameNumber(const std::string& source) {
+  return std::stoi(source.substr(source.rfind('f') + 1));
+}
+
+TEST_F(WorkerTest, SeveralWorkersShowRowsInListOrderAndWriteTheSameText) {
+  for (int i = 0; i < 9; ++i)
+    ASSERT_TRUE(testing::writeTiff(in("f" + std::to_string(i) + ".fmf"),
+                                   {testing::tiffPage(page_, Ccitt::kT4OneD)}));
+  std::atomic<int> calls{0};
+  // The files taken first take longest, so the workers end out of order.
+  setup_.convert = [&](BatchJob& job, const ConversionOptions& options, const std::string& source,
+                       const std::string& destination) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * (12 - calls++)));
+    return convertOne(job, options, source, destination);
+  };
+  std::string texts[2], rows[2];
+  for (int k : {0, 1}) {
+    job_.jobs = k == 0 ? 1 : 4;
+    calls = 0;
+    EXPECT_EQ(10, run()) << job_.jobs;
+    texts[k] = job_.resultsText;
+    // Starts and ends each come in list order, a file's start before its end.
+    int started = 0, done = 0;
+    for (const WorkerReport& r : reports_) {
+      if (r.event == WorkerReport::kFileStarted) {
+        EXPECT_EQ(started++, r.index);
+      } else if (r.event == WorkerReport::kFileDone) {
+        EXPECT_EQ(done++, r.index);
+        EXPECT_LT(r.index, started);
+        rows[k] += r.text + " " + r.destination + "\n";
+      }
+    }
+    EXPECT_EQ(12, done) << job_.jobs;
+  }
+  EXPECT_EQ(texts[0], texts[1]);
+  EXPECT_EQ(rows[0], rows[1]);
+  for (int i = 0; i < 9; ++i) {
+    const auto pages = testing::readTiffPages(dir_.file("out/f" + std::to_string(i) + ".tif"));
+    ASSERT_EQ(1u, pages.size()) << i;
+    EXPECT_TRUE(pages[0] == page_) << i;
+  }
+}
+
+TEST_F(WorkerTest, StopStartsNoFurtherFileAndTheRunningOnesFinish) {
+  listNames(20);
+  job_.jobs = 4;
+  std::mutex mutex;
+  std::condition_variable stopped;
+  std::vector<int> entered, left;
+  // Once all four workers hold a file the third asks for the stop; the
+  // others wait for it, so exactly those four are taken.
+  setup_.convert = [&](BatchJob&, const ConversionOptions&, const std::string& source,
+                       const std::string&) {
+    std::unique_lock lock(mutex);
+    entered.push_back(nameNumber(source));
+    stopped.notify_all();
+    if (nameNumber(source) == 2) {
+      stopped.wait_for(lock, std::chrono::seconds(5), [&] { return entered.size() == 4; });
+      stop_ = true;
+      stopped.notify_all();
+    } else {
+      stopped.wait_for(lock, std::chrono::seconds(5), [&] { return stop_.load(); });
+    }
+    left.push_back(nameNumber(source));
+    return 0;
+  };
+  EXPECT_EQ(4, run());
+  EXPECT_EQ((std::set<int>{0, 1, 2, 3}), std::set<int>(entered.begin(), entered.end()));
+  EXPECT_EQ(entered.size(), left.size());
+  EXPECT_EQ(4u, reportsOf(WorkerReport::kFileStarted).size());
+  EXPECT_EQ((std::vector<std::string>(4, kResultConverted)), results());
+  EXPECT_TRUE(reports_.back().stopped);
+  EXPECT_EQ("Cancelled. 4 FAX files converted", reports_.back().text);
+  EXPECT_NE(std::string::npos,
+            job_.resultsText.find("Cancelled : 16 of 20 files not converted\r\n"));
+}
+
+TEST_F(WorkerTest, WorkersNeverShareAWorkFile) {
+  listNames(24);
+  job_.jobs = 4;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::multiset<std::string> inUse;
+  std::set<std::string> intermediates;
+  int inside = 0, mostInside = 0;
+  setup_.convert = [&](BatchJob&, const ConversionOptions& options, const std::string&,
+                       const std::string&) {
+    const std::string paths[] = {options.workFile, options.segmentFile, options.tiffWorkFile,
+                                 options.intermediateFile};
+    std::unique_lock lock(mutex);
+    for (const std::string& path : paths) inUse.insert(path);
+    intermediates.insert(options.intermediateFile);
+    mostInside = std::max(mostInside, ++inside);
+    changed.notify_all();
+    // Held until another file runs beside this one (or a while has passed).
+    changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return inside > 1; });
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    lock.lock();
+    --inside;
+    for (const std::string& path : paths) inUse.erase(inUse.find(path));
+    for (const std::string& path : paths) EXPECT_EQ(0u, inUse.count(path)) << path;
+    return 0;
+  };
+  EXPECT_EQ(24, run());
+  EXPECT_GE(mostInside, 2);
+  EXPECT_GE(intermediates.size(), 2u);
+  for (const std::string& path : intermediates)
+    EXPECT_EQ(0u, path.rfind(setup_.workPrefix, 0)) << path;
+}
+
+TEST_F(WorkerTest, NoFileReplacesASourceOrAnEarlierFilesOutput) {
+  const testing::Bitmap other = testing::makeTextPage(1728, 120, 11);
+  for (const char* name : {"a.fmf", "e.FMF"})
+    ASSERT_TRUE(testing::writeTiff(in(name), {testing::tiffPage(other, Ccitt::kT4OneD)}));
+  ASSERT_TRUE(testing::writeTiff(in("e.fmf"), {testing::tiffPage(page_, Ccitt::kT4OneD)}));
+  job_.save = dir_.file("in");  // a.fmf would write over the source a.tif
+  job_.jobs = 2;
+  run();
+  std::map<std::string, std::string> resultOf;
+  std::vector<std::string> order;
+  for (const WorkerReport& r : reportsOf(WorkerReport::kFileStarted)) order.push_back(r.source);
+  for (const WorkerReport& r : reportsOf(WorkerReport::kFileDone))
+    resultOf[order[size_t(r.index)]] = r.text;
+  EXPECT_EQ(kResultNotFax, resultOf[in("a.fmf")]);
+  const auto kept = testing::readTiffPages(in("a.tif"));
+  ASSERT_EQ(1u, kept.size());
+  EXPECT_TRUE(kept[0] == page_);
+  // e.fmf and e.FMF both name e.tif: the one listed first writes it.
+  const bool lowerFirst = std::find(order.begin(), order.end(), in("e.fmf")) <
+                          std::find(order.begin(), order.end(), in("e.FMF"));
+  EXPECT_EQ(kResultConverted, resultOf[in(lowerFirst ? "e.fmf" : "e.FMF")]);
+  EXPECT_EQ(kResultNotFax, resultOf[in(lowerFirst ? "e.FMF" : "e.fmf")]);
+  const auto written = testing::readTiffPages(in("e.tif"));
+  ASSERT_EQ(1u, written.size());
+  EXPECT_TRUE(written[0] == (lowerFirst ? page_ : other));
 }
 
 }  // namespace

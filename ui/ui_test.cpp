@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "platform/work_folder.h"
@@ -255,7 +256,10 @@ class SlowRunTest : public WindowTest {
           testing::writeFileBytes(data_.file("in/f" + std::to_string(100 + i) + ".g3"), {1}));
     context_.convert = [this](BatchJob&, const ConversionOptions& options, const std::string&,
                               const std::string&) {
-      workFiles_.push_back(options.intermediateFile);
+      {
+        const std::lock_guard lock(workFilesMutex_);
+        workFiles_.push_back(options.intermediateFile);
+      }
       for (int waited = 0; hold_ && waited < 100; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -269,7 +273,8 @@ class SlowRunTest : public WindowTest {
     ASSERT_TRUE(QTest::qWaitFor([this] { return !column(0).empty(); }, 10000));
   }
   std::atomic<bool> hold_{false};
-  std::vector<std::string> workFiles_;  // written by the run's thread only
+  std::mutex workFilesMutex_;
+  std::vector<std::string> workFiles_;  // written by the runs' workers
 };
 
 TEST_F(SlowRunTest, GoDuringARunWarnsAndCancelRestoresTheControls) {
@@ -321,6 +326,7 @@ TEST_F(SlowRunTest, ARunThatOverstaysItsCancelIsLeftBehind) {
   EXPECT_EQ(40u, column(2).size());
   EXPECT_EQ("Done. 40 FAX files converted", status());
   EXPECT_TRUE(window_->convertPage()->stopAll(5000));
+  const std::lock_guard lock(workFilesMutex_);
   EXPECT_NE(workFiles_.front(), workFiles_.back());
 }
 
