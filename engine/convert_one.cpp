@@ -78,7 +78,8 @@ void removeIntermediates(const std::string& intermediate) {
 // `destination` through a temporary output in the destination's folder
 // (platform/partial_files.h) that is renamed into place only when the copy
 // succeeded, so a failed copy never leaves a half-written destination
-// behind. Temporary outputs of killed runs in that folder are removed first.
+// behind. Temporary outputs of killed runs in that folder are removed the
+// first time the process writes there.
 // 0 or the page copy's failure; kPageCopyOutputFailed when the temporary
 // output could not be made or renamed.
 int copyToDestination(const std::string& input, int pageIndex, const std::string& destination,
@@ -88,7 +89,7 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
   if (settings.append != 0) return copyTiffPages(input, destination, settings, selection);
 
   const std::string folder = platform::folderOf(destination);
-  platform::removeStalePartials(folder);
+  platform::removeStalePartialsOnce(folder);
   platform::PartialFile temporary(folder);
   if (!temporary.ok()) return kPageCopyOutputFailed;
   const int result = copyTiffPages(input, temporary.path(), settings, selection);

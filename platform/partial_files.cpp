@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/checked_write.h"
 #include "platform/paths.h"
@@ -96,6 +98,16 @@ int PartialFile::commit(const std::string& destination) {
   }
   release();
   return 0;
+}
+
+void removeStalePartialsOnce(const std::string& folder) {
+  static std::mutex mutex;
+  static std::unordered_set<std::string> swept;
+  {
+    const std::lock_guard lock(mutex);
+    if (!swept.insert(folder).second) return;
+  }
+  (void)removeStalePartials(folder);
 }
 
 int removeStalePartials(const std::string& folder) {

@@ -53,4 +53,11 @@ class PartialFile {
 // locked. Returns how many were removed.
 int removeStalePartials(const std::string& folder);
 
+// removeStalePartials the first time this process names `folder` (as
+// spelled), nothing afterwards: what a killed run left is there before this
+// process starts, and sweeping a folder of thousands of outputs for every
+// file written into it would cost time that grows with the square of the
+// files. Safe from any thread.
+void removeStalePartialsOnce(const std::string& folder);
+
 }  // namespace tarnwick::platform

@@ -176,6 +176,20 @@ TEST(PartialFiles, OnlyUnlockedTemporaryOutputsAreRemoved) {
   }()) << "an uncommitted temporary output is removed with its object";
 }
 
+// A folder is swept once per process: later files written there do not
+// list it again.
+TEST(PartialFiles, EachFolderIsSweptOnce) {
+  TempDir dir;
+  const std::string first = dir.file(".tarnwick-partial-First1");
+  const std::string later = dir.file(".tarnwick-partial-Later1");
+  ASSERT_TRUE(testing::writeFileBytes(first, {'I', 'I'}));
+  removeStalePartialsOnce(dir.path());
+  EXPECT_FALSE(fs::exists(first));
+  ASSERT_TRUE(testing::writeFileBytes(later, {'I', 'I'}));
+  removeStalePartialsOnce(dir.path());
+  EXPECT_TRUE(fs::exists(later));
+}
+
 TEST(PartialFiles, CommitRenamesIntoPlaceOrRecordsWhyNot) {
   TempDir dir;
   const std::string destination = dir.file("fax.tif");
