@@ -96,27 +96,47 @@ uint32_t DestinationClaims::ClaimTable::find(uint64_t key) const {
   return slot.key == key ? slot.owner : kNoOwner;
 }
 
+// At most three quarters full, so that every probe ends at a free slot.
+void DestinationClaims::ClaimTable::reserve(size_t keys) {
+  size_t slots = std::max<size_t>(64, slots_.size());
+  while (keys * 4 > slots * 3) slots *= 2;
+  if (slots > slots_.size()) resize(slots);
+}
+
 void DestinationClaims::ClaimTable::insert(uint64_t key, uint32_t owner) {
-  // At most three quarters full, so that every probe ends at a free slot.
-  if ((used_ + 1) * 4 > slots_.size() * 3) grow();
+  reserve(used_ + 1);
   slots_[slotOf(key)] = {key, owner};
   ++used_;
 }
 
-void DestinationClaims::ClaimTable::grow() {
-  std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
+void DestinationClaims::ClaimTable::resize(size_t slots) {
+  std::vector<Slot> old(slots);
   old.swap(slots_);
   for (const Slot& slot : old)
     if (slot.key != 0) slots_[slotOf(slot.key)] = slot;
 }
 
+void DestinationClaims::reserve(size_t sources) {
+  const std::lock_guard lock(mutex_);
+  sourceKeys_.reserve(sources);
+  sourceIds_.reserve(sources);
+  owners_.reserve(sources);
+  claims_.reserve(sources);
+}
+
+// Most sources are no link: the entry and the file it leads to are one, and
+// are kept once.
 void DestinationClaims::addSource(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  sourceKeys_.push_back(hashOf(entryKey(path)));
-  sourceKeys_.push_back(hashOf(resolvedKey(path)));
+  const uint64_t entry = hashOf(entryKey(path)), resolved = hashOf(resolvedKey(path));
+  sourceKeys_.push_back(entry);
+  if (resolved != entry) sourceKeys_.push_back(resolved);
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) sourceIds_.push_back(idHash(st));
-  if (::stat(path.c_str(), &st) == 0) sourceIds_.push_back(idHash(st));
+  const bool isEntry = ::lstat(path.c_str(), &st) == 0;
+  const uint64_t linkId = idHash(st);
+  if (isEntry) sourceIds_.push_back(linkId);
+  if (::stat(path.c_str(), &st) == 0 && (!isEntry || idHash(st) != linkId))
+    sourceIds_.push_back(idHash(st));
   sorted_ = false;
 }
 

@@ -44,6 +44,10 @@ struct ClaimCheck {
 // refusal, never a replaced file.
 class DestinationClaims {
  public:
+  // Makes room for `sources` sources and as many claims, so that a large
+  // run's set-up does not hold both the old and the grown tables at once.
+  void reserve(size_t sources);
+
   // Records a file of the run as a source: no destination may replace it,
   // nor the file a link at that path leads to.
   void addSource(const std::string& path);
@@ -61,6 +65,7 @@ class DestinationClaims {
   // for all the sources in it, and its name.
   class Owners {
    public:
+    void reserve(size_t owners) { entries_.reserve(owners); }
     uint32_t add(const std::string& source);
     std::string name(uint32_t owner) const;
 
@@ -81,6 +86,7 @@ class DestinationClaims {
   class ClaimTable {
    public:
     static constexpr uint32_t kNoOwner = UINT32_MAX;
+    void reserve(size_t keys);
     uint32_t find(uint64_t key) const;
     void insert(uint64_t key, uint32_t owner);  // `key` is not in the table
 
@@ -90,7 +96,7 @@ class DestinationClaims {
       uint32_t owner = 0;
     };
     size_t slotOf(uint64_t key) const;
-    void grow();
+    void resize(size_t slots);
     std::vector<Slot> slots_;
     size_t used_ = 0;
   };

@@ -186,6 +186,7 @@ std::string destinationFor(const BatchJob& job, const std::string& rel) {
 
 std::shared_ptr<DestinationClaims> claimFolderDestinations(const BatchJob& job) {
   auto claims = std::make_shared<DestinationClaims>();
+  claims->reserve(job.fileList.size());
   for (const std::string& rel : job.fileList) claims->addSource(sourcePathFor(job, rel));
   for (const std::string& rel : job.fileList) {
     const std::string source = sourcePathFor(job, rel);

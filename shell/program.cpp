@@ -79,6 +79,8 @@ bool runFolderJob(BatchJob& job, const ConversionOptions& options, const Program
   job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
+  // The list is kept through the run; its growth's spare room need not be.
+  job.fileList.shrink_to_fit();
   if (job.shardCount > 1) {
     // Claimed over the whole tree, so that two shares never write one
     // destination, nor one share a file that is another's source.
