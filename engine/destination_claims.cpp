@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 namespace tarnwick {
 namespace {
@@ -29,37 +31,153 @@ std::string entryKey(const std::string& path) {
   return (fs::path(resolvedKey(folder.empty() ? "." : folder.string())) / name).string();
 }
 
+// FNV-1a, then a final mix so that nearby inputs spread over all 64 bits.
+uint64_t mixed(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  return h ^ (h >> 33);
+}
+
+uint64_t hashOf(std::string_view bytes) {
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : bytes) h = (h ^ uint8_t(c)) * 0x100000001b3ULL;
+  return mixed(h);
+}
+
+uint64_t idHash(const struct stat& st) {
+  return mixed(mixed(uint64_t(st.st_dev)) ^ uint64_t(st.st_ino));
+}
+
+bool contains(const std::vector<uint64_t>& sorted, uint64_t value) {
+  return std::binary_search(sorted.begin(), sorted.end(), value);
+}
+
+// The key of a claim on the entry `entry`: never 0, which marks a free slot.
+uint64_t claimKey(std::string_view entry) {
+  return std::max<uint64_t>(1, hashOf(entry));
+}
+
+void sortUnique(std::vector<uint64_t>& values) {
+  std::sort(values.begin(), values.end());
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  values.shrink_to_fit();
+}
+
 }  // namespace
 
+uint32_t DestinationClaims::Owners::add(const std::string& source) {
+  const size_t slash = source.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const auto [folder, added] =
+      folderNumbers_.try_emplace(source.substr(0, nameStart), uint32_t(folders_.size()));
+  if (added) folders_.push_back(folder->first);
+  entries_.push_back({names_.size(), uint32_t(source.size() - nameStart), folder->second});
+  names_.append(source, nameStart);
+  return uint32_t(entries_.size() - 1);
+}
+
+std::string DestinationClaims::Owners::name(uint32_t owner) const {
+  const Entry& e = entries_[owner];
+  return folders_[e.folder] + names_.substr(e.nameOffset, e.nameBytes);
+}
+
+size_t DestinationClaims::ClaimTable::slotOf(uint64_t key) const {
+  const size_t mask = slots_.size() - 1;
+  size_t at = size_t(key) & mask;
+  while (slots_[at].key != 0 && slots_[at].key != key) at = (at + 1) & mask;
+  return at;
+}
+
+uint32_t DestinationClaims::ClaimTable::find(uint64_t key) const {
+  if (slots_.empty()) return kNoOwner;
+  const Slot& slot = slots_[slotOf(key)];
+  return slot.key == key ? slot.owner : kNoOwner;
+}
+
+// At most three quarters full, so that every probe ends at a free slot.
+void DestinationClaims::ClaimTable::reserve(size_t keys) {
+  size_t slots = std::max<size_t>(64, slots_.size());
+  while (keys * 4 > slots * 3) slots *= 2;
+  if (slots > slots_.size()) resize(slots);
+}
+
+void DestinationClaims::ClaimTable::insert(uint64_t key, uint32_t owner) {
+  reserve(used_ + 1);
+  slots_[slotOf(key)] = {key, owner};
+  ++used_;
+}
+
+void DestinationClaims::ClaimTable::resize(size_t slots) {
+  std::vector<Slot> old(slots);
+  old.swap(slots_);
+  for (const Slot& slot : old)
+    if (slot.key != 0) slots_[slotOf(slot.key)] = slot;
+}
+
+void DestinationClaims::reserve(size_t sources) {
+  const std::lock_guard lock(mutex_);
+  sourceKeys_.reserve(sources);
+  sourceIds_.reserve(sources);
+  owners_.reserve(sources);
+  claims_.reserve(sources);
+}
+
+// Most sources are no link: the entry and the file it leads to are one, and
+// are kept once.
 void DestinationClaims::addSource(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  sourceKeys_.insert(entryKey(path));
-  sourceKeys_.insert(resolvedKey(path));
+  const uint64_t entry = hashOf(entryKey(path)), resolved = hashOf(resolvedKey(path));
+  sourceKeys_.push_back(entry);
+  if (resolved != entry) sourceKeys_.push_back(resolved);
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) sourceIds_.insert({st.st_dev, st.st_ino});
-  if (::stat(path.c_str(), &st) == 0) sourceIds_.insert({st.st_dev, st.st_ino});
+  const bool isEntry = ::lstat(path.c_str(), &st) == 0;
+  const uint64_t linkId = idHash(st);
+  if (isEntry) sourceIds_.push_back(linkId);
+  if (::stat(path.c_str(), &st) == 0 && (!isEntry || idHash(st) != linkId))
+    sourceIds_.push_back(idHash(st));
+  sorted_ = false;
 }
 
 bool DestinationClaims::claim(const std::string& destination, const std::string& source) {
   const std::lock_guard lock(mutex_);
-  return owners_.try_emplace(entryKey(destination), source).first->second == source;
+  const uint64_t key = claimKey(entryKey(destination));
+  const uint32_t owner = claims_.find(key);
+  if (owner == ClaimTable::kNoOwner) {
+    claims_.insert(key, owners_.add(source));
+    return true;
+  }
+  return owners_.name(owner) == source;
 }
 
 // A write at the path may replace the entry (a rename) or go through a link
 // there (an append), so both must stay clear of every source.
-bool DestinationClaims::isSource(const std::string& key, const std::string& path) const {
-  if (sourceKeys_.count(key) != 0 || sourceKeys_.count(resolvedKey(path)) != 0) return true;
+bool DestinationClaims::isSource(uint64_t entryHash, const std::string& path) {
+  if (!sorted_) {
+    sortUnique(sourceKeys_);
+    sortUnique(sourceIds_);
+    sorted_ = true;
+  }
+  if (contains(sourceKeys_, entryHash) || contains(sourceKeys_, hashOf(resolvedKey(path))))
+    return true;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && sourceIds_.count({st.st_dev, st.st_ino}) != 0) return true;
-  return ::stat(path.c_str(), &st) == 0 && sourceIds_.count({st.st_dev, st.st_ino}) != 0;
+  if (::lstat(path.c_str(), &st) == 0 && contains(sourceIds_, idHash(st))) return true;
+  return ::stat(path.c_str(), &st) == 0 && contains(sourceIds_, idHash(st));
 }
 
 ClaimCheck DestinationClaims::check(const std::string& path, const std::string& source) {
   const std::lock_guard lock(mutex_);
-  const std::string key = entryKey(path);
-  if (isSource(key, path)) return {kClaimIsSource, {}};
-  const auto [owner, added] = owners_.try_emplace(key, source);
-  if (owner->second != source) return {kClaimTakenByOther, owner->second};
+  const std::string entry = entryKey(path);
+  if (isSource(hashOf(entry), path)) return {kClaimIsSource, {}};
+  const uint64_t key = claimKey(entry);
+  const uint32_t owner = claims_.find(key);
+  if (owner == ClaimTable::kNoOwner) {
+    claims_.insert(key, owners_.add(source));
+    return {kClaimFree, {}};
+  }
+  std::string ownerName = owners_.name(owner);
+  if (ownerName != source) return {kClaimTakenByOther, std::move(ownerName)};
   return {kClaimFree, {}};
 }
 

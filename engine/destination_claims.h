@@ -3,13 +3,11 @@
 // run, or that another file of the run writes, is never replaced: replacing
 // it would destroy a user's original or another conversion's output.
 
-#include <sys/types.h>
-
-#include <map>
+#include <cstdint>
 #include <mutex>
-#include <set>
 #include <string>
-#include <utility>
+#include <unordered_map>
+#include <vector>
 
 namespace tarnwick {
 
@@ -38,8 +36,18 @@ struct ClaimCheck {
 //
 // check() may be called from several threads; addSource() and claim() are
 // for the set-up before the conversions start.
+//
+// Memory stays small for runs of many files: paths and file ids are kept as
+// 64-bit hashes, and the sources that own claims as a folder shared with
+// others plus a name. A hash that two paths share can only make a path look
+// like a source or like another's claim, so the outcome of a collision is a
+// refusal, never a replaced file.
 class DestinationClaims {
  public:
+  // Makes room for `sources` sources and as many claims, so that a large
+  // run's set-up does not hold both the old and the grown tables at once.
+  void reserve(size_t sources);
+
   // Records a file of the run as a source: no destination may replace it,
   // nor the file a link at that path leads to.
   void addSource(const std::string& path);
@@ -53,14 +61,57 @@ class DestinationClaims {
   ClaimCheck check(const std::string& path, const std::string& source);
 
  private:
-  using FileId = std::pair<dev_t, ino_t>;
+  // The sources that own claims, by number: each is its folder, stored once
+  // for all the sources in it, and its name.
+  class Owners {
+   public:
+    void reserve(size_t owners) { entries_.reserve(owners); }
+    uint32_t add(const std::string& source);
+    std::string name(uint32_t owner) const;
 
-  bool isSource(const std::string& entryKey, const std::string& path) const;
+   private:
+    struct Entry {
+      uint64_t nameOffset;
+      uint32_t nameBytes;
+      uint32_t folder;
+    };
+    std::vector<std::string> folders_;
+    std::unordered_map<std::string, uint32_t> folderNumbers_;
+    std::string names_;  // every name, back to back
+    std::vector<Entry> entries_;
+  };
+
+  // The claimed entries: the hash of an entry key and the number of its
+  // owner. Open addressing; a key of 0 marks a free slot.
+  class ClaimTable {
+   public:
+    static constexpr uint32_t kNoOwner = UINT32_MAX;
+    void reserve(size_t keys);
+    uint32_t find(uint64_t key) const;
+    void insert(uint64_t key, uint32_t owner);  // `key` is not in the table
+
+   private:
+    struct Slot {
+      uint64_t key = 0;
+      uint32_t owner = 0;
+    };
+    size_t slotOf(uint64_t key) const;
+    void resize(size_t slots);
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
+  };
+
+  bool isSource(uint64_t entryHash, const std::string& path);
 
   std::mutex mutex_;
-  std::set<std::string> sourceKeys_;           // the sources' entries and the files they lead to
-  std::set<FileId> sourceIds_;                 // the same, by device and inode
-  std::map<std::string, std::string> owners_;  // destination entry -> source
+  // Hashes of the sources' entries and of the files they lead to, and of
+  // their device and inode numbers; sorted and deduplicated when first
+  // looked up.
+  std::vector<uint64_t> sourceKeys_;
+  std::vector<uint64_t> sourceIds_;
+  bool sorted_ = true;
+  Owners owners_;
+  ClaimTable claims_;
 };
 
 }  // namespace tarnwick

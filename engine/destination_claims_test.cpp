@@ -59,5 +59,29 @@ TEST(DestinationClaims, SourcesAndClaimsHoldUnderEverySpelling) {
   }
 }
 
+// Many claims over a few folders: each owner comes back as given, spelled
+// with or without a folder, and the first claim of a contested path wins.
+TEST(DestinationClaims, OwnersOfManyClaimsComeBackExactly) {
+  testing::TempDir dir;
+  DestinationClaims claims;
+  claims.reserve(10);  // less than asked for: the tables grow
+  auto sourceOf = [&](int i) {
+    const std::string name = "f" + std::to_string(i) + ".g3";
+    return i % 50 == 0 ? name : dir.file("in" + std::to_string(i % 3) + "/" + name);
+  };
+  auto destinationOf = [&](int i) { return dir.file("out/" + std::to_string(i) + ".tif"); };
+  for (int i = 0; i < 3000; ++i) claims.addSource(sourceOf(i));
+  for (int i = 0; i < 3000; ++i) EXPECT_TRUE(claims.claim(destinationOf(i), sourceOf(i))) << i;
+  for (int i = 0; i < 3000; i += 7) {
+    EXPECT_FALSE(claims.claim(destinationOf(i), sourceOf(i + 1))) << i;
+    const ClaimCheck mine = claims.check(destinationOf(i), sourceOf(i));
+    EXPECT_EQ(kClaimFree, mine.status) << i;
+    const ClaimCheck other = claims.check(destinationOf(i), sourceOf(i + 1));
+    EXPECT_EQ(kClaimTakenByOther, other.status) << i;
+    EXPECT_EQ(sourceOf(i), other.owner) << i;
+    EXPECT_EQ(kClaimIsSource, claims.check(sourceOf(i), sourceOf(i + 1)).status) << i;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

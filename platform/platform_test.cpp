@@ -6,12 +6,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "platform/checked_write.h"
 #include "platform/files.h"
 #include "platform/partial_files.h"
 #include "platform/paths.h"
+#include "platform/text_spool.h"
 #include "platform/work_folder.h"
 #include "tests/fixtures/fax_fixtures.h"
 
@@ -330,6 +334,56 @@ TEST(WorkFolder, NextRunRemovesTheFoldersOfKilledRuns) {
   ::kill(living, SIGTERM);
   ::waitpid(living, &status, 0);
   EXPECT_FALSE(fs::exists(alive));
+}
+
+// What goes in comes back whole and in order, in pieces no larger than the
+// held size, whether it stayed in memory, went to the file, or stayed in
+// memory because the file could not be made; the file is never seen in the
+// folder, and outlives it.
+TEST(TextSpool, GivesBackEveryByteInOrder) {
+  const size_t held = TextSpool::kHeldBytes;
+  const struct {
+    const char* name;
+    size_t bytes;
+    bool folderExists;
+  } cases[] = {{"empty", 0, true},
+               {"one line", 40, true},
+               {"exactly the held size", held, true},
+               {"several times the held size", 3 * held + 17, true},
+               {"no folder for the file", 3 * held + 17, false}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string folder = c.folderExists ? dir.path() : dir.file("missing");
+    std::string given;
+    {
+      TextSpool spool(folder);
+      for (size_t line = 0; given.size() < c.bytes; ++line) {
+        std::string text = "line " + std::to_string(line) + "\r\n";
+        text.resize(std::min(text.size(), c.bytes - given.size()));
+        spool.append(text);
+        given += text;
+      }
+      EXPECT_TRUE(fs::is_empty(dir.path())) << c.name;
+      fs::remove_all(dir.path());
+      std::string back;
+      ASSERT_TRUE(spool.read([&](std::string_view piece) {
+        EXPECT_LE(piece.size(), held) << c.name;
+        back.append(piece);
+        return true;
+      })) << c.name;
+      EXPECT_EQ(given.size(), spool.size()) << c.name;
+      EXPECT_TRUE(given == back) << c.name;
+    }
+  }
+}
+
+TEST(TextSpool, ReadingStopsWhenThePieceIsRefused) {
+  TempDir dir;
+  TextSpool spool(dir.path());
+  spool.append(std::string(3 * TextSpool::kHeldBytes, 'x'));
+  int pieces = 0;
+  EXPECT_FALSE(spool.read([&](std::string_view) { return ++pieces < 2; }));
+  EXPECT_EQ(2, pieces);
 }
 
 TEST(Locations, FollowTarnwickHomeThenXdg) {

@@ -60,9 +60,9 @@ bool counts(int result) {
 
 // A full file system fails every file after the one that met it, so the
 // run ends there and says what was left.
-void noSpaceStop(BatchJob& job, size_t filesLeft) {
-  job.resultsText += "Stopped : no space left on device, " + std::to_string(filesLeft) +
-                     " file(s) not converted\r\n";
+std::string noSpaceStop(size_t filesLeft) {
+  return "Stopped : no space left on device, " + std::to_string(filesLeft) +
+         " file(s) not converted\r\n";
 }
 
 std::string mergeFailureReason(int status) {
@@ -83,7 +83,7 @@ std::string mergeFailureReason(int status) {
 }
 
 // The report line (without "Failed : " and line end) and the error line.
-void reportWalkProblem(BatchJob& job, const WalkProblem& problem) {
+void reportWalkProblem(const BatchJob& job, const WalkProblem& problem, FolderRunSink& out) {
   std::string report, error;
   switch (problem.kind) {
     case WalkProblem::kFolderUnreadable: {
@@ -106,8 +106,8 @@ void reportWalkProblem(BatchJob& job, const WalkProblem& problem) {
       break;
     }
   }
-  job.resultsText += problem.path + " : Failed : " + report + "\r\n";
-  job.errorText += "tarnwick: " + error + "\n";
+  out.addResults(problem.path + " : Failed : " + report + "\r\n");
+  out.addErrors("tarnwick: " + error + "\n");
 }
 
 // A part of the combined file `source` that could not be merged into it, or
@@ -139,11 +139,23 @@ int convertListed(BatchJob& job, const ConversionOptions& options, const FileCon
   return result;
 }
 
-// Keeps the record of a finished file and tells whoever follows the run.
-void fileEnded(const BatchJob& job, std::vector<FileRecord>& records, FileRecord record) {
-  records.push_back(std::move(record));
-  if (job.onFileDone) job.onFileDone(records.back());
+// Hands on the record of a finished file and tells whoever follows the run.
+void fileEnded(const BatchJob& job, FolderRunSink& out, const FileRecord& record) {
+  out.addRecord(record);
+  if (job.onFileDone) job.onFileDone(record);
 }
+
+// Keeps a run's output on the job, for callers that give no sink.
+class JobSink final : public FolderRunSink {
+ public:
+  void addResults(std::string_view lines) override { results.append(lines); }
+  void addErrors(std::string_view lines) override { errors.append(lines); }
+  void addRecord(const FileRecord& record) override { records.push_back(record); }
+
+  std::string results;
+  std::string errors;
+  std::vector<FileRecord> records;
+};
 
 // The record of a listed file the converter was not given.
 FileRecord passedBy(const std::string& source, FileRecord::Handling handling) {
@@ -172,6 +184,7 @@ std::string destinationFor(const BatchJob& job, const std::string& rel) {
 
 std::shared_ptr<DestinationClaims> claimFolderDestinations(const BatchJob& job) {
   auto claims = std::make_shared<DestinationClaims>();
+  claims->reserve(job.fileList.size());
   for (const std::string& rel : job.fileList) claims->addSource(sourcePathFor(job, rel));
   for (const std::string& rel : job.fileList) {
     const std::string source = sourcePathFor(job, rel);
@@ -252,14 +265,20 @@ std::optional<ConversionOptions> workerOptions(const ConversionOptions& options,
 // Runs the list on `workers` threads (shell/ordered_run.h). Files are taken
 // in list order; a file that finds no space left stops the taking of new
 // ones. Outcomes are handed to `flush` in list order as soon as each and all
-// before it are in.
+// before it are in, and forgotten then: the loop takes no file more than
+// kOrderedRunMostAhead past the first one not flushed, so a ring of that
+// many slots holds every outcome waiting, however long one file takes.
 class ParallelRun {
  public:
   // `job` is the run's job with its list moved out into `list`, so that the
   // workers' copies of it do not copy the list.
   ParallelRun(const BatchJob& job, const std::vector<std::string>& list,
               const ConversionOptions& options, const FileConverter& convert)
-      : job_(job), list_(list), options_(options), convert_(convert), outcomes_(list.size()) {}
+      : job_(job),
+        list_(list),
+        options_(options),
+        convert_(convert),
+        outcomes_(std::min(list.size(), kOrderedRunMostAhead)) {}
 
   // Returns the index past the last file taken.
   size_t run(int workers, const std::function<void(size_t, const ListedOutcome&)>& flush) {
@@ -268,7 +287,8 @@ class ParallelRun {
     steps.prepare = [this](int k) { return prepare(k); };
     steps.item = [this](size_t index, int k) { return work(index, k); };
     steps.flush = [&](size_t index) {
-      const ListedOutcome outcome = std::move(outcomes_[index]);
+      const ListedOutcome outcome = std::move(slot(index));
+      slot(index) = ListedOutcome{};
       flush(index, outcome);
     };
     return runOrdered(list_.size(), workers, steps);
@@ -302,16 +322,21 @@ class ParallelRun {
       outcome.record.source = sourcePathFor(job_, list_[index]);
       outcome.record.result = kConversionException;
     }
-    outcomes_[index] = std::move(outcome);
-    return outcomes_[index].result == kNoSpaceLeft;
+    const bool noSpace = outcome.result == kNoSpaceLeft;
+    slot(index) = std::move(outcome);
+    return noSpace;
   }
+
+  // Item `index`'s slot: the item kOrderedRunMostAhead before it was flushed
+  // before this one could be taken.
+  ListedOutcome& slot(size_t index) { return outcomes_[index % outcomes_.size()]; }
 
   const BatchJob& job_;
   const std::vector<std::string>& list_;
   const ConversionOptions& options_;
   const FileConverter& convert_;
-  std::vector<ListedOutcome> outcomes_;
-  std::vector<Worker> workers_;  // one per worker thread, each touched by its own
+  std::vector<ListedOutcome> outcomes_;  // a ring of slots
+  std::vector<Worker> workers_;          // one per worker thread, each touched by its own
 };
 
 }  // namespace
@@ -324,44 +349,47 @@ int folderJobWorkers(const BatchJob& job) {
 }
 
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
-                  FolderRunCounts* countsOut) {
+                  FolderRunCounts* countsOut, FolderRunSink* sink) {
   if (job.save.empty()) return kNoSaveFolder;
-  job.resultsText = "Tarnwick command line mode : convert folder\r\nSource Folder: " + job.source +
-                    "\r\nSave Folder: " + job.save + "\r\n";
+  JobSink kept;
+  FolderRunSink& out = sink ? *sink : kept;
+  out.addResults("Tarnwick command line mode : convert folder\r\nSource Folder: " + job.source +
+                 "\r\nSave Folder: " + job.save + "\r\n");
+  out.addErrors(job.errorText);
+  // Cleared before the workers copy the job.
+  job.resultsText.clear();
+  job.errorText.clear();
+  job.records.clear();
   FolderRunCounts tally;
-  for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem);
+  for (const WalkProblem& problem : job.walkProblems) reportWalkProblem(job, problem, out);
   tally.walkProblems = int(job.walkProblems.size());
   if (!job.claims) job.claims = claimFolderDestinations(job);
   // Each file's lines join the report in list order, whatever order the
   // workers finish in, so the report is the same at any number of jobs.
   bool noSpace = false;
   const int workers = folderJobWorkers(job);
-  std::string results = std::move(job.resultsText), errors = std::move(job.errorText);
-  job.resultsText.clear();
-  job.errorText.clear();
-  const std::vector<std::string> list = std::move(job.fileList);
+  std::vector<std::string> list = std::move(job.fileList);
   job.fileList.clear();
-  // Kept aside while the workers run: they copy the job.
-  std::vector<FileRecord> records;
-  job.records.clear();
   ParallelRun run(job, list, options, convert);
   const size_t taken = run.run(workers, [&](size_t, const ListedOutcome& outcome) {
-    results += outcome.results;
-    errors += outcome.errors;
+    out.addResults(outcome.results);
+    out.addErrors(outcome.errors);
     tallyOutcome(outcome, tally);
     noSpace = noSpace || outcome.result == kNoSpaceLeft;
-    fileEnded(job, records, outcome.record);
+    fileEnded(job, out, outcome.record);
   });
   for (size_t i = taken; i < list.size(); ++i)
-    fileEnded(job, records, passedBy(sourcePathFor(job, list[i]), FileRecord::kNotTried));
-  job.records = std::move(records);
-  job.fileList = list;
-  job.resultsText = std::move(results);
-  job.errorText = std::move(errors);
-  if (noSpace && taken < list.size()) noSpaceStop(job, list.size() - taken);
+    fileEnded(job, out, passedBy(sourcePathFor(job, list[i]), FileRecord::kNotTried));
+  if (noSpace && taken < list.size()) out.addResults(noSpaceStop(list.size() - taken));
+  job.fileList = std::move(list);
   job.claims.reset();
-  job.resultsText +=
-      "\r\n---------\r\nTotal converted FAX files: " + std::to_string(tally.converted) + "\r\n";
+  out.addResults("\r\n---------\r\nTotal converted FAX files: " + std::to_string(tally.converted) +
+                 "\r\n");
+  if (!sink) {
+    job.resultsText = std::move(kept.results);
+    job.errorText = std::move(kept.errors);
+    job.records = std::move(kept.records);
+  }
   if (countsOut) *countsOut = tally;
   return 0;
 }

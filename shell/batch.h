@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "records/batch_job.h"
 #include "records/conversion_options.h"
@@ -44,6 +45,17 @@ struct FolderRunCounts {
   int walkProblems = 0;  // folders, entries and part merges the walk could not use
 };
 
+// Takes a folder run's output as it is made, in list order, so that the job
+// need not hold it: the run's memory then stays the same however many files
+// it lists. Called on the thread that runs convertFolder.
+class FolderRunSink {
+ public:
+  virtual ~FolderRunSink() = default;
+  virtual void addResults(std::string_view lines) = 0;  // "\r\n"-terminated
+  virtual void addErrors(std::string_view lines) = 0;   // "\n"-terminated
+  virtual void addRecord(const FileRecord& record) = 0;
+};
+
 enum FolderRunStatus : int {
   kNoSaveFolder = -1,  // job.save is empty; nothing was done
 };
@@ -71,8 +83,13 @@ int folderJobWorkers(const BatchJob& job);
 // it out), or a record saying the file was a TIFF already, missed a part, or
 // was not tried after the run stopped for want of space. job.onFileDone,
 // when set, is called with each record as it is kept, in list order, on the
-// thread that called convertFolder. 0, or kNoSaveFolder.
+// thread that called convertFolder.
+//
+// With a `sink`, the results text (header and total included), the error
+// text (what job.errorText held before, first) and the records go to it
+// instead, as each file ends; job.resultsText, job.errorText and
+// job.records are left empty. 0, or kNoSaveFolder.
 int convertFolder(BatchJob& job, const ConversionOptions& options, const FileConverter& convert,
-                  FolderRunCounts* counts = nullptr);
+                  FolderRunCounts* counts = nullptr, FolderRunSink* sink = nullptr);
 
 }  // namespace tarnwick::shell

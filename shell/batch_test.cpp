@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -166,6 +168,58 @@ TEST(ConvertFolder, NoSpaceStopsTheRunWhateverTheWorkers) {
     if (jobs == 1) {
       EXPECT_EQ(5, done);
     }
+  }
+}
+
+// Takes what a run hands over, as RunOutput does.
+struct RecordingSink final : FolderRunSink {
+  void addResults(std::string_view lines) override { results.append(lines); }
+  void addErrors(std::string_view lines) override { errors.append(lines); }
+  void addRecord(const FileRecord& record) override { sources.push_back(record.source); }
+  std::string results, errors;
+  std::vector<std::string> sources;
+};
+
+// A run with a sink hands it what a run without one leaves on the job, in
+// the same order, over more files than the workers may run ahead of the
+// first unfinished one (which is slow), and leaves nothing on the job.
+TEST(ConvertFolder, SinkGetsWhatTheJobWouldKeep) {
+  std::vector<std::string> list;
+  for (int i = 0; i < 700; ++i) list.push_back("f" + std::to_string(i) + (i % 9 ? ".g3" : ".tif"));
+  FileConverter converter = [](BatchJob& j, const ConversionOptions&, const std::string& s,
+                               const std::string& d) {
+    const int n = std::stoi(s.substr(s.find("/f") + 2));
+    if (n == 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    j.resultsText += s + " --> " + d + " : " + std::to_string(n) + "\r\n";
+    j.errorText += n % 5 == 0 ? "error " + std::to_string(n) + "\n" : "";
+    return n % 5 == 0 ? int(kNotFax) : int(kConverted);
+  };
+  auto makeJob = [&](int jobs) {
+    BatchJob job;
+    job.source = "/in";
+    job.save = "/out";
+    job.jobs = jobs;
+    job.fileList = list;
+    job.errorText = "earlier\n";
+    return job;
+  };
+  BatchJob kept = makeJob(1);
+  ASSERT_EQ(0, convertFolder(kept, ConversionOptions{}, converter));
+  for (int jobs : {1, 4}) {
+    BatchJob job = makeJob(jobs);
+    RecordingSink sink;
+    std::vector<std::string> followed;
+    job.onFileDone = [&](const FileRecord& r) { followed.push_back(r.source); };
+    FolderRunCounts counts;
+    ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, converter, &counts, &sink));
+    EXPECT_EQ(kept.resultsText, sink.results) << jobs;
+    EXPECT_EQ(kept.errorText, sink.errors) << jobs;
+    ASSERT_EQ(kept.records.size(), sink.sources.size()) << jobs;
+    for (size_t i = 0; i < list.size(); ++i)
+      EXPECT_EQ(kept.records[i].source, sink.sources[i]) << jobs << " " << i;
+    EXPECT_EQ(sink.sources, followed) << jobs;
+    EXPECT_TRUE(job.resultsText.empty() && job.errorText.empty() && job.records.empty()) << jobs;
+    EXPECT_EQ(list, job.fileList) << jobs;
   }
 }
 

@@ -19,12 +19,21 @@ using platform::joinPath;
 constexpr size_t kPartSuffixLength = 7;  // "001.FXS"
 constexpr uint8_t kMergeFxsParts = 2;
 
+constexpr std::string_view kCombinedSuffix = "fxx.fxm";
+
+bool isCombinedName(std::string_view rel) {
+  return rel.size() >= kCombinedSuffix.size() &&
+         rel.substr(rel.size() - kCombinedSuffix.size()) == kCombinedSuffix;
+}
+
 struct Walk {
   BatchJob& job;
   const ConversionOptions& options;
   const FxsPartMerger& merger;
   std::set<std::string> startedCombined;  // full paths of combined files begun in this walk
-  std::set<std::string> listed;           // relative paths already in the list
+  // The combined files already in the list: only they can be met twice, once
+  // for each of their parts, so other entries are not kept here as well.
+  std::set<std::string> listed;
   // Combined file -> its part "001", whose times it takes once every part is in.
   std::map<std::string, std::string> timesFrom;
   int added = 0;
@@ -32,7 +41,7 @@ struct Walk {
   bool mine(const std::string& rel) const { return inShard(rel, job.shardIndex, job.shardCount); }
 
   void list(const std::string& rel) {
-    if (!listed.insert(rel).second) return;
+    if (isCombinedName(rel) && !listed.insert(rel).second) return;
     job.fileList.push_back(rel);
     ++added;
   }
@@ -54,7 +63,7 @@ std::string relativeTo(const std::string& relFolder, const std::string& name) {
 void mergePart(Walk& walk, const std::string& folder, const std::string& relFolder,
                const std::string& name) {
   const std::string stem = name.substr(0, name.size() - kPartSuffixLength);
-  const std::string combinedName = stem + "fxx.fxm";
+  const std::string combinedName = stem + std::string(kCombinedSuffix);
   // Another share's process merges it; listed so that its destination is
   // known to every share.
   if (!walk.mine(relativeTo(relFolder, combinedName))) {
@@ -142,7 +151,9 @@ void keepShard(BatchJob& job) {
 
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,
                   const ConversionOptions& options, const FxsPartMerger& merger) {
-  Walk walk{job, options, merger, {}, {job.fileList.begin(), job.fileList.end()}, {}, 0};
+  Walk walk{job, options, merger, {}, {}, {}, 0};
+  for (const std::string& rel : job.fileList)
+    if (isCombinedName(rel)) walk.listed.insert(rel);
   const int status = walkFolder(walk, folder, folderBelowSource(job.source, folder), recurse);
   // After the last append, which would otherwise leave its own time behind.
   for (const auto& [combined, part] : walk.timesFrom) platform::copyFileTimes(part, combined);

@@ -110,16 +110,7 @@ json fileObject(const FileRecord& r) {
   return o;
 }
 
-json summaryObject(const BatchJob& job, int64_t milliseconds) {
-  std::map<std::string, int> outcomes;
-  int64_t pages = 0;
-  uint64_t bytesRead = 0, bytesWritten = 0;
-  for (const FileRecord& r : job.records) {
-    ++outcomes[outcomeWord(r)];
-    pages += r.pages;
-    bytesRead += r.bytesRead;
-    bytesWritten += r.bytesWritten;
-  }
+json summaryObject(const BatchJob& job, const ReportTotals& totals, int64_t milliseconds) {
   json o;
   o["summary"] = true;
   o["source"] = job.source;
@@ -127,11 +118,11 @@ json summaryObject(const BatchJob& job, int64_t milliseconds) {
   o["shard"] = job.shardCount > 1
                    ? json(std::to_string(job.shardIndex) + "/" + std::to_string(job.shardCount))
                    : json(nullptr);
-  o["files"] = job.records.size();
-  o["outcomes"] = outcomes;
-  o["pages"] = pages;
-  o["bytes_read"] = bytesRead;
-  o["bytes_written"] = bytesWritten;
+  o["files"] = totals.files;
+  o["outcomes"] = totals.outcomes;
+  o["pages"] = totals.pages;
+  o["bytes_read"] = totals.bytesRead;
+  o["bytes_written"] = totals.bytesWritten;
   o["milliseconds"] = milliseconds;
   return o;
 }
@@ -141,6 +132,22 @@ std::string line(const json& o) {
 }
 
 }  // namespace
+
+void ReportTotals::add(const FileRecord& record) {
+  ++files;
+  ++outcomes[outcomeWord(record)];
+  pages += record.pages;
+  bytesRead += record.bytesRead;
+  bytesWritten += record.bytesWritten;
+}
+
+std::string reportLine(const FileRecord& record) {
+  return line(fileObject(record));
+}
+
+std::string summaryLine(const BatchJob& job, const ReportTotals& totals, int64_t milliseconds) {
+  return line(summaryObject(job, totals, milliseconds));
+}
 
 const char* outcomeWord(const FileRecord& record) {
   switch (record.handling) {
@@ -212,8 +219,12 @@ bool isValidUtf8(std::string_view text) {
 }
 
 bool writeJsonReport(std::ostream& out, const BatchJob& job, int64_t milliseconds) {
-  for (const FileRecord& record : job.records) out << line(fileObject(record));
-  out << line(summaryObject(job, milliseconds)) << std::flush;
+  ReportTotals totals;
+  for (const FileRecord& record : job.records) {
+    out << reportLine(record);
+    totals.add(record);
+  }
+  out << summaryLine(job, totals, milliseconds) << std::flush;
   return bool(out);
 }
 

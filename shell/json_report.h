@@ -19,7 +19,9 @@
 // "bytes_read": ..., "bytes_written": ..., "milliseconds": ...}.
 
 #include <cstdint>
+#include <map>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "records/batch_job.h"
@@ -34,6 +36,21 @@ const char* outcomeWord(const FileRecord& record);
 
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates).
 bool isValidUtf8(std::string_view text);
+
+// What the summary adds up over the records of a run.
+struct ReportTotals {
+  uint64_t files = 0;
+  std::map<std::string, int> outcomes;  // outcomeWord -> files
+  int64_t pages = 0;
+  uint64_t bytesRead = 0;
+  uint64_t bytesWritten = 0;
+
+  void add(const FileRecord& record);
+};
+
+// A file's object and the summary object, each as one line ending in "\n".
+std::string reportLine(const FileRecord& record);
+std::string summaryLine(const BatchJob& job, const ReportTotals& totals, int64_t milliseconds);
 
 // Writes job.records and the summary (`milliseconds` for the whole run) to
 // `out`. Returns whether `out` took everything.

@@ -42,6 +42,7 @@ class OrderedRun {
         steps_.flush(index);
         lock.lock();
         ++flushed_;
+        ready_.notify_all();  // a worker may wait for room ahead
       } else {
         // Every worker has ended, so every item taken is done and flushed.
         return;
@@ -60,7 +61,10 @@ class OrderedRun {
     while (ready) {
       size_t index = 0;
       {
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] {
+          return stop_ || taken_ >= done_.size() || taken_ < flushed_ + kOrderedRunMostAhead;
+        });
         if (stop_ || taken_ >= done_.size()) break;
         if (steps_.stop && steps_.stop()) {
           stop_ = true;

@@ -33,6 +33,11 @@ struct OrderedRunSteps {
   std::function<bool()> stop;
 };
 
+// Workers take no item kOrderedRunMostAhead or more past the first one not
+// yet flushed: however long one item takes, at most that many wait behind
+// it, so a caller may keep results in a ring of that many slots.
+inline constexpr size_t kOrderedRunMostAhead = 256;
+
 // Runs items 0 .. count - 1 on `workers` threads (at least one) and returns
 // how many were taken: items [0, taken) were each run and flushed once,
 // items from `taken` on were never given to `item`. The call returns when

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include "engine/convert_one.h"
 #include "engine/destination_claims.h"
@@ -18,6 +19,7 @@
 #include "shell/conversion_log.h"
 #include "shell/json_report.h"
 #include "shell/progress_line.h"
+#include "shell/run_output.h"
 
 #ifndef TARNWICK_VERSION
 #define TARNWICK_VERSION "unknown"
@@ -61,16 +63,6 @@ void writeHelp(std::ostream& out) {
          "is available.\n";
 }
 
-std::string withoutCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-}
-
 void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder& work) {
   options.workFile = work.file("qrvtmp.tmp");
   options.segmentFile = work.file("bsegtmp.tmp");
@@ -81,11 +73,14 @@ void pointIntoWorkFolder(ConversionOptions& options, const platform::WorkFolder&
 // Runs a folder job; true when every file ended well. A folder, file or
 // part that could not be read or merged is a failure too (the source folder
 // above all: its empty report alone would pass for a run with nothing to do).
-bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
+bool runFolderJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks,
+                  RunOutput& output) {
   job.fileList.clear();
   job.walkProblems.clear();
   const int listed =
       buildFileList(job, job.source, job.includeSubfolders != 0, options, hooks.mergeFxsPart);
+  // The list is kept through the run; its growth's spare room need not be.
+  job.fileList.shrink_to_fit();
   if (job.shardCount > 1) {
     // Claimed over the whole tree, so that two shares never write one
     // destination, nor one share a file that is another's source.
@@ -97,21 +92,26 @@ bool runFolderJob(BatchJob& job, const ConversionOptions& options, const Program
                         job.quiet == 0 && isTerminal(STDERR_FILENO));
   job.onFileDone = [&progress](const FileRecord& record) { progress.fileDone(record.pages); };
   FolderRunCounts counts;
-  convertFolder(job, options, hooks.convert, &counts);
+  convertFolder(job, options, hooks.convert, &counts, &output);
   job.onFileDone = nullptr;
   progress.finish();
   return listed >= 0 && counts.failed == 0 && counts.walkProblems == 0;
 }
 
 // The destination may not be the source itself (or lead to it).
-bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks) {
+bool runFileJob(BatchJob& job, const ConversionOptions& options, const ProgramHooks& hooks,
+                RunOutput& output) {
   job.resultsText = "Tarnwick command line mode : convert file\r\n";
   job.claims = std::make_shared<DestinationClaims>();
   job.claims->addSource(job.source);
   (void)job.claims->claim(job.save, job.source);
   const int result = hooks.convert(job, options, job.source, job.save);
-  job.records = {job.lastRecord};
   job.claims.reset();
+  output.addResults(job.resultsText);
+  output.addErrors(job.errorText);
+  output.addRecord(job.lastRecord);
+  job.resultsText.clear();
+  job.errorText.clear();
   return result == kConverted || result == kSkippedExisting;
 }
 
@@ -123,15 +123,17 @@ ProgramHooks withDefaults(ProgramHooks hooks) {
 
 // Writes the machine-readable report to `path` ("-": `out`); false, with
 // the reason in job.errorText, when it could not be written whole.
-bool writeReport(BatchJob& job, const std::string& path, int64_t milliseconds, std::ostream& out) {
-  if (path == "-") return writeJsonReport(out, job, milliseconds);
+bool writeReport(BatchJob& job, const RunOutput& output, const std::string& path,
+                 int64_t milliseconds, std::ostream& out) {
+  if (path == "-") return output.writeReport(out, job, milliseconds);
   platform::clearWriteFailure();
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   const int openError = file ? 0 : errno;
-  if (file && writeJsonReport(file, job, milliseconds)) {
+  if (file && output.writeReport(file, job, milliseconds)) {
     file.close();
     if (file) return true;
   }
+  if (output.readError() != 0) return false;
   job.errorText += "tarnwick: " + path + ": cannot write the report: " +
                    platform::systemReason(openError ? openError
                                           : errno   ? errno
@@ -144,6 +146,8 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
            const ProgramHooks& hooks, std::ostream& out, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
   bool allWell = false;
+  // Outlives the work folder: what it keeps there stays readable.
+  std::optional<RunOutput> kept;
   {
     const platform::WorkFolder work;
     if (!work.ok()) {
@@ -151,14 +155,16 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
       return kExitFailures;
     }
     pointIntoWorkFolder(options, work);
-    allWell =
-        job.sourceKind == 1 ? runFolderJob(job, options, hooks) : runFileJob(job, options, hooks);
+    kept.emplace(work.path(), extras.reportPath.has_value());
+    allWell = job.sourceKind == 1 ? runFolderJob(job, options, hooks, *kept)
+                                  : runFileJob(job, options, hooks, *kept);
   }
+  const RunOutput& output = *kept;
   // The work folder is gone before anything is printed: a reader that closes
   // the pipe early ends the process with SIGPIPE, which would leave it behind.
   const bool defaultLog = extras.logPath.empty();
   const std::string logPath = defaultLog ? platform::defaultLogFilePath() : extras.logPath;
-  if (appendLog(logPath, job.resultsText, defaultLog) == kLogWriteFailed)
+  if (output.appendToLog(logPath, defaultLog) == kLogWriteFailed)
     job.errorText += "tarnwick: " + logPath + ": cannot write the log: " +
                      platform::systemReason(platform::lastWriteFailure()) + "\n";
   if (extras.reportPath) {
@@ -166,12 +172,21 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
                                      std::chrono::steady_clock::now() - start)
                                      .count();
     errno = 0;
-    if (!writeReport(job, *extras.reportPath, milliseconds, out)) allWell = false;
+    if (!writeReport(job, output, *extras.reportPath, milliseconds, out)) allWell = false;
   }
+  (void)output.writeErrors(err);
   err << job.errorText << std::flush;
   // A report on standard output is all that goes there.
   const bool reportOnOut = extras.reportPath && *extras.reportPath == "-";
-  if (!job.quiet && !reportOnOut) out << withoutCarriageReturns(job.resultsText) << std::flush;
+  if (!job.quiet && !reportOnOut) (void)output.writeResults(out);
+  // Kept text that could not be read back left the log, the report or the
+  // printed results short.
+  if (output.readError() != 0) {
+    err << "tarnwick: cannot read back the results of the run: "
+        << platform::systemReason(output.readError()) << "\n"
+        << std::flush;
+    allWell = false;
+  }
   return allWell ? kExitSuccess : kExitFailures;
 }
 
