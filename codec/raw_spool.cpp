@@ -938,7 +938,8 @@ int T6PageAssembler::page(int32_t pageIndex, std::vector<uint8_t>& out, int32_t&
   lines = 0;
   if (!index_) return kSpoolFileFailed;
   int32_t first = 0, count = 0;
-  if (const int located = locatePage(header_, pageIndex, first, count); located != 0) return located;
+  if (const int located = locatePage(header_, pageIndex, first, count); located != 0)
+    return located;
   SegmentReader reader(index_.get(), first);
   SegmentRecord head, seg;
   if (!reader.next(head)) return kSpoolFileFailed;

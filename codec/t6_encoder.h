@@ -84,10 +84,10 @@ class T6Encoder {
   std::vector<int32_t> reference_;
   std::vector<int32_t> coding_;
   std::vector<uint8_t> out_;
-  size_t used_ = 0;    // bytes of out_ written
+  size_t used_ = 0;     // bytes of out_ written
   size_t dropped_ = 0;  // bytes given away by dropCodedBytes() since begin()
-  uint64_t bits_ = 0;  // pending bits, first in the most significant bit
-  int pending_ = 0;    // how many
+  uint64_t bits_ = 0;   // pending bits, first in the most significant bit
+  int pending_ = 0;     // how many
 };
 
 // Changing elements of one packed row (see T6Encoder::encodeRow for the bit

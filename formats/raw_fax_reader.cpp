@@ -165,10 +165,11 @@ CodedPage t6Page(std::span<const uint8_t> data, const PageImage& page, int32_t l
 int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_t index,
                                uint16_t pageCount) {
   int32_t lines = 0, segments = 0;
-  const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath,
-                                             coded_, lines, &segments);
+  const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath, coded_,
+                                             lines, &segments);
   if (extracted != 0 || lines <= 0) return kNoBitmap;
-  if (segments == 1) return writeCodedPage(writer, t6Page(coded_, page, lines), uint16_t(index), pageCount);
+  if (segments == 1)
+    return writeCodedPage(writer, t6Page(coded_, page, lines), uint16_t(index), pageCount);
   const int transcoded =
       transcodeMmrPage(index, data_.bytes(), settings_.indexSpoolPath, encoder_, lines);
   if (transcoded != 0 || lines <= 0) return kNoBitmap;
