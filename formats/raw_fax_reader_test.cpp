@@ -370,6 +370,43 @@ TEST_F(RawAnalysisTest, PagesOfSeveralSegmentsDecodeToTheirLines) {
   }
 }
 
+// Code spools that lost bytes give no page, never one read past their end.
+TEST_F(RawAnalysisTest, PagesFromCutCodeSpoolsAreRefused) {
+  ASSERT_EQ(0, analyse(testing::makeRawStream(marked(1728, {1100, 1100}), RawCoding::kMr, 2)));
+  ASSERT_EQ(2u, writtenPages().size());
+  const std::string code = codeSpoolPath(settings.indexSpoolPath);
+  const std::string first = firstLineSpoolPath(settings.indexSpoolPath);
+  const std::vector<uint8_t> codeBytes = testing::readFileBytes(code);
+  const std::vector<uint8_t> firstBytes = testing::readFileBytes(first);
+  const struct {
+    const char* name;
+    std::string path;
+    size_t keep;
+    int page0, page1;
+  } cases[] = {
+      {"whole", code, codeBytes.size(), 0, 0},
+      {"code spool short of a byte", code, codeBytes.size() - 1, 0, kSpoolFileFailed},
+      {"code spool of 10 bytes", code, 10, kSpoolFileFailed, kSpoolFileFailed},
+      {"first-line spool short of a byte", first, firstBytes.size() - 1, 0, kSpoolFileFailed},
+      {"first-line spool empty", first, 0, kSpoolFileFailed, kSpoolFileFailed},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::writeFileBytes(code, codeBytes));
+    ASSERT_TRUE(testing::writeFileBytes(first, firstBytes));
+    std::vector<uint8_t> cut = testing::readFileBytes(c.path);
+    cut.resize(c.keep);
+    ASSERT_TRUE(testing::writeFileBytes(c.path, cut));
+    T6PageAssembler assembler;
+    ASSERT_EQ(0, assembler.open({settings.bitmapSpoolPath, settings.indexSpoolPath, code, first, {}}))
+        << c.name;
+    std::vector<uint8_t> out;
+    int32_t lines = 0;
+    EXPECT_EQ(c.page0, assembler.page(0, out, lines)) << c.name;
+    EXPECT_EQ(c.page1, assembler.page(1, out, lines)) << c.name;
+    EXPECT_EQ(kSpoolPageEmpty, assembler.page(2, out, lines)) << c.name;
+  }
+}
+
 TEST(RawSpool, EmptyFileIsClosedAndNotAnalysed) {
   TempDir dir;
   const std::string path = dir.file("empty.g3");

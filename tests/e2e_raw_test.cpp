@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "engine/convert_one.h"
@@ -93,6 +94,45 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
     EXPECT_EQ(2u, out.size()) << c.name;
     EXPECT_TRUE(all == testing::stackPages(out)) << c.name;
   }
+}
+
+// Pages whose lines come from several segments (a bad code after each
+// piece's RTC or EOFB) and pages of one, in every coding and both bit
+// orders: the destination holds each page's lines exactly as libtiff reads
+// them, as T.6 under the stream's fill order, whether the page copy takes
+// the pages' bytes as listed or goes through libtiff.
+TEST_F(RawConvertTest, PagesOfSeveralSegmentsAreExactThroughEitherCopy) {
+  const auto pieces = marked(1728, {400, 300, 350, 1000, 200}, 41);
+  const std::vector<Bitmap> expected = {testing::stackPages({pieces[0], pieces[1], pieces[2]}),
+                                        pieces[3], pieces[4]};
+  const std::vector<uint8_t> junk = {0x00, 0x81, 0x81, 0x00};
+  for (RawCoding coding : {RawCoding::kMh, RawCoding::kMr, RawCoding::kMmr})
+    for (int fillOrder : {1, 2})
+      for (const char* copy : {"0", "1"}) {
+        ::setenv("TARNWICK_LIBTIFF_COPY", copy, 1);
+        std::vector<uint8_t> stream;
+        for (const Bitmap& piece : pieces) {
+          const auto coded = testing::makeRawStream({piece}, coding, fillOrder, 3);
+          stream.insert(stream.end(), coded.begin(), coded.end());
+          stream.insert(stream.end(), junk.begin(), junk.end());
+        }
+        const std::string name = "coding " + std::to_string(int(coding)) + " order " +
+                                 std::to_string(fillOrder) + " libtiff copy " + copy;
+        const std::string source = write("pieces.fax", stream);
+        const std::string destination = dir.file("pieces.tif");
+        job.resultsText.clear();
+        ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << name;
+        EXPECT_TRUE(expected == testing::readTiffPages(destination)) << name;
+        testing::forEachTiffDirectory(destination, [&](TIFF* tif) {
+          uint16_t compression = 0, order = 0;
+          TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+          TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &order);
+          EXPECT_EQ(COMPRESSION_CCITTFAX4, compression) << name;
+          EXPECT_EQ(fillOrder, order) << name;
+        });
+        fs::remove(destination);
+      }
+  ::unsetenv("TARNWICK_LIBTIFF_COPY");
 }
 
 // A forced resolution sets the page length and is what the pages carry, at
