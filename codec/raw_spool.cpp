@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "codec/fax_decode.h"
@@ -129,7 +130,7 @@ class SpoolWriter {
     if (!bitmap_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
     index_ = openFile(paths.index, "w+b");
     if (!index_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
-    coded_ = coding != kCodingT6;
+    coded_ = coding != kCodingT6 && !paths.code.empty();
     if (coded_) {
       code_ = openFile(paths.code, "wb");
       if (!code_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
@@ -886,29 +887,42 @@ int64_t sizeOf(std::FILE* f) {
   return int64_t(std::ftell(f));
 }
 
+// 64 bits of `src` from bit `from` on (first bit in the most significant
+// bit of each byte), bits past its end read as 0.
+uint64_t bitsAt(std::span<const uint8_t> src, int64_t from) {
+  const size_t byte = size_t(from / 8);
+  uint8_t word[9] = {};
+  if (byte < src.size())
+    std::memcpy(word, src.data() + byte, std::min<size_t>(9, src.size() - byte));
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | word[i];
+  const int shift = int(from % 8);
+  return shift ? (v << shift) | (word[8] >> (8 - shift)) : v;
+}
+
 // Appends bits [from, from + count) of `src` (first bit in the most
 // significant bit of each byte) to `out`, whose last byte holds
 // `outBits % 8` bits already. Bits past the end of `src` read as 0.
 void appendBits(std::vector<uint8_t>& out, int64_t& outBits, std::span<const uint8_t> src,
                 int64_t from, int64_t count) {
-  const auto at = [&](int64_t i) -> unsigned {
-    return i < int64_t(src.size()) ? src[size_t(i)] : 0u;
-  };
-  const int shift = int(from % 8);
-  int64_t byte = from / 8;
-  const int fill = int(outBits % 8);
-  for (int64_t left = count; left > 0; left -= 8, ++byte) {
-    const int n = int(std::min<int64_t>(left, 8));
-    unsigned v = shift ? ((at(byte) << shift) | (at(byte + 1) >> (8 - shift))) & 0xFFu : at(byte);
-    v &= kHighMask[n];
-    if (fill == 0) {
-      out.push_back(uint8_t(v));
-    } else {
-      out.back() |= uint8_t(v >> fill);
-      if (fill + n > 8) out.push_back(uint8_t(v << (8 - fill)));
-    }
-    outBits += n;
+  // Up to 7 pending bits and 32 new ones fit the accumulator.
+  uint64_t pending = 0;
+  int pendingBits = int(outBits % 8);
+  if (pendingBits) {
+    pending = uint64_t(out.back()) << 56;
+    out.pop_back();
   }
+  outBits += count;
+  while (count > 0) {
+    const int n = int(std::min<int64_t>(count, 32));
+    const uint64_t v = bitsAt(src, from) & ~(~uint64_t(0) >> n);
+    pending |= v >> pendingBits;
+    pendingBits += n;
+    from += n;
+    count -= n;
+    for (; pendingBits >= 8; pendingBits -= 8, pending <<= 8) out.push_back(uint8_t(pending >> 56));
+  }
+  if (pendingBits > 0) out.push_back(uint8_t(pending >> 56));
 }
 
 }  // namespace

@@ -98,7 +98,8 @@ std::string firstLineSpoolPath(const std::string& indexPath);  // indexPath + ".
 struct SpoolPaths {
   std::string bitmap;      // bitmap spool (the options' workFile)
   std::string index;       // index spool (the options' segmentFile)
-  std::string code;        // code spool (codeSpoolPath of the index)
+  std::string code;        // code spool (codeSpoolPath of the index); empty
+                           // for none: T.4 lines are then not coded
   std::string firstLines;  // first-line spool (firstLineSpoolPath of the index)
   // Called as the spool moves on, about every kSpoolPassedStrideBytes, with
   // a byte offset of the stream that the conversion has left behind: a

@@ -150,6 +150,7 @@ int openRaw(FamilyContext& c, const std::string& source) {
   settings.rawFlag = o.RawFlag;
   settings.bitmapSpoolPath = o.workFile;
   settings.indexSpoolPath = o.segmentFile;
+  settings.pagesAsT6 = o.rawPagesAsT6;
   raw.configure(settings);
   const int analysed = raw.analyseRawFax(o.AutoBit, o.NStdWidth != 0);
   if (analysed == kSpoolWriteFailed) return kFamilyWorkFileFailed;

@@ -145,7 +145,7 @@ int RawFaxReader::readPageRecord(int32_t pageIndex, int32_t lines, const std::st
 
 namespace {
 
-CodedPage t6Page(std::span<const uint8_t> data, const PageImage& page, int32_t lines) {
+CodedPage codedPageOf(std::span<const uint8_t> data, const PageImage& page, int32_t lines) {
   CodedPage out;
   out.data = data;
   out.coding = kCodingT6;
@@ -160,6 +160,18 @@ CodedPage t6Page(std::span<const uint8_t> data, const PageImage& page, int32_t l
 
 }  // namespace
 
+// A T.4 page as the stream codes it, segment after segment.
+int RawFaxReader::writeT4Page(TiffWriter& writer, const PageImage& page, int32_t index,
+                              uint16_t pageCount) {
+  int32_t lines = 0;
+  const int extracted =
+      extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath, coded_, lines);
+  if (extracted != 0 || lines <= 0) return kNoBitmap;
+  CodedPage out = codedPageOf(coded_, page, lines);
+  out.coding = FaxCoding(page.coding);
+  return writeCodedPage(writer, out, uint16_t(index), pageCount);
+}
+
 // A T.6 stream's page of one segment is its own bytes, which the spool
 // decoded clean; one of several is decoded again and coded as one strip.
 int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_t index,
@@ -169,12 +181,12 @@ int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_
                                              lines, &segments);
   if (extracted != 0 || lines <= 0) return kNoBitmap;
   if (segments == 1)
-    return writeCodedPage(writer, t6Page(coded_, page, lines), uint16_t(index), pageCount);
+    return writeCodedPage(writer, codedPageOf(coded_, page, lines), uint16_t(index), pageCount);
   const int transcoded =
       transcodeMmrPage(index, data_.bytes(), settings_.indexSpoolPath, encoder_, lines);
   if (transcoded != 0 || lines <= 0) return kNoBitmap;
   const std::span<const uint8_t> strip = encoder_.finish(page.fillOrder == kLsbFirst);
-  return writeCodedPage(writer, t6Page(strip, page, lines), uint16_t(index), pageCount);
+  return writeCodedPage(writer, codedPageOf(strip, page, lines), uint16_t(index), pageCount);
 }
 
 int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& page) {
@@ -189,30 +201,35 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
   if (table != 0) return writer.close();
   const uint16_t pageCount = uint16_t(std::min(pages, kPageTableEntries));
   const bool t4 = page.coding != kCodingT6;
+  const bool assembled = t4 && settings_.pagesAsT6;
   T6PageAssembler assembler;
-  if (t4 && assembler.open(spoolPaths()) != 0) return writer.close();
+  if (assembled && assembler.open(spoolPaths()) != 0) return writer.close();
   for (int32_t index = 0; index < pageCount; ++index) {
     int written = 0;
-    if (t4) {
+    if (assembled) {
       int32_t lines = 0;
       if (assembler.page(index, coded_, lines) != 0 || lines <= 0) continue;
-      written = writeCodedPage(writer, t6Page(coded_, page, lines), uint16_t(index), pageCount);
+      written =
+          writeCodedPage(writer, codedPageOf(coded_, page, lines), uint16_t(index), pageCount);
+    } else if (t4) {
+      written = writeT4Page(writer, page, index, pageCount);
     } else {
       written = writeMmrPage(writer, page, index, pageCount);
-      data_.releaseAll();
     }
+    data_.releaseAll();
     // A page that could not be written loses the whole file; one whose
     // data is unusable is left out.
     if (written == kTiffWriterWriteFailed || written == kTiffWriterNoFile) return written;
     if (written != 0) continue;
     ++writtenPages_;
-    checkedT6Pages_.push_back(uint16_t(index));
+    if (assembled || !t4) checkedT6Pages_.push_back(uint16_t(index));
   }
   return writer.close();
 }
 
 SpoolPaths RawFaxReader::spoolPaths() const {
   const std::string& index = settings_.indexSpoolPath;
+  if (!settings_.pagesAsT6) return {settings_.bitmapSpoolPath, index, {}, {}, {}};
   return {settings_.bitmapSpoolPath, index, codeSpoolPath(index), firstLineSpoolPath(index), {}};
 }
 

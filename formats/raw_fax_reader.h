@@ -47,6 +47,9 @@ struct RawSettings {
   uint8_t rawFlag = 0;      // 1: no search for the start of T.6 data
   std::string bitmapSpoolPath;
   std::string indexSpoolPath;
+  // T.4 pages go out as T.6 put together from the code spools; false writes
+  // them as the stream codes them (no code spools, nothing listed checked).
+  bool pagesAsT6 = true;
 };
 
 class RawFaxReader : public FaxReader {
@@ -89,7 +92,8 @@ class RawFaxReader : public FaxReader {
 
   // Writes every page of the stream into the intermediate TIFF as T.6 under
   // the page record's fill order, pages cut from whole segments: a T.4
-  // stream's strips put together from the code spools; a T.6 stream's page
+  // stream's strips put together from the code spools (with pagesAsT6
+  // false its pages' own coded bytes instead, not listed); a T.6 stream's page
   // as its coded bytes, or, when damage split it into several segments, its
   // segments decoded again and coded as one strip (its pieces do not join
   // into valid T.6). Returns the writer's close result: kTiffWriterNoFile
@@ -105,6 +109,7 @@ class RawFaxReader : public FaxReader {
   const ProbeWork& probeWork() const { return work_; }
 
  private:
+  int writeT4Page(TiffWriter& writer, const PageImage& page, int32_t index, uint16_t pageCount);
   int writeMmrPage(TiffWriter& writer, const PageImage& page, int32_t index, uint16_t pageCount);
   SpoolPaths spoolPaths() const;
 

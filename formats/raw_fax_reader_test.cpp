@@ -397,7 +397,8 @@ TEST_F(RawAnalysisTest, PagesFromCutCodeSpoolsAreRefused) {
     cut.resize(c.keep);
     ASSERT_TRUE(testing::writeFileBytes(c.path, cut));
     T6PageAssembler assembler;
-    ASSERT_EQ(0, assembler.open({settings.bitmapSpoolPath, settings.indexSpoolPath, code, first, {}}))
+    ASSERT_EQ(0,
+              assembler.open({settings.bitmapSpoolPath, settings.indexSpoolPath, code, first, {}}))
         << c.name;
     std::vector<uint8_t> out;
     int32_t lines = 0;

@@ -135,6 +135,36 @@ TEST_F(RawConvertTest, PagesOfSeveralSegmentsAreExactThroughEitherCopy) {
   ::unsetenv("TARNWICK_LIBTIFF_COPY");
 }
 
+// An output that keeps each page's compression keeps the stream's: its
+// pages reach the page copy as the stream codes them.
+TEST_F(RawConvertTest, KeptCompressionIsTheStreamsOwn) {
+  const auto pages = marked(1728, {700, 650, 300}, 23);
+  const Bitmap all = testing::stackPages(pages);
+  const struct {
+    RawCoding coding;
+    int fillOrder;
+    uint16_t compression;
+  } cases[] = {{RawCoding::kMh, 2, COMPRESSION_CCITTFAX3},
+               {RawCoding::kMr, 1, COMPRESSION_CCITTFAX3},
+               {RawCoding::kMmr, 2, COMPRESSION_CCITTFAX4}};
+  job.copyParameters.compression = 11;
+  for (const auto& c : cases) {
+    const std::string name = "coding " + std::to_string(int(c.coding));
+    const std::string source =
+        write("kept.fax", testing::makeRawStream(pages, c.coding, c.fillOrder, 3));
+    const std::string destination = dir.file("kept.tif");
+    job.resultsText.clear();
+    ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << name;
+    EXPECT_TRUE(all == testing::stackPages(testing::readTiffPages(destination))) << name;
+    testing::forEachTiffDirectory(destination, [&](TIFF* tif) {
+      uint16_t compression = 0;
+      TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+      EXPECT_EQ(c.compression, compression) << name;
+    });
+    fs::remove(destination);
+  }
+}
+
 // A forced resolution sets the page length and is what the pages carry, at
 // every paper class (the page bitmap re-reads the spool's estimate, so the
 // resolution is taken back from the page length).
