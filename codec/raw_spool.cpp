@@ -160,9 +160,10 @@ class SpoolWriter {
     return ok_ ? 0 : kSpoolWriteFailed;
   }
 
-  // The row the line decoders write into; only the T.4 codings read it.
+  // The row the line decoders write into. Only the T.4 codings read it
+  // (when a run list overflowed), so only they clear it first.
   RowWriter freshRow() {
-    std::fill(row_.begin(), row_.end(), uint8_t(0));
+    if (coded_) std::fill(row_.begin(), row_.end(), uint8_t(0));
     RowWriter w;
     w.capacity = uint32_t(row_.size());
     w.row = row_.data();
