@@ -185,8 +185,11 @@ int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_
   const int transcoded =
       transcodeMmrPage(index, data_.bytes(), settings_.indexSpoolPath, encoder_, lines);
   if (transcoded != 0 || lines <= 0) return kNoBitmap;
-  const std::span<const uint8_t> strip = encoder_.finish(page.fillOrder == kLsbFirst);
-  return writeCodedPage(writer, codedPageOf(strip, page, lines), uint16_t(index), pageCount);
+  // Most significant bit first, as such a page went out when it was written
+  // as a bitmap: the destination keeps that fill order.
+  CodedPage out = codedPageOf(encoder_.finish(), page, lines);
+  out.fillOrder = kMsbFirst;
+  return writeCodedPage(writer, out, uint16_t(index), pageCount);
 }
 
 int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& page) {

@@ -95,9 +95,9 @@ class RawFaxReader : public FaxReader {
   // stream's strips put together from the code spools (with pagesAsT6
   // false its pages' own coded bytes instead, not listed); a T.6 stream's page
   // as its coded bytes, or, when damage split it into several segments, its
-  // segments decoded again and coded as one strip (its pieces do not join
-  // into valid T.6). Returns the writer's close result: kTiffWriterNoFile
-  // when the output cannot be created, kTiffWriterWriteFailed when it or the
+  // segments decoded again and coded as one strip, most significant bit
+  // first (its pieces do not join into valid T.6). Returns the writer's close result:
+  // kTiffWriterNoFile when the output cannot be created, kTiffWriterWriteFailed when it or the
   // index spool could not be written (the file is then incomplete).
   int writeRawPages(const std::string& outputPath, const PageImage& page);
   // Pages the last writeRawPages wrote.

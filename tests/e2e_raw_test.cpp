@@ -99,8 +99,9 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
 // Pages whose lines come from several segments (a bad code after each
 // piece's RTC or EOFB) and pages of one, in every coding and both bit
 // orders: the destination holds each page's lines exactly as libtiff reads
-// them, as T.6 under the stream's fill order, whether the page copy takes
-// the pages' bytes as listed or goes through libtiff.
+// them, as T.6 under the stream's fill order (a T.6 page of several
+// segments, coded again, most significant bit first), whether the page copy
+// takes the pages' bytes as listed or goes through libtiff.
 TEST_F(RawConvertTest, PagesOfSeveralSegmentsAreExactThroughEitherCopy) {
   const auto pieces = marked(1728, {400, 300, 350, 1000, 200}, 41);
   const std::vector<Bitmap> expected = {testing::stackPages({pieces[0], pieces[1], pieces[2]}),
@@ -123,12 +124,14 @@ TEST_F(RawConvertTest, PagesOfSeveralSegmentsAreExactThroughEitherCopy) {
         job.resultsText.clear();
         ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << name;
         EXPECT_TRUE(expected == testing::readTiffPages(destination)) << name;
+        int page = 0;
         testing::forEachTiffDirectory(destination, [&](TIFF* tif) {
           uint16_t compression = 0, order = 0;
           TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
           TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &order);
           EXPECT_EQ(COMPRESSION_CCITTFAX4, compression) << name;
-          EXPECT_EQ(fillOrder, order) << name;
+          const bool recoded = coding == RawCoding::kMmr && page++ == 0;
+          EXPECT_EQ(recoded ? 1 : fillOrder, order) << name;
         });
         fs::remove(destination);
       }
