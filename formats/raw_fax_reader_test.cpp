@@ -342,19 +342,28 @@ TEST_F(RawAnalysisTest, DamagedBytesSplitSegmentsAndKeepGoodLines) {
 // its lines (after an RTC or EOFB) ends a segment without costing a line. Pieces
 // of 400, 300, 350, 600 and 200 lines: the longest is below 1145, so 100
 // lines/inch and pages of 1144 lines, the first of three segments, the
-// second of two. Each page decodes with libtiff to exactly its pieces' rows.
+// second of two. Each page decodes with libtiff to exactly its pieces' rows,
+// at the stream's width also where it is no multiple of 8.
 TEST_F(RawAnalysisTest, PagesOfSeveralSegmentsDecodeToTheirLines) {
-  const std::vector<Bitmap> pieces = marked(1728, {400, 300, 350, 600, 200}, 31);
   // Eight 0 bits then a 1 in either bit order: no code of T.4 or T.6.
   const std::vector<uint8_t> junk = {0x00, 0x81, 0x81, 0x00};
   const struct {
     const char* name;
     RawCoding coding;
     int fillOrder;
-  } cases[] = {{"MH msb", RawCoding::kMh, 1},   {"MH lsb", RawCoding::kMh, 2},
-               {"MR msb", RawCoding::kMr, 1},   {"MR lsb", RawCoding::kMr, 2},
-               {"MMR msb", RawCoding::kMmr, 1}, {"MMR lsb", RawCoding::kMmr, 2}};
+    int width;
+    int32_t minWidth;  // below the width for T.4, the width itself for T.6
+  } cases[] = {{"MH msb", RawCoding::kMh, 1, 1728, 1728},
+               {"MH lsb", RawCoding::kMh, 2, 1728, 1728},
+               {"MR msb", RawCoding::kMr, 1, 1728, 1728},
+               {"MR lsb", RawCoding::kMr, 2, 1728, 1728},
+               {"MMR msb", RawCoding::kMmr, 1, 1728, 1728},
+               {"MMR lsb", RawCoding::kMmr, 2, 1728, 1728},
+               {"MR lsb width 1731", RawCoding::kMr, 2, 1731, 1730},
+               {"MMR msb width 1731", RawCoding::kMmr, 1, 1731, 1731}};
   for (const auto& c : cases) {
+    settings.minWidth = c.minWidth;
+    const std::vector<Bitmap> pieces = marked(c.width, {400, 300, 350, 600, 200}, 31);
     std::vector<uint8_t> stream;
     for (const Bitmap& piece : pieces) {
       const auto coded = testing::makeRawStream({piece}, c.coding, c.fillOrder, 3);
