@@ -7,9 +7,8 @@
 // together from the spools without decoding anything again; a T.6 stream's
 // pages are its own coded bytes.
 //
-// Bitmap spool (the options' workFile): only a 37-byte header, little-endian
-// (the page record of the whole stream; the name stays from the time the
-// file held every decoded row):
+// Bitmap spool (the options' workFile): the 37-byte page record of the whole
+// stream and nothing else, little-endian:
 //
 //    0 int32  reserved, 0           24 uint16 xResolution
 //    4 int32  width                 26 int16  yResolution
@@ -43,17 +42,18 @@
 // first-line spool byte where its first line's coding begins, 38 uint32 the
 // bits of that coding.
 //
-// Code spool (T.4 codings only; codeSpoolPath): every good line of the
-// stream in stream order coded as one T.6 strip without EOFB, each line
-// against the good line before it (the first against a white line), first
-// code bit in the most significant bit, the last byte filled with 0 bits.
+// Code spool (T.4 codings, unless SpoolPaths::code is empty; codeSpoolPath
+// names it): every good line of the stream in stream order coded as one T.6
+// strip without EOFB, each line against the good line before it (the first
+// against a white line), first code bit in the most significant bit, the
+// last byte filled with 0 bits.
 // A page's lines are consecutive segments, so its strip is the coding of
 // its first line against a white line, then the code spool from its first
 // segment's second line to its last segment's end, then EOFB.
 //
-// First-line spool (T.4 codings only; firstLineSpoolPath): for each segment
-// in turn, its first line coded as T.6 against a white line, filled with 0
-// bits to a byte boundary.
+// First-line spool (with the code spool; firstLineSpoolPath): for each
+// segment in turn, its first line coded as T.6 against a white line, filled
+// with 0 bits to a byte boundary.
 
 #include <array>
 #include <cstdint>

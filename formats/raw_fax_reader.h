@@ -9,10 +9,10 @@
 // of segments of good lines and, for T.4 data, every good line coded as
 // T.6, dropping the mapped pages it has passed. The TIFF output writes every
 // page as T.6: a T.4 stream's pages put together from the code spools, a
-// T.6 stream's as its own coded bytes. Every page is listed as checked, so
-// the page copy writes its bytes without decoding them again. Memory stays
-// at a page or two and the probes' window, whatever the file's size; no
-// bitmap of the whole stream is ever held.
+// T.6 stream's as its own coded bytes. Every page so written is listed as
+// checked, so the page copy writes its bytes without decoding them again.
+// Memory stays at a page or two and the probes' window, whatever the file's
+// size; no bitmap of the whole stream is ever held.
 //
 // The code spools are named after the index spool (codeSpoolPath,
 // firstLineSpoolPath), beside it.
