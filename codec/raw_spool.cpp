@@ -893,10 +893,13 @@ int64_t sizeOf(std::FILE* f) {
 uint64_t bitsAt(std::span<const uint8_t> src, int64_t from) {
   const size_t byte = size_t(from / 8);
   uint8_t word[9] = {};
-  if (byte < src.size())
-    std::memcpy(word, src.data() + byte, std::min<size_t>(9, src.size() - byte));
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | word[i];
+  if (byte + 9 <= src.size())
+    std::memcpy(word, src.data() + byte, 9);
+  else if (byte < src.size())
+    std::memcpy(word, src.data() + byte, src.size() - byte);
+  uint64_t v;
+  std::memcpy(&v, word, 8);
+  v = __builtin_bswap64(v);
   const int shift = int(from % 8);
   return shift ? (v << shift) | (word[8] >> (8 - shift)) : v;
 }
@@ -906,24 +909,29 @@ uint64_t bitsAt(std::span<const uint8_t> src, int64_t from) {
 // `outBits % 8` bits already. Bits past the end of `src` read as 0.
 void appendBits(std::vector<uint8_t>& out, int64_t& outBits, std::span<const uint8_t> src,
                 int64_t from, int64_t count) {
-  // Up to 7 pending bits and 32 new ones fit the accumulator.
-  uint64_t pending = 0;
+  // The last byte's bits and 32 new ones at a time fit the accumulator.
   int pendingBits = int(outBits % 8);
-  if (pendingBits) {
-    pending = uint64_t(out.back()) << 56;
-    out.pop_back();
-  }
+  const size_t start = out.size() - (pendingBits ? 1 : 0);
+  uint64_t pending = pendingBits ? uint64_t(out.back()) << 56 : 0;
   outBits += count;
+  out.resize(start + size_t((pendingBits + count) / 32 + 2) * 4);
+  uint8_t* at = out.data() + start;
   while (count > 0) {
     const int n = int(std::min<int64_t>(count, 32));
-    const uint64_t v = bitsAt(src, from) & ~(~uint64_t(0) >> n);
-    pending |= v >> pendingBits;
+    pending |= (bitsAt(src, from) & ~(~uint64_t(0) >> n)) >> pendingBits;
     pendingBits += n;
     from += n;
     count -= n;
-    for (; pendingBits >= 8; pendingBits -= 8, pending <<= 8) out.push_back(uint8_t(pending >> 56));
+    if (pendingBits >= 32) {
+      const uint32_t word = __builtin_bswap32(uint32_t(pending >> 32));
+      std::memcpy(at, &word, 4);
+      at += 4;
+      pending <<= 32;
+      pendingBits -= 32;
+    }
   }
-  if (pendingBits > 0) out.push_back(uint8_t(pending >> 56));
+  for (; pendingBits > 0; pendingBits -= 8, pending <<= 8) *at++ = uint8_t(pending >> 56);
+  out.resize(size_t(at - out.data()));
 }
 
 }  // namespace
