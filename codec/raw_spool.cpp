@@ -786,6 +786,52 @@ int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& 
 
 namespace {
 
+// 64 bits of `src` from bit `from` on (first bit in the most significant
+// bit of each byte), bits past its end read as 0.
+uint64_t bitsAt(std::span<const uint8_t> src, int64_t from) {
+  const size_t byte = size_t(from / 8);
+  uint8_t word[9] = {};
+  if (byte + 9 <= src.size())
+    std::memcpy(word, src.data() + byte, 9);
+  else if (byte < src.size())
+    std::memcpy(word, src.data() + byte, src.size() - byte);
+  uint64_t v;
+  std::memcpy(&v, word, 8);
+  v = __builtin_bswap64(v);
+  const int shift = int(from % 8);
+  return shift ? (v << shift) | (word[8] >> (8 - shift)) : v;
+}
+
+// Appends bits [from, from + count) of `src` (first bit in the most
+// significant bit of each byte) to `out`, whose last byte holds
+// `outBits % 8` bits already. Bits past the end of `src` read as 0.
+void appendBits(std::vector<uint8_t>& out, int64_t& outBits, std::span<const uint8_t> src,
+                int64_t from, int64_t count) {
+  // The last byte's bits and 32 new ones at a time fit the accumulator.
+  int pendingBits = int(outBits % 8);
+  const size_t start = out.size() - (pendingBits ? 1 : 0);
+  uint64_t pending = pendingBits ? uint64_t(out.back()) << 56 : 0;
+  outBits += count;
+  out.resize(start + size_t((pendingBits + count) / 32 + 2) * 4);
+  uint8_t* at = out.data() + start;
+  while (count > 0) {
+    const int n = int(std::min<int64_t>(count, 32));
+    pending |= (bitsAt(src, from) & ~(~uint64_t(0) >> n)) >> pendingBits;
+    pendingBits += n;
+    from += n;
+    count -= n;
+    if (pendingBits >= 32) {
+      const uint32_t word = __builtin_bswap32(uint32_t(pending >> 32));
+      std::memcpy(at, &word, 4);
+      at += 4;
+      pending <<= 32;
+      pendingBits -= 32;
+    }
+  }
+  for (; pendingBits > 0; pendingBits -= 8, pending <<= 8) *at++ = uint8_t(pending >> 56);
+  out.resize(size_t(at - out.data()));
+}
+
 // Appends bits [start, end) of `raw` (reading order) to `out` from its next
 // byte boundary, in the same bit order.
 void appendShifted(std::span<const uint8_t> raw, int64_t start, int64_t end, uint8_t bitOrder,
@@ -863,7 +909,12 @@ int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
       const int64_t start = int64_t(seg.startByte) * 8 + seg.startBit;
       const int64_t end = int64_t(seg.endByte) * 8 + seg.endBit;
       if (end <= start) continue;
-      appendShifted(raw, start, end, header.bitOrder, out);
+      if (header.bitOrder == kMsbFirst) {
+        int64_t bits = int64_t(out.size()) * 8;
+        appendBits(out, bits, raw, start, end - start);
+      } else {
+        appendShifted(raw, start, end, header.bitOrder, out);
+      }
     } else {
       appendMasked(raw, seg, header.bitOrder, out);
     }
@@ -886,52 +937,6 @@ namespace {
 int64_t sizeOf(std::FILE* f) {
   if (std::fseek(f, 0, SEEK_END) != 0) return -1;
   return int64_t(std::ftell(f));
-}
-
-// 64 bits of `src` from bit `from` on (first bit in the most significant
-// bit of each byte), bits past its end read as 0.
-uint64_t bitsAt(std::span<const uint8_t> src, int64_t from) {
-  const size_t byte = size_t(from / 8);
-  uint8_t word[9] = {};
-  if (byte + 9 <= src.size())
-    std::memcpy(word, src.data() + byte, 9);
-  else if (byte < src.size())
-    std::memcpy(word, src.data() + byte, src.size() - byte);
-  uint64_t v;
-  std::memcpy(&v, word, 8);
-  v = __builtin_bswap64(v);
-  const int shift = int(from % 8);
-  return shift ? (v << shift) | (word[8] >> (8 - shift)) : v;
-}
-
-// Appends bits [from, from + count) of `src` (first bit in the most
-// significant bit of each byte) to `out`, whose last byte holds
-// `outBits % 8` bits already. Bits past the end of `src` read as 0.
-void appendBits(std::vector<uint8_t>& out, int64_t& outBits, std::span<const uint8_t> src,
-                int64_t from, int64_t count) {
-  // The last byte's bits and 32 new ones at a time fit the accumulator.
-  int pendingBits = int(outBits % 8);
-  const size_t start = out.size() - (pendingBits ? 1 : 0);
-  uint64_t pending = pendingBits ? uint64_t(out.back()) << 56 : 0;
-  outBits += count;
-  out.resize(start + size_t((pendingBits + count) / 32 + 2) * 4);
-  uint8_t* at = out.data() + start;
-  while (count > 0) {
-    const int n = int(std::min<int64_t>(count, 32));
-    pending |= (bitsAt(src, from) & ~(~uint64_t(0) >> n)) >> pendingBits;
-    pendingBits += n;
-    from += n;
-    count -= n;
-    if (pendingBits >= 32) {
-      const uint32_t word = __builtin_bswap32(uint32_t(pending >> 32));
-      std::memcpy(at, &word, 4);
-      at += 4;
-      pending <<= 32;
-      pendingBits -= 32;
-    }
-  }
-  for (; pendingBits > 0; pendingBits -= 8, pending <<= 8) *at++ = uint8_t(pending >> 56);
-  out.resize(size_t(at - out.data()));
 }
 
 }  // namespace
