@@ -417,6 +417,48 @@ TEST_F(RawAnalysisTest, PagesFromCutCodeSpoolsAreRefused) {
   }
 }
 
+// Bits written as '0' and '1' characters, first in the most significant bit.
+std::vector<uint8_t> packBits(const std::string& text) {
+  std::vector<uint8_t> out((text.size() + 7) / 8, 0);
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '1') out[i / 8] |= uint8_t(0x80 >> (i % 8));
+  return out;
+}
+
+// Lines of more runs than a line has pixels (empty runs between empty runs)
+// overflow the run list: they are coded from their rows instead, as exactly.
+TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
+  TempDir dir;
+  const std::string eol = "000000000001", white0 = "00110101", black0 = "0000110111";
+  const std::string white3 = "1000", black5 = "0011", white8 = "10011", white16 = "101010";
+  std::string emptyRuns;
+  for (int i = 0; i < 12; ++i) emptyRuns += white0 + black0;
+  // 16 pixels: 3 white, 5 black, 8 white; then an all-white line.
+  std::string text;
+  for (int i = 0; i < 3; ++i) text += eol + emptyRuns + white3 + black5 + white8 + eol + white16;
+  text += eol + eol + eol;
+  const std::vector<uint8_t> bytes = packBits(text);
+  FaxStream stream;
+  stream.init(bytes.data(), int32_t(bytes.size()), kMsbFirst, kCodingT4OneD, 0);
+  stream.setPageSize(16, 0);
+  const std::string index = dir.file("index");
+  const SpoolPaths paths{
+      dir.file("bitmap"), index, codeSpoolPath(index), firstLineSpoolPath(index), {}};
+  ASSERT_EQ(0, spoolMh(stream, paths));
+  int32_t pages = 0;
+  ASSERT_EQ(0, buildPageTable(index, 1144, pages));
+  ASSERT_EQ(1, pages);
+  T6PageAssembler assembler;
+  ASSERT_EQ(0, assembler.open(paths));
+  std::vector<uint8_t> page;
+  int32_t lines = 0;
+  ASSERT_EQ(0, assembler.page(0, page, lines));
+  ASSERT_EQ(6, lines);
+  Bitmap expected(16, 6);
+  for (int y = 0; y < 6; y += 2) expected.fillRow(y, 3, 8);
+  EXPECT_TRUE(expected == decodeT6WithLibtiff(page, 16, 6, dir.file("page.tif")));
+}
+
 TEST(RawSpool, EmptyFileIsClosedAndNotAnalysed) {
   TempDir dir;
   const std::string path = dir.file("empty.g3");
