@@ -160,20 +160,24 @@ class SpoolWriter {
     return ok_ ? 0 : kSpoolWriteFailed;
   }
 
-  // The row the line decoders write into. Only the T.4 codings read it
-  // (when a run list overflowed), so only they clear it first.
-  RowWriter freshRow() {
-    if (coded_) std::fill(row_.begin(), row_.end(), uint8_t(0));
+  // The row the line decoders write into, as the last line left it: a
+  // line's pixels are read only when its run list overflowed, and such a
+  // line is decoded again into clearedRow().
+  RowWriter scratchRow() {
     RowWriter w;
     w.capacity = uint32_t(row_.size());
     w.row = row_.data();
     return w;
   }
+  RowWriter clearedRow() {
+    std::fill(row_.begin(), row_.end(), uint8_t(0));
+    return scratchRow();
+  }
 
   // Counts the current line in the open segment and, for a T.4 coding,
   // codes it from `line` (its runs) or, when the list may have overflowed
-  // or is not given, from the row. Code bytes are written in blocks of
-  // about kCodeBlockBytes.
+  // or is not given, from the row, which must then hold the line alone. Code bytes are written in
+  // blocks of about kCodeBlockBytes.
   void appendRow(const RunList* line = nullptr) {
     if (coded_) codeLine(line);
     ++rows_;
@@ -199,6 +203,10 @@ class SpoolWriter {
     segment_.lines = 0;
   }
   int32_t rows() const { return rows_; }
+  // A run list holds width + 1 runs; a full one may have dropped some.
+  static bool runsComplete(const RunList* line) {
+    return line != nullptr && line->count < line->runs.size();
+  }
 
   // Tells the owner of the stream's bytes, now and then, how far the
   // cursor has come; a stride is kept behind the cursor.
@@ -240,10 +248,6 @@ class SpoolWriter {
     if (ok_ && !bytes.empty() && !platform::writeAll(f, bytes.data(), bytes.size())) ok_ = false;
   }
 
-  // A run list holds width + 1 runs; a full one may have dropped some.
-  static bool runsComplete(const RunList* line) {
-    return line != nullptr && line->count < line->runs.size();
-  }
   void encode(T6Encoder& encoder, const RunList* line) {
     if (runsComplete(line))
       encoder.encodeRuns({line->runs.data(), line->count});
@@ -431,7 +435,7 @@ namespace {
 // its own bits in the segment. False when the data ends.
 bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, RunList& line, int& errors) {
   const int64_t width = s.width;
-  RowWriter row = out.freshRow();
+  RowWriter row = out.clearedRow();
   line.clear();
   int colour = 0;
   int64_t total = 0;
@@ -492,14 +496,20 @@ int spoolMh(FaxStream& s, const SpoolPaths& paths) {
     // Nearly every line ends at its EOL and the line decoder takes it whole;
     // any other ending is decoded again code by code.
     const FaxStream lineStart = s;
-    RowWriter row = out.freshRow();
+    RowWriter row = out.scratchRow();
     line.clear();
     const int total = decodeMhLine(s, row, &line);
     if (total >= 0) {
-      if (total == width)
+      if (total == width) {
+        if (!SpoolWriter::runsComplete(&line)) {
+          FaxStream again = lineStart;
+          RowWriter clean = out.clearedRow();
+          (void)decodeMhLine(again, clean, nullptr);
+        }
         out.appendRow(&line);
-      else
+      } else {
         out.closeSegment();
+      }
       out.setEnd(back(s, 12));
       continue;
     }
@@ -552,14 +562,25 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
   reference.setAllWhite(width);
   int tag = 1;
   int errors = 0;
+  // A good line whose run list overflowed is decoded again into a cleared
+  // row (the reference is not changed by decoding against it).
+  const auto redecodeIfOverflowed = [&](const FaxStream& lineStart, int lineTag) {
+    if (SpoolWriter::runsComplete(&line)) return;
+    FaxStream again = lineStart;
+    RowWriter clean = out.clearedRow();
+    (void)(lineTag == 1 ? decodeMhLine(again, clean, nullptr)
+                        : decode2dLine(again, clean, nullptr, reference));
+  };
   for (;;) {
     out.moved(s);
-    RowWriter row = out.freshRow();
+    const FaxStream lineStart = s;
+    RowWriter row = out.scratchRow();
     line.clear();
     const int total =
         tag == 1 ? decodeMhLine(s, row, &line) : decode2dLine(s, row, &line, reference);
     if (total == kEndOfData) break;
     if (total == kEndAfterFullLine) {
+      redecodeIfOverflowed(lineStart, tag);
       out.appendRow(&line);
       out.setEnd(dataEnd(s));
       break;
@@ -570,6 +591,7 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
     }
     if (total == width) {
       out.setEnd(back(s, 12));
+      redecodeIfOverflowed(lineStart, tag);
       out.appendRow(&line);
       reference.assignFrom(line);
       tag = s.readBits(1);
@@ -599,7 +621,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
   int64_t lastSync = s.bitPosition();
   for (;;) {
     out.moved(s);
-    RowWriter row = out.freshRow();
+    RowWriter row = out.scratchRow();
     line.clear();
     int32_t total = 0;
     const int result = decodeMmrLine(s, row, &line, reference, total);

@@ -426,10 +426,12 @@ std::vector<uint8_t> packBits(const std::string& text) {
 }
 
 // Lines of more runs than a line has pixels (empty runs between empty runs)
-// overflow the run list: they are coded from their rows instead, as exactly.
-TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
+// overflow the run list: they are coded from their rows instead, as exactly,
+// in MH and in the one-dimensional lines of MR.
+void spoolLinesOfManyRuns(bool mr) {
   TempDir dir;
-  const std::string eol = "000000000001", white0 = "00110101", black0 = "0000110111";
+  const std::string eol = mr ? "0000000000011" : "000000000001";
+  const std::string white0 = "00110101", black0 = "0000110111";
   const std::string white3 = "1000", black5 = "0011", white8 = "10011", white16 = "101010";
   std::string emptyRuns;
   for (int i = 0; i < 12; ++i) emptyRuns += white0 + black0;
@@ -439,12 +441,13 @@ TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
   text += eol + eol + eol;
   const std::vector<uint8_t> bytes = packBits(text);
   FaxStream stream;
-  stream.init(bytes.data(), int32_t(bytes.size()), kMsbFirst, kCodingT4OneD, 0);
+  stream.init(bytes.data(), int32_t(bytes.size()), kMsbFirst, mr ? kCodingT4TwoD : kCodingT4OneD,
+              0);
   stream.setPageSize(16, 0);
   const std::string index = dir.file("index");
   const SpoolPaths paths{
       dir.file("bitmap"), index, codeSpoolPath(index), firstLineSpoolPath(index), {}};
-  ASSERT_EQ(0, spoolMh(stream, paths));
+  ASSERT_EQ(0, mr ? spoolMr(stream, paths) : spoolMh(stream, paths));
   int32_t pages = 0;
   ASSERT_EQ(0, buildPageTable(index, 1144, pages));
   ASSERT_EQ(1, pages);
@@ -457,6 +460,13 @@ TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
   Bitmap expected(16, 6);
   for (int y = 0; y < 6; y += 2) expected.fillRow(y, 3, 8);
   EXPECT_TRUE(expected == decodeT6WithLibtiff(page, 16, 6, dir.file("page.tif")));
+}
+
+TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
+  for (const bool mr : {false, true}) {
+    SCOPED_TRACE(mr ? "MR" : "MH");
+    spoolLinesOfManyRuns(mr);
+  }
 }
 
 TEST(RawSpool, EmptyFileIsClosedAndNotAnalysed) {
