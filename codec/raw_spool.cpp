@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "codec/fax_decode.h"
@@ -30,11 +31,20 @@ void put16(uint8_t* p, uint16_t v) {
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
+void put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
 uint16_t get16(const uint8_t* p) {
   return uint16_t(p[0] | (p[1] << 8));
 }
 uint32_t get32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+uint64_t get64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
 }
 
 // A bit position in the stream: byte and bit in reading order. Bit 8 means
@@ -105,8 +115,10 @@ class SegmentReader {
   bool ok_ = false;
 };
 
-// Both spool files while a stream is being converted: rows go to the bitmap
-// spool, closed segments to the index.
+// The spool files while a stream is being converted: the header to the
+// bitmap spool, closed segments to the index and, for T.4 codings, each good
+// line coded as T.6 to the code spool (and a segment's first line also
+// against a white line to the first-line spool).
 class SpoolWriter {
  public:
   int open(const SpoolPaths& paths, const FaxStream& s, FaxCoding coding) {
@@ -118,6 +130,14 @@ class SpoolWriter {
     if (!bitmap_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
     index_ = openFile(paths.index, "w+b");
     if (!index_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
+    coded_ = coding != kCodingT6 && !paths.code.empty();
+    if (coded_) {
+      code_ = openFile(paths.code, "wb");
+      if (!code_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
+      firstLines_ = openFile(paths.firstLines, "wb");
+      if (!firstLines_) return platform::recordWriteFailure(errno), kSpoolWriteFailed;
+      if (encoder_.begin(s.width) != 0) return kSpoolFileFailed;
+    }
     const WidthClass widthClass = classifyWidth(s.width);
     page_.width = s.width;
     page_.height = s.height;
@@ -135,25 +155,31 @@ class SpoolWriter {
     index_header_.coding = coding;
     index_header_.paperClass = widthClass.paperClass;
     row_.assign(size_t(page_.bytesPerRow), 0);
-    rowBlock_.reserve(kRowBlockBytes + row_.size());
     writeBitmapHeader();
     if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
     return ok_ ? 0 : kSpoolWriteFailed;
   }
 
-  RowWriter freshRow() {
-    std::fill(row_.begin(), row_.end(), uint8_t(0));
+  // The row the line decoders write into, as the last line left it: a
+  // line's pixels are read only when its run list overflowed, and such a
+  // line is decoded again into clearedRow().
+  RowWriter scratchRow() {
     RowWriter w;
     w.capacity = uint32_t(row_.size());
     w.row = row_.data();
     return w;
   }
+  RowWriter clearedRow() {
+    std::fill(row_.begin(), row_.end(), uint8_t(0));
+    return scratchRow();
+  }
 
-  // Appends the current row and counts it in the open segment. Rows are
-  // written in blocks of about kRowBlockBytes.
-  void appendRow() {
-    rowBlock_.insert(rowBlock_.end(), row_.begin(), row_.end());
-    if (rowBlock_.size() >= kRowBlockBytes) writeRows();
+  // Counts the current line in the open segment and, for a T.4 coding,
+  // codes it from `line` (its runs) or, when the list may have overflowed
+  // or is not given, from the row, which must then hold the line alone. Code bytes are written in
+  // blocks of about kCodeBlockBytes.
+  void appendRow(const RunList* line = nullptr) {
+    if (coded_) codeLine(line);
     ++rows_;
     ++segment_.lines;
   }
@@ -177,6 +203,10 @@ class SpoolWriter {
     segment_.lines = 0;
   }
   int32_t rows() const { return rows_; }
+  // A run list holds width + 1 runs; a full one may have dropped some.
+  static bool runsComplete(const RunList* line) {
+    return line != nullptr && line->count < line->runs.size();
+  }
 
   // Tells the owner of the stream's bytes, now and then, how far the
   // cursor has come; a stride is kept behind the cursor.
@@ -186,11 +216,16 @@ class SpoolWriter {
     nextPassed_ = int64_t(s.pos) + kSpoolPassedStrideBytes;
   }
 
-  // Closes the last segment, completes both headers and closes the files:
-  // 0, or kSpoolWriteFailed when any write or close of either file failed.
+  // Closes the last segment, completes the headers and closes the files:
+  // 0, or kSpoolWriteFailed when any write or close of any file failed.
   int finish() {
-    writeRows();
     closeSegment();
+    if (coded_) {
+      const std::span<const uint8_t> rest = encoder_.flushBits();
+      write(code_.get(), rest);
+      if (!platform::closeFile(code_.release())) ok_ = false;
+      if (!platform::closeFile(firstLines_.release())) ok_ = false;
+    }
     index_header_.rows = rows_;
     if (!ok_ || rewriteIndexHeader(std::move(index_), index_header_) != 0) ok_ = false;
     int16_t yResolution = page_.yResolution;
@@ -205,29 +240,53 @@ class SpoolWriter {
   }
 
  private:
-  static constexpr size_t kRowBlockBytes = size_t(1) << 20;
+  static constexpr size_t kCodeBlockBytes = size_t(1) << 20;
 
   // After a failed write nothing more is written: the spool is lost anyway,
   // and the first failure's reason is the one to report.
-  void writeRows() {
-    if (ok_ && !rowBlock_.empty() &&
-        !platform::writeAll(bitmap_.get(), rowBlock_.data(), rowBlock_.size()))
-      ok_ = false;
-    rowBlock_.clear();
+  void write(std::FILE* f, std::span<const uint8_t> bytes) {
+    if (ok_ && !bytes.empty() && !platform::writeAll(f, bytes.data(), bytes.size())) ok_ = false;
+  }
+
+  void encode(T6Encoder& encoder, const RunList* line) {
+    if (runsComplete(line))
+      encoder.encodeRuns({line->runs.data(), line->count});
+    else
+      encoder.encodeRow(row_.data(), page_.invert);
+  }
+
+  void codeLine(const RunList* line) {
+    if (segment_.lines == 0) {
+      // A page may begin here: its strip then starts with this line
+      // coded against a white line.
+      (void)first_.begin(page_.width);
+      encode(first_, line);
+      const std::span<const uint8_t> bytes = first_.flushBits();
+      segment_.firstLineByte = firstLineBytes_;
+      segment_.firstLineBits = uint32_t(first_.bitCount());
+      write(firstLines_.get(), bytes);
+      firstLineBytes_ += int64_t(bytes.size());
+    }
+    encode(encoder_, line);
+    segment_.codeEnd = encoder_.bitCount();
+    if (segment_.lines == 0) segment_.codeSecondLine = segment_.codeEnd;
+    if (encoder_.codedBytes().size() >= kCodeBlockBytes) {
+      write(code_.get(), encoder_.codedBytes());
+      encoder_.dropCodedBytes();
+    }
   }
 
   void writeBitmapHeader() {
     if (!ok_) return;
     const auto bytes = serializeBitmapHeader(page_);
     if (std::fseek(bitmap_.get(), 0, SEEK_SET) != 0 ||
-        !platform::writeAll(bitmap_.get(), bytes.data(), bytes.size()) ||
-        std::fseek(bitmap_.get(), 0, SEEK_END) != 0) {
+        !platform::writeAll(bitmap_.get(), bytes.data(), bytes.size())) {
       platform::recordWriteFailure(errno);
       ok_ = false;
     }
   }
 
-  FilePtr bitmap_, index_;
+  FilePtr bitmap_, index_, code_, firstLines_;
   std::string indexPath_;
   std::function<void(int64_t)> passed_;
   int64_t nextPassed_ = 0;
@@ -235,7 +294,10 @@ class SpoolWriter {
   IndexHeader index_header_;
   SegmentRecord segment_;
   std::vector<uint8_t> row_;
-  std::vector<uint8_t> rowBlock_;  // rows not yet written
+  bool coded_ = false;  // a T.4 coding: lines go to the code spools
+  T6Encoder encoder_;   // every good line, each against the one before
+  T6Encoder first_;     // a segment's first line against a white line
+  int64_t firstLineBytes_ = 0;
   int32_t rows_ = 0;
   bool ok_ = true;
 };
@@ -345,6 +407,10 @@ std::array<uint8_t, kSegmentRecordBytes> serializeSegment(const SegmentRecord& s
   put32(&b[8], uint32_t(s.lines));
   b[12] = s.startBit;
   b[13] = s.endBit;
+  put64(&b[14], uint64_t(s.codeSecondLine));
+  put64(&b[22], uint64_t(s.codeEnd));
+  put64(&b[30], uint64_t(s.firstLineByte));
+  put32(&b[38], s.firstLineBits);
   return b;
 }
 
@@ -355,6 +421,10 @@ SegmentRecord parseSegment(std::span<const uint8_t, kSegmentRecordBytes> b) {
   s.lines = int32_t(get32(&b[8]));
   s.startBit = b[12];
   s.endBit = b[13];
+  s.codeSecondLine = int64_t(get64(&b[14]));
+  s.codeEnd = int64_t(get64(&b[22]));
+  s.firstLineByte = int64_t(get64(&b[30]));
+  s.firstLineBits = get32(&b[38]);
   return s;
 }
 
@@ -363,9 +433,10 @@ namespace {
 // One line code by code from the cursor, noting where its last whole run
 // ends: a line that ends at a bad code or at the data's end keeps exactly
 // its own bits in the segment. False when the data ends.
-bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, int& errors) {
+bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, RunList& line, int& errors) {
   const int64_t width = s.width;
-  RowWriter row = out.freshRow();
+  RowWriter row = out.clearedRow();
+  line.clear();
   int colour = 0;
   int64_t total = 0;
   int64_t pending = 0;
@@ -376,7 +447,7 @@ bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, int& errors) {
       // A last line without an EOL after it is still a good line, and so is
       // a full line before a bad code; the segment ends where the line does.
       if (total == width) {
-        out.appendRow();
+        out.appendRow(&line);
         out.setEnd(lineEnd);
       }
       if (code == kEndOfData) return false;
@@ -386,7 +457,7 @@ bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, int& errors) {
     }
     if (code == kEolFound) {
       if (total == width)
-        out.appendRow();
+        out.appendRow(&line);
       else
         out.closeSegment();  // an empty line (RTC) or a short one ends a segment
       out.setEnd(back(s, 12));
@@ -399,6 +470,7 @@ bool spoolMhLineByCodes(FaxStream& s, SpoolWriter& out, int& errors) {
       return s.findEol() >= 0;
     }
     writeRun(row, int(pending), colour ^ s.invert);
+    line.append(int32_t(pending));
     total += pending;
     pending = 0;
     colour ^= 1;
@@ -414,6 +486,8 @@ int spoolMh(FaxStream& s, const SpoolPaths& paths) {
   int errors = 0;
   if (s.findEol() < 0) return finishSpool(out, errors);
   const int32_t width = s.width;
+  RunList line;
+  line.reset(width);
   for (;;) {
     out.moved(s);
     // Whatever precedes a segment's first EOL is no line; a page must not
@@ -422,18 +496,25 @@ int spoolMh(FaxStream& s, const SpoolPaths& paths) {
     // Nearly every line ends at its EOL and the line decoder takes it whole;
     // any other ending is decoded again code by code.
     const FaxStream lineStart = s;
-    RowWriter row = out.freshRow();
-    const int total = decodeMhLine(s, row, nullptr);
+    RowWriter row = out.scratchRow();
+    line.clear();
+    const int total = decodeMhLine(s, row, &line);
     if (total >= 0) {
-      if (total == width)
-        out.appendRow();
-      else
+      if (total == width) {
+        if (!SpoolWriter::runsComplete(&line)) {
+          FaxStream again = lineStart;
+          RowWriter clean = out.clearedRow();
+          (void)decodeMhLine(again, clean, nullptr);
+        }
+        out.appendRow(&line);
+      } else {
         out.closeSegment();
+      }
       out.setEnd(back(s, 12));
       continue;
     }
     s = lineStart;
-    if (!spoolMhLineByCodes(s, out, errors)) break;
+    if (!spoolMhLineByCodes(s, out, line, errors)) break;
   }
   return finishSpool(out, errors);
 }
@@ -481,15 +562,26 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
   reference.setAllWhite(width);
   int tag = 1;
   int errors = 0;
+  // A good line whose run list overflowed is decoded again into a cleared
+  // row (the reference is not changed by decoding against it).
+  const auto redecodeIfOverflowed = [&](const FaxStream& lineStart, int lineTag) {
+    if (SpoolWriter::runsComplete(&line)) return;
+    FaxStream again = lineStart;
+    RowWriter clean = out.clearedRow();
+    (void)(lineTag == 1 ? decodeMhLine(again, clean, nullptr)
+                        : decode2dLine(again, clean, nullptr, reference));
+  };
   for (;;) {
     out.moved(s);
-    RowWriter row = out.freshRow();
+    const FaxStream lineStart = s;
+    RowWriter row = out.scratchRow();
     line.clear();
     const int total =
         tag == 1 ? decodeMhLine(s, row, &line) : decode2dLine(s, row, &line, reference);
     if (total == kEndOfData) break;
     if (total == kEndAfterFullLine) {
-      out.appendRow();
+      redecodeIfOverflowed(lineStart, tag);
+      out.appendRow(&line);
       out.setEnd(dataEnd(s));
       break;
     }
@@ -499,7 +591,8 @@ int spoolMr(FaxStream& s, const SpoolPaths& paths) {
     }
     if (total == width) {
       out.setEnd(back(s, 12));
-      out.appendRow();
+      redecodeIfOverflowed(lineStart, tag);
+      out.appendRow(&line);
       reference.assignFrom(line);
       tag = s.readBits(1);
       if (tag < 0) break;
@@ -528,7 +621,7 @@ int spoolMmr(FaxStream& s, const SpoolPaths& paths) {
   int64_t lastSync = s.bitPosition();
   for (;;) {
     out.moved(s);
-    RowWriter row = out.freshRow();
+    RowWriter row = out.scratchRow();
     line.clear();
     int32_t total = 0;
     const int result = decodeMmrLine(s, row, &line, reference, total);
@@ -715,6 +808,52 @@ int buildPageTable(const std::string& indexPath, int32_t linesPerPage, int32_t& 
 
 namespace {
 
+// 64 bits of `src` from bit `from` on (first bit in the most significant
+// bit of each byte), bits past its end read as 0.
+uint64_t bitsAt(std::span<const uint8_t> src, int64_t from) {
+  const size_t byte = size_t(from / 8);
+  uint8_t word[9] = {};
+  if (byte + 9 <= src.size())
+    std::memcpy(word, src.data() + byte, 9);
+  else if (byte < src.size())
+    std::memcpy(word, src.data() + byte, src.size() - byte);
+  uint64_t v;
+  std::memcpy(&v, word, 8);
+  v = __builtin_bswap64(v);
+  const int shift = int(from % 8);
+  return shift ? (v << shift) | (word[8] >> (8 - shift)) : v;
+}
+
+// Appends bits [from, from + count) of `src` (first bit in the most
+// significant bit of each byte) to `out`, whose last byte holds
+// `outBits % 8` bits already. Bits past the end of `src` read as 0.
+void appendBits(std::vector<uint8_t>& out, int64_t& outBits, std::span<const uint8_t> src,
+                int64_t from, int64_t count) {
+  // The last byte's bits and 32 new ones at a time fit the accumulator.
+  int pendingBits = int(outBits % 8);
+  const size_t start = out.size() - (pendingBits ? 1 : 0);
+  uint64_t pending = pendingBits ? uint64_t(out.back()) << 56 : 0;
+  outBits += count;
+  out.resize(start + size_t((pendingBits + count) / 32 + 2) * 4);
+  uint8_t* at = out.data() + start;
+  while (count > 0) {
+    const int n = int(std::min<int64_t>(count, 32));
+    pending |= (bitsAt(src, from) & ~(~uint64_t(0) >> n)) >> pendingBits;
+    pendingBits += n;
+    from += n;
+    count -= n;
+    if (pendingBits >= 32) {
+      const uint32_t word = __builtin_bswap32(uint32_t(pending >> 32));
+      std::memcpy(at, &word, 4);
+      at += 4;
+      pending <<= 32;
+      pendingBits -= 32;
+    }
+  }
+  for (; pendingBits > 0; pendingBits -= 8, pending <<= 8) *at++ = uint8_t(pending >> 56);
+  out.resize(size_t(at - out.data()));
+}
+
 // Appends bits [start, end) of `raw` (reading order) to `out` from its next
 // byte boundary, in the same bit order.
 void appendShifted(std::span<const uint8_t> raw, int64_t start, int64_t end, uint8_t bitOrder,
@@ -792,7 +931,12 @@ int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
       const int64_t start = int64_t(seg.startByte) * 8 + seg.startBit;
       const int64_t end = int64_t(seg.endByte) * 8 + seg.endBit;
       if (end <= start) continue;
-      appendShifted(raw, start, end, header.bitOrder, out);
+      if (header.bitOrder == kMsbFirst) {
+        int64_t bits = int64_t(out.size()) * 8;
+        appendBits(out, bits, raw, start, end - start);
+      } else {
+        appendShifted(raw, start, end, header.bitOrder, out);
+      }
     } else {
       appendMasked(raw, seg, header.bitOrder, out);
     }
@@ -801,21 +945,125 @@ int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
   return 0;
 }
 
-int64_t firstRowOfPage(int32_t pageIndex, const std::string& indexPath) {
-  FilePtr f = openFile(indexPath, "rb");
-  if (!f) return -1;
-  IndexHeader header;
-  if (readIndex(f.get(), header) != 0) return -1;
+std::string codeSpoolPath(const std::string& indexPath) {
+  return indexPath + ".t6";
+}
+
+std::string firstLineSpoolPath(const std::string& indexPath) {
+  return indexPath + ".t6first";
+}
+
+namespace {
+
+// The file's size, or -1.
+int64_t sizeOf(std::FILE* f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+  return int64_t(std::ftell(f));
+}
+
+}  // namespace
+
+int T6PageAssembler::open(const SpoolPaths& paths) {
+  index_.reset(std::fopen(paths.index.c_str(), "rb"));
+  code_.reset(std::fopen(paths.code.c_str(), "rb"));
+  firstLines_.reset(std::fopen(paths.firstLines.c_str(), "rb"));
+  if (!index_ || !code_ || !firstLines_) return kSpoolFileFailed;
+  if (readIndex(index_.get(), header_) != 0 || header_.coding == kCodingT6) return kSpoolFileFailed;
+  if (header_.records == 0) return kSpoolNoSegments;
+  codeBytes_ = sizeOf(code_.get());
+  firstLineBytes_ = sizeOf(firstLines_.get());
+  return codeBytes_ < 0 || firstLineBytes_ < 0 ? kSpoolFileFailed : 0;
+}
+
+// Reads `bytes` bytes at `offset` into buffer_.
+bool T6PageAssembler::read(std::FILE* f, int64_t offset, size_t bytes) {
+  buffer_.resize(bytes);
+  if (bytes == 0) return true;
+  return std::fseek(f, long(offset), SEEK_SET) == 0 &&
+         std::fread(buffer_.data(), 1, bytes, f) == bytes;
+}
+
+int T6PageAssembler::page(int32_t pageIndex, std::vector<uint8_t>& out, int32_t& lines) {
+  out.clear();
+  lines = 0;
+  if (!index_) return kSpoolFileFailed;
   int32_t first = 0, count = 0;
-  if (locatePage(header, pageIndex, first, count) != 0) return -1;
-  SegmentReader reader(f.get(), 0);
-  SegmentRecord seg;
-  int64_t rows = 0;
-  for (int32_t i = 0; i < first; ++i) {
-    if (!reader.next(seg)) return -1;
-    rows += std::max(0, seg.lines);
+  if (const int located = locatePage(header_, pageIndex, first, count); located != 0)
+    return located;
+  SegmentReader reader(index_.get(), first);
+  SegmentRecord head, seg;
+  if (!reader.next(head)) return kSpoolFileFailed;
+  int64_t end = head.codeEnd;
+  int64_t pageLines = head.lines;
+  for (int32_t i = 1; i < count; ++i) {
+    if (!reader.next(seg) || seg.codeSecondLine < end || seg.codeEnd < seg.codeSecondLine)
+      return kSpoolFileFailed;
+    end = seg.codeEnd;
+    pageLines += seg.lines;
   }
-  return rows;
+  const int64_t firstBytes = (int64_t(head.firstLineBits) + 7) / 8;
+  if (head.lines <= 0 || pageLines > INT32_MAX || head.firstLineByte < 0 ||
+      head.firstLineByte + firstBytes > firstLineBytes_ || head.codeSecondLine < 0 ||
+      end < head.codeSecondLine || end > codeBytes_ * 8)
+    return kSpoolFileFailed;
+  // The first line against a white line, the rest as the code spool has
+  // them, then EOFB.
+  int64_t bits = 0;
+  const int64_t from = head.codeSecondLine / 8 * 8;
+  out.reserve(size_t(firstBytes + (end - from) / 8 + 8));
+  if (!read(firstLines_.get(), head.firstLineByte, size_t(firstBytes))) return kSpoolFileFailed;
+  appendBits(out, bits, buffer_, 0, head.firstLineBits);
+  if (!read(code_.get(), from / 8, size_t((end - from + 7) / 8))) return kSpoolFileFailed;
+  appendBits(out, bits, buffer_, head.codeSecondLine - from, end - head.codeSecondLine);
+  static constexpr uint8_t kEofb[] = {0x00, 0x10, 0x01};
+  appendBits(out, bits, kEofb, 0, 24);
+  if (header_.bitOrder != kMsbFirst)
+    for (uint8_t& b : out) b = kBitReverse[b];
+  lines = int32_t(pageLines);
+  return 0;
+}
+
+int transcodeMmrPage(int32_t pageIndex, std::span<const uint8_t> raw, const std::string& indexPath,
+                     T6Encoder& encoder, int32_t& lines) {
+  lines = 0;
+  FilePtr f = openFile(indexPath, "rb");
+  if (!f) return kSpoolFileFailed;
+  IndexHeader header;
+  if (readIndex(f.get(), header) != 0) return kSpoolFileFailed;
+  if (header.records == 0) return kSpoolNoSegments;
+  int32_t first = 0, count = 0;
+  if (const int located = locatePage(header, pageIndex, first, count); located != 0) return located;
+  if (encoder.begin(header.width) != 0 || raw.size() > size_t(INT32_MAX)) return kSpoolFileFailed;
+  FaxStream s;
+  s.init(raw.data(), int32_t(raw.size()), header.bitOrder, kCodingT6, 0);
+  s.setPageSize(header.width, 0);
+  RunList line, reference;
+  line.reset(header.width);
+  reference.reset(header.width);
+  std::vector<uint8_t> row(size_t(header.width + 7) / 8);
+  SegmentReader reader(f.get(), first);
+  SegmentRecord seg;
+  for (int32_t i = 0; i < count; ++i) {
+    if (!reader.next(seg) || !segmentInside(seg, raw.size())) return kSpoolFileFailed;
+    placeAt(s, int64_t(seg.startByte) * 8 + seg.startBit);
+    reference.setAllWhite(header.width);
+    for (int32_t k = 0; k < seg.lines; ++k) {
+      std::fill(row.begin(), row.end(), uint8_t(0));
+      RowWriter w{0, uint32_t(row.size()), 0, row.data()};
+      line.clear();
+      int32_t total = 0;
+      const int result = decodeMmrLine(s, w, &line, reference, total);
+      if ((result != header.width && result != kEndAfterFullLine) || total != header.width)
+        return kSpoolPageChanged;
+      if (line.count < line.runs.size())
+        encoder.encodeRuns({line.runs.data(), line.count});
+      else
+        encoder.encodeRow(row.data(), 0);
+      reference.assignFrom(line);
+      ++lines;
+    }
+  }
+  return 0;
 }
 
 }  // namespace tarnwick

@@ -1,25 +1,30 @@
 #pragma once
-// Conversion of a headerless fax stream into two spool files, and the paging
+// Conversion of a headerless fax stream into spool files, and the paging
 // that later cuts the stream into pages.
 //
-// Bitmap spool: a 37-byte header, then one row of bytesPerRow bytes per good
-// line in stream order (white pixels are 1 bits). Header, little-endian:
+// The stream is decoded once. A T.4 stream's good lines are coded as T.6
+// while it is decoded, so that each page's T.6 strip can later be put
+// together from the spools without decoding anything again; a T.6 stream's
+// pages are its own coded bytes.
+//
+// Bitmap spool (the options' workFile): the 37-byte page record of the whole
+// stream and nothing else, little-endian:
 //
 //    0 int32  reserved, 0           24 uint16 xResolution
 //    4 int32  width                 26 int16  yResolution
-//    8 int32  height (rows held)    28 uint8  resolutionUnit (2)
+//    8 int32  height (good lines)   28 uint8  resolutionUnit (2)
 //   12 int32  bytesPerRow           29 uint8  fillOrder (bit order of the stream)
 //   16 int16  samplesPerPixel (1)   30 uint8  coding (5, 6 or 7)
 //   18 int16  bitsPerSample (1)     31 uint8  paperClass
 //   20 uint32 codedSize             32 uint8  invert
-//                                   33 4 zero bytes (the page record's pixels)
+//                                   33 4 zero bytes
 //
-// Index spool: a 4120-byte header, then 14-byte segment records. A segment
+// Index spool: a 4120-byte header, then 42-byte segment records. A segment
 // is a run of consecutive good lines together with the exact bit range of
 // their coded data in the stream. Header, little-endian:
 //
 //    0 int32  number of segment records
-//    4 int32  number of rows in the bitmap spool
+//    4 int32  number of good lines
 //    8 int32  width
 //   12 uint8  bit order        13 uint8 coding       14 uint8 paper class
 //   15 uint8  0
@@ -32,23 +37,43 @@
 // 12 uint8 start bit, 13 uint8 end bit. Bits count in reading order (after
 // bit-order mapping) from 0; the end is the first bit after the segment.
 // An end bit of 8 means the whole end byte belongs to the segment.
+// For T.4 codings (0 for T.6): 14 int64 code spool bit where the segment's
+// second line begins, 22 int64 code spool bit after its last line, 30 int64
+// first-line spool byte where its first line's coding begins, 38 uint32 the
+// bits of that coding.
+//
+// Code spool (T.4 codings, unless SpoolPaths::code is empty; codeSpoolPath
+// names it): every good line of the stream in stream order coded as one T.6
+// strip without EOFB, each line against the good line before it (the first
+// against a white line), first code bit in the most significant bit, the
+// last byte filled with 0 bits.
+// A page's lines are consecutive segments, so its strip is the coding of
+// its first line against a white line, then the code spool from its first
+// segment's second line to its last segment's end, then EOFB.
+//
+// First-line spool (with the code spool; firstLineSpoolPath): for each
+// segment in turn, its first line coded as T.6 against a white line, filled
+// with 0 bits to a byte boundary.
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "codec/fax_stream.h"
 #include "codec/raw_probe.h"
+#include "codec/t6_encoder.h"
 #include "records/page_image.h"
 
 namespace tarnwick {
 
 inline constexpr int kBitmapSpoolHeaderBytes = 37;
 inline constexpr int kIndexHeaderBytes = 4120;
-inline constexpr int kSegmentRecordBytes = 14;
+inline constexpr int kSegmentRecordBytes = 42;
 inline constexpr int kPageTableEntries = 1024;
 
 enum SpoolStatus : int {
@@ -60,13 +85,22 @@ enum SpoolStatus : int {
   kSpoolNoSegments = -2,   // the index holds no segment
   kSpoolPageEmpty = -3,    // the page has no segment in the page table
   kSpoolPageBeyond = -4,   // the page's first segment lies past the records
+  kSpoolPageChanged = -6,  // the page's data no longer decodes to its lines
   kSpoolNoRows = -11,      // T.6 data ended before any line
   kSpoolNoResync = -12,    // T.6: no start of data after a bad code, nothing kept
 };
 
+// The code spools are named after the index spool, in its folder, so they
+// live and go with the run's other work files.
+std::string codeSpoolPath(const std::string& indexPath);       // indexPath + ".t6"
+std::string firstLineSpoolPath(const std::string& indexPath);  // indexPath + ".t6first"
+
 struct SpoolPaths {
-  std::string bitmap;  // bitmap spool (the options' workFile)
-  std::string index;   // index spool (the options' segmentFile)
+  std::string bitmap;      // bitmap spool (the options' workFile)
+  std::string index;       // index spool (the options' segmentFile)
+  std::string code;        // code spool (codeSpoolPath of the index); empty
+                           // for none: T.4 lines are then not coded
+  std::string firstLines;  // first-line spool (firstLineSpoolPath of the index)
   // Called as the spool moves on, about every kSpoolPassedStrideBytes, with
   // a byte offset of the stream that the conversion has left behind: a
   // reader that maps its file drops the pages before it. Bytes before the
@@ -94,6 +128,10 @@ struct SegmentRecord {
   int32_t lines = 0;
   uint8_t startBit = 0;
   uint8_t endBit = 0;
+  int64_t codeSecondLine = 0;  // code spool bit where the second line begins
+  int64_t codeEnd = 0;         // code spool bit after the last line
+  int64_t firstLineByte = 0;   // first-line spool byte of the first line's coding
+  uint32_t firstLineBits = 0;  // its length in bits
 };
 
 // Layout conversions (field by field, little-endian). The parsers return
@@ -126,7 +164,7 @@ int convertMmrRaw(FaxStream& stream, const SpoolPaths& paths, uint16_t threshold
                   uint8_t bitOrder, bool nonStandard, int32_t minWidth, ProbeWork* work = nullptr);
 
 // Spool every good line of the stream (whose width and bitOrder are set)
-// into both files, starting at the stream's cursor (MH and MR search their
+// into the files, starting at the stream's cursor (MH and MR search their
 // first EOL). Results: bad lines met (>= 0), kSpoolWriteFailed, for MR
 // kSpoolFileFailed when no EOL + tag 1 exists, for T.6 kSpoolNoRows /
 // kSpoolNoResync when not a single row was kept.
@@ -162,9 +200,44 @@ int extractPageCodedData(int32_t pageIndex, std::span<const uint8_t> raw,
                          const std::string& indexPath, std::vector<uint8_t>& out, int32_t& lines,
                          int32_t* segments = nullptr);
 
-// The first bitmap-spool row of page `pageIndex` in the page table: the sum
-// of the lines of every segment before the page's first one. -1 when the
-// index cannot be read.
-int64_t firstRowOfPage(int32_t pageIndex, const std::string& indexPath);
+// Puts together the T.6 strips of a T.4 stream's pages from the index, code
+// and first-line spools; one per writer of pages, its buffers kept from
+// page to page. The spools are read only, never changed.
+class T6PageAssembler {
+ public:
+  // Opens the three spools and reads the index header. 0, kSpoolFileFailed
+  // (a spool cannot be opened or read, or the stream is T.6) or
+  // kSpoolNoSegments.
+  int open(const SpoolPaths& paths);
+
+  // Page `pageIndex` as one T.6 strip ending in EOFB and zero bits to a byte
+  // boundary, in the stream's bit order, replacing `out`; `lines` receives
+  // its line count. 0, kSpoolFileFailed (a spool cannot be read, or a
+  // record points outside it or out of order), kSpoolPageEmpty or
+  // kSpoolPageBeyond.
+  int page(int32_t pageIndex, std::vector<uint8_t>& out, int32_t& lines);
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  using File = std::unique_ptr<std::FILE, Closer>;
+  bool read(std::FILE* f, int64_t offset, size_t bytes);
+
+  File index_, code_, firstLines_;
+  int64_t codeBytes_ = 0, firstLineBytes_ = 0;
+  IndexHeader header_;
+  std::vector<uint8_t> buffer_;
+};
+
+// Page `pageIndex` of a T.6 stream decoded again from `raw`, segment by
+// segment (each from its start against a white line), into `encoder`, which
+// is begun here at the stream's width: for a page that damage split into
+// several segments, whose pieces do not join into valid T.6 as they stand.
+// `lines` receives the lines coded. 0, kSpoolFileFailed, kSpoolNoSegments,
+// kSpoolPageEmpty, kSpoolPageBeyond, or kSpoolPageChanged when a segment
+// does not decode to its lines of the width.
+int transcodeMmrPage(int32_t pageIndex, std::span<const uint8_t> raw, const std::string& indexPath,
+                     T6Encoder& encoder, int32_t& lines);
 
 }  // namespace tarnwick

@@ -169,6 +169,7 @@ int T6Encoder::begin(int32_t width) {
   reference_.assign(size_t(width) + 1 + kSentinels, width);
   coding_.assign(size_t(width) + 1 + kSentinels, width);
   used_ = 0;
+  dropped_ = 0;
   bits_ = 0;
   pending_ = 0;
   return 0;
@@ -183,6 +184,22 @@ int T6Encoder::encodeChanges(std::span<const int32_t> changes) {
   std::copy(changes.begin(), changes.end(), coding_.begin());
   encodeLine(int32_t(changes.size()));
   return 0;
+}
+
+void T6Encoder::encodeRuns(std::span<const int32_t> runs) {
+  int32_t* changes = coding_.data();
+  const size_t most = std::min(runs.size(), size_t(width_) + 1);
+  int32_t count = 0;
+  int32_t at = 0;
+  for (size_t k = 0; k < most; ++k) {
+    at += runs[k];
+    if (count > 0 && changes[count - 1] == at)
+      --count;
+    else
+      changes[count++] = at;
+  }
+  if (count > 0 && changes[count - 1] >= width_) --count;
+  encodeLine(count);
 }
 
 void T6Encoder::encodeRow(const uint8_t* row, uint8_t invert) {
@@ -251,6 +268,13 @@ void T6Encoder::encodeLine(int32_t count) {
 void T6Encoder::reserveLine() {
   const size_t need = used_ + lineBound(width_);
   if (out_.size() < need) out_.resize(std::max(need, out_.size() * 2));
+}
+
+std::span<const uint8_t> T6Encoder::flushBits() {
+  reserveLine();
+  size_t end = used_;
+  for (int k = 0; 8 * k < pending_; ++k) out_[end++] = uint8_t(bits_ >> (56 - 8 * k));
+  return {out_.data(), end};
 }
 
 std::span<const uint8_t> T6Encoder::finish(bool lsbFirst) {

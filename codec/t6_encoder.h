@@ -37,6 +37,11 @@ class T6Encoder {
   // lineBuffer(): ascending and each in 0..width-1, which is not checked.
   void encodeBuffered(int32_t count) { encodeLine(count); }
 
+  // Codes one line from its run lengths, white first, that add up to the
+  // width (not checked): a run of 0 takes back the change before it. At
+  // most width + 1 runs are read.
+  void encodeRuns(std::span<const int32_t> runs);
+
   // Codes one packed row, first pixel in the most significant bit of its
   // first byte; bits past the width are ignored. With `invert` 0 white
   // pixels are 1 bits (as the codec's decoders write them), with 1 they are
@@ -50,6 +55,24 @@ class T6Encoder {
   // Lines coded since begin().
   int32_t lines() const { return lines_; }
 
+  // For a strip spooled while it is coded. Bits coded since begin(), EOFB
+  // included once finish() has run.
+  int64_t bitCount() const { return int64_t(dropped_ + used_) * 8 + pending_; }
+  // The whole bytes coded and not yet dropped; the bits of a byte still
+  // being filled are not among them.
+  std::span<const uint8_t> codedBytes() const { return {out_.data(), used_}; }
+  // Forgets the bytes codedBytes() gave, so a long strip needs no buffer of
+  // its size; bitCount() still counts them. finish() and flushBits() then
+  // give only the bytes after them.
+  void dropCodedBytes() {
+    dropped_ += used_;
+    used_ = 0;
+  }
+  // Ends the strip without EOFB: every bit coded and not dropped, the last
+  // byte filled up with zero bits (bitCount() tells how many are codes).
+  // Valid until the next call that codes.
+  std::span<const uint8_t> flushBits();
+
  private:
   void encodeLine(int32_t count);
   void reserveLine();
@@ -61,9 +84,10 @@ class T6Encoder {
   std::vector<int32_t> reference_;
   std::vector<int32_t> coding_;
   std::vector<uint8_t> out_;
-  size_t used_ = 0;    // bytes of out_ written
-  uint64_t bits_ = 0;  // pending bits, first in the most significant bit
-  int pending_ = 0;    // how many
+  size_t used_ = 0;     // bytes of out_ written
+  size_t dropped_ = 0;  // bytes given away by dropCodedBytes() since begin()
+  uint64_t bits_ = 0;   // pending bits, first in the most significant bit
+  int pending_ = 0;     // how many
 };
 
 // Changing elements of one packed row (see T6Encoder::encodeRow for the bit

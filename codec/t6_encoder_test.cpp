@@ -167,6 +167,59 @@ TEST(T6Encoder, ChangesAndRowsCodeAlike) {
   EXPECT_EQ(encodePage(page), std::vector<uint8_t>(coded.begin(), coded.end()));
 }
 
+// A row's runs, white first, with empty runs planted where a decoder may
+// hand them over: a white run of 0 before a black first pixel, and a pair
+// of empty runs inside the line every few runs.
+std::vector<int32_t> runsOf(const Bitmap& page, int y) {
+  std::vector<int32_t> runs;
+  bool black = false;
+  int32_t run = 0;
+  for (int x = 0; x < page.width; ++x) {
+    if (page.black(x, y) != black) {
+      runs.push_back(run);
+      if (runs.size() % 5 == 0) runs.insert(runs.end(), {0, 0});
+      black = !black;
+      run = 0;
+    }
+    ++run;
+  }
+  runs.push_back(run);
+  return runs;
+}
+
+// The encoder as the raw spool drives it: lines from their runs, the bytes
+// taken away whenever a few are there, the strip's bits counted across, the
+// rest flushed without EOFB. Joined, the pieces are the strip coded whole.
+TEST(T6Encoder, StripSpooledInPiecesFromRunsIsTheWholeStrip) {
+  TempDir dir;
+  for (const PageCase& c : pageTable()) {
+    if (c.page.width > 5000) continue;  // runsOf walks pixels
+    T6Encoder encoder;
+    ASSERT_EQ(0, encoder.begin(c.page.width)) << c.name;
+    std::vector<uint8_t> spooled;
+    int64_t bits = 0;
+    for (int y = 0; y < c.page.height; ++y) {
+      encoder.encodeRuns(runsOf(c.page, y));
+      ASSERT_GE(encoder.bitCount(), bits) << c.name;
+      bits = encoder.bitCount();
+      if (y % 3 == 0) {
+        const std::span<const uint8_t> bytes = encoder.codedBytes();
+        spooled.insert(spooled.end(), bytes.begin(), bytes.end());
+        encoder.dropCodedBytes();
+      }
+    }
+    const std::span<const uint8_t> rest = encoder.flushBits();
+    spooled.insert(spooled.end(), rest.begin(), rest.end());
+    EXPECT_EQ(size_t((bits + 7) / 8), spooled.size()) << c.name;
+    std::vector<uint8_t> whole = encodePage(c.page);
+    ASSERT_GE(whole.size(), spooled.size()) << c.name;
+    // The whole strip goes on with EOFB where the spooled one has fill bits.
+    if (bits % 8) whole[spooled.size() - 1] &= uint8_t(0xFF00 >> (bits % 8));
+    whole.resize(spooled.size());
+    EXPECT_EQ(whole, spooled) << c.name;
+  }
+}
+
 TEST(T6Encoder, RefusesBadWidthsAndChanges) {
   T6Encoder encoder;
   EXPECT_EQ(kT6BadWidth, encoder.begin(0));

@@ -238,6 +238,17 @@ void moveToBackup(BatchJob& job, const std::string& source) {
       "tarnwick: " + source + " not moved to " + job.backupFolder + ": " + reason + "\n";
 }
 
+// The options as the engine sees them for this job: a raw stream's pages
+// reach the page copy as T.6 unless its compression code is none of the
+// page copy's choices (0..10, tiffout/page_copy.h), which keeps each
+// page's own compression.
+ConversionOptions engineOptions(const BatchJob& job, const ConversionOptions& options) {
+  ConversionOptions own = options;
+  const int32_t compression = job.copyParameters.compression;
+  own.rawPagesAsT6 = compression >= 0 && compression <= 10;
+  return own;
+}
+
 // Runs the guarded steps: open, first page, write, page copy. Fills
 // `outputs` with the files written.
 bool allPageFilesHaveData(const std::string& destination, int pages) {
@@ -336,7 +347,7 @@ int convertRecorded(BatchJob& job, const ConversionOptions& options, const std::
   std::vector<std::string> outputs;
   int result = 0;
   {
-    ConversionEngine engine(options);
+    ConversionEngine engine(engineOptions(job, options));
     try {
       result = runEngine(job, engine, type, source, destination, options, outputs);
       recordPages(record, engine, type);

@@ -150,6 +150,7 @@ int openRaw(FamilyContext& c, const std::string& source) {
   settings.rawFlag = o.RawFlag;
   settings.bitmapSpoolPath = o.workFile;
   settings.indexSpoolPath = o.segmentFile;
+  settings.pagesAsT6 = o.rawPagesAsT6;
   raw.configure(settings);
   const int analysed = raw.analyseRawFax(o.AutoBit, o.NStdWidth != 0);
   if (analysed == kSpoolWriteFailed) return kFamilyWorkFileFailed;
@@ -162,19 +163,24 @@ int openRaw(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// Page 0's record without pixels: what is read of a raw stream's first page
+// is its size (isFax) and its coding and fill order (the file record).
 void firstPageRaw(FamilyContext& c) {
   if (!c.ready) return;
   RawFaxReader& raw = *c.reader.get<RawFaxReader>();
-  if (raw.readBitmapPage(0, raw.pageLines(), c.options.workFile, c.page) != 0) c.page.clear();
+  if (raw.readPageRecord(0, raw.pageLines(), c.options.workFile, c.page) != 0) c.page.clear();
 }
 
 // Pages are cut from whole segments, so their number can differ from the
-// count by lines: the pages written are what the copy step must see.
+// count by lines: the pages written are what the copy step must see. Every
+// page is written as T.6 the analysis decoded clean, so the copy step takes
+// its bytes as they are.
 int writeRaw(FamilyContext& c, const std::string& output) {
   RawFaxReader& raw = *c.reader.get<RawFaxReader>();
   if (!raw.isOpen()) return kFamilyNotOpened;
   const int status = raw.writeRawPages(output, c.page);
   c.options.pageCount = raw.writtenPages();
+  c.checkedT6Pages = raw.checkedT6Pages();
   return status == kTiffWriterWriteFailed || status == kTiffWriterNoFile ? kFamilyWorkFileFailed
                                                                          : 0;
 }

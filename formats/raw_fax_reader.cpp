@@ -69,7 +69,7 @@ int RawFaxReader::analyseRawFax(uint8_t bitOrderChoice, bool nonStandard) {
   t6.noSync = settings_.rawFlag ? 1 : 0;
   t6.initT6(start, bytes, kMsbFirst, 0, settings_.flagNum, 0);
 
-  SpoolPaths paths{settings_.bitmapSpoolPath, settings_.indexSpoolPath, {}};
+  SpoolPaths paths = spoolPaths();
   paths.passed = [this](int64_t offset) {
     if (offset > 0) data_.release(0, uint64_t(offset));
   };
@@ -125,7 +125,7 @@ int RawFaxReader::countRawPages() {
   return int((totalLines_ + perPage - 1) / perPage);
 }
 
-int RawFaxReader::readBitmapPage(int32_t pageIndex, int32_t lines, const std::string& path,
+int RawFaxReader::readPageRecord(int32_t pageIndex, int32_t lines, const std::string& path,
                                  PageImage& page) {
   const uint16_t xResolution = page.xResolution;
   FilePtr f = openRead(path);
@@ -134,47 +134,67 @@ int RawFaxReader::readBitmapPage(int32_t pageIndex, int32_t lines, const std::st
   PageImage header;
   if (!readSpoolHeader(f.get(), header)) return kRawSpoolEmpty;
   if (!plausibleGeometry(header) || lines <= 0 || pageIndex < 0) return kRawNoMemory;
-  const uint64_t pageBytes = uint64_t(lines) * uint64_t(header.bytesPerRow);
   if (uint64_t(lines) * uint64_t(header.width) > uint64_t(kMaxPagePixels)) return kRawNoMemory;
-
   page = std::move(header);
   const int64_t firstRow = int64_t(lines) * pageIndex;
   page.height = int32_t(std::clamp<int64_t>(int64_t(page.height) - firstRow, 0, lines));
   page.xResolution = std::max<uint16_t>(xResolution, 200);
   if (const int16_t y = resolutionOfPageLines(page.paperClass, lines); y != 0) page.yResolution = y;
-  page.pixels.assign(size_t(pageBytes), 0xFF);
-  const size_t wanted = size_t(page.height) * size_t(page.bytesPerRow);
-  const int64_t offset = kBitmapSpoolHeaderBytes + firstRow * page.bytesPerRow;
-  if (wanted > 0 && std::fseek(f.get(), long(offset), SEEK_SET) == 0) {
-    const size_t got = std::fread(page.pixels.data(), 1, wanted, f.get());
-    (void)got;  // rows the spool does not hold stay white
-  }
   return 0;
 }
 
-int RawFaxReader::writeBitmapFromSpool(TiffWriter& writer, const PageImage& page, int32_t pageIndex,
-                                       int32_t lines, uint16_t pageCount) {
-  const int64_t firstRow = firstRowOfPage(pageIndex, settings_.indexSpoolPath);
-  if (firstRow < 0 || lines <= 0) return kNoBitmap;
-  PageImage bitmap;
-  const std::string& spool = settings_.bitmapSpoolPath;
-  FilePtr f = openRead(spool);
-  if (!f || !readSpoolHeader(f.get(), bitmap) || !plausibleGeometry(bitmap)) return kNoBitmap;
-  if (uint64_t(lines) * uint64_t(bitmap.width) > uint64_t(kMaxPagePixels)) return kNoBitmap;
-  bitmap.height = lines;
-  bitmap.xResolution = page.xResolution;
-  bitmap.yResolution = page.yResolution;
-  bitmap.pixels.assign(size_t(lines) * size_t(bitmap.bytesPerRow), 0xFF);
-  const int64_t offset = kBitmapSpoolHeaderBytes + firstRow * bitmap.bytesPerRow;
-  if (std::fseek(f.get(), long(offset), SEEK_SET) == 0) {
-    const size_t got = std::fread(bitmap.pixels.data(), 1, bitmap.pixels.size(), f.get());
-    (void)got;
-  }
-  return writeBitmapPage(writer, bitmap, uint16_t(pageIndex), pageCount);
+namespace {
+
+CodedPage codedPageOf(std::span<const uint8_t> data, const PageImage& page, int32_t lines) {
+  CodedPage out;
+  out.data = data;
+  out.coding = kCodingT6;
+  out.fillOrder = page.fillOrder;
+  out.width = uint32_t(page.width);
+  out.length = uint32_t(lines);
+  out.xResolution = page.xResolution;
+  out.yResolution = uint16_t(page.yResolution);
+  out.resolutionUnit = 2;
+  return out;
+}
+
+}  // namespace
+
+// A T.4 page as the stream codes it, segment after segment.
+int RawFaxReader::writeT4Page(TiffWriter& writer, const PageImage& page, int32_t index,
+                              uint16_t pageCount) {
+  int32_t lines = 0;
+  const int extracted =
+      extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath, coded_, lines);
+  if (extracted != 0 || lines <= 0) return kNoBitmap;
+  CodedPage out = codedPageOf(coded_, page, lines);
+  out.coding = FaxCoding(page.coding);
+  return writeCodedPage(writer, out, uint16_t(index), pageCount);
+}
+
+// A T.6 stream's page of one segment is its own bytes, which the spool
+// decoded clean; one of several is decoded again and coded as one strip.
+int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_t index,
+                               uint16_t pageCount) {
+  int32_t lines = 0, segments = 0;
+  const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath, coded_,
+                                             lines, &segments);
+  if (extracted != 0 || lines <= 0) return kNoBitmap;
+  if (segments == 1)
+    return writeCodedPage(writer, codedPageOf(coded_, page, lines), uint16_t(index), pageCount);
+  const int transcoded =
+      transcodeMmrPage(index, data_.bytes(), settings_.indexSpoolPath, encoder_, lines);
+  if (transcoded != 0 || lines <= 0) return kNoBitmap;
+  // Most significant bit first, as such a page went out when it was written
+  // as a bitmap: the destination keeps that fill order.
+  CodedPage out = codedPageOf(encoder_.finish(), page, lines);
+  out.fillOrder = kMsbFirst;
+  return writeCodedPage(writer, out, uint16_t(index), pageCount);
 }
 
 int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& page) {
   writtenPages_ = 0;
+  checkedT6Pages_.clear();
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen()) return kTiffWriterNoFile;
   if (const int begun = beginTiffOutput(writer); begun != 0) return begun;
@@ -183,34 +203,37 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
   if (table == kSpoolWriteFailed) return kTiffWriterWriteFailed;
   if (table != 0) return writer.close();
   const uint16_t pageCount = uint16_t(std::min(pages, kPageTableEntries));
-  std::vector<uint8_t> coded;
+  const bool t4 = page.coding != kCodingT6;
+  const bool assembled = t4 && settings_.pagesAsT6;
+  T6PageAssembler assembler;
+  if (assembled && assembler.open(spoolPaths()) != 0) return writer.close();
   for (int32_t index = 0; index < pageCount; ++index) {
-    int32_t lines = 0, segments = 0;
-    const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath,
-                                               coded, lines, &segments);
-    data_.releaseAll();
-    if (extracted != 0 || lines <= 0) continue;
     int written = 0;
-    if (page.coding == kCodingT6 && segments > 1) {
-      written = writeBitmapFromSpool(writer, page, index, lines, pageCount);
+    if (assembled) {
+      int32_t lines = 0;
+      if (assembler.page(index, coded_, lines) != 0 || lines <= 0) continue;
+      written =
+          writeCodedPage(writer, codedPageOf(coded_, page, lines), uint16_t(index), pageCount);
+    } else if (t4) {
+      written = writeT4Page(writer, page, index, pageCount);
     } else {
-      CodedPage out;
-      out.data = coded;
-      out.coding = page.coding;
-      out.fillOrder = page.fillOrder;
-      out.width = uint32_t(page.width);
-      out.length = uint32_t(lines);
-      out.xResolution = page.xResolution;
-      out.yResolution = uint16_t(page.yResolution);
-      out.resolutionUnit = 2;
-      written = writeCodedPage(writer, out, uint16_t(index), pageCount);
+      written = writeMmrPage(writer, page, index, pageCount);
     }
+    data_.releaseAll();
     // A page that could not be written loses the whole file; one whose
     // data is unusable is left out.
     if (written == kTiffWriterWriteFailed || written == kTiffWriterNoFile) return written;
-    if (written == 0) ++writtenPages_;
+    if (written != 0) continue;
+    ++writtenPages_;
+    if (assembled || !t4) checkedT6Pages_.push_back(uint16_t(index));
   }
   return writer.close();
+}
+
+SpoolPaths RawFaxReader::spoolPaths() const {
+  const std::string& index = settings_.indexSpoolPath;
+  if (!settings_.pagesAsT6) return {settings_.bitmapSpoolPath, index, {}, {}, {}};
+  return {settings_.bitmapSpoolPath, index, codeSpoolPath(index), firstLineSpoolPath(index), {}};
 }
 
 }  // namespace tarnwick

@@ -4,22 +4,29 @@
 // coding, bit order and line width nothing in the file states.
 //
 // The file is mapped, never read whole. analyseRawFax finds the coding by
-// trial decoding over the stream's first bytes and spools the decoded lines
-// and an index of segments of good lines to two work files (layouts in
-// codec/raw_spool.h), dropping the mapped pages it has passed; the page
-// bitmaps are read back from the bitmap spool, and the TIFF output copies
-// each page's coded bytes out of the stream as they stand, page by page.
+// trial decoding over the stream's first bytes and decodes the stream once
+// into work files (layouts in codec/raw_spool.h): the page record, an index
+// of segments of good lines and, for T.4 data, every good line coded as
+// T.6, dropping the mapped pages it has passed. The TIFF output writes every
+// page as T.6: a T.4 stream's pages put together from the code spools, a
+// T.6 stream's as its own coded bytes. Every page so written is listed as
+// checked, so the page copy writes its bytes without decoding them again.
 // Memory stays at a page or two and the probes' window, whatever the file's
 // size; no bitmap of the whole stream is ever held.
 //
+// The code spools are named after the index spool (codeSpoolPath,
+// firstLineSpoolPath), beside it.
+//
 // Engine order: configure, open, analyseRawFax, readAnalysisResult,
-// setPageLines, countRawPages, readBitmapPage(0), writeRawPages.
+// setPageLines, countRawPages, readPageRecord(0), writeRawPages.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "codec/raw_probe.h"
+#include "codec/raw_spool.h"
+#include "codec/t6_encoder.h"
 #include "formats/fax_reader.h"
 #include "platform/mapped_file.h"
 #include "records/page_image.h"
@@ -40,6 +47,9 @@ struct RawSettings {
   uint8_t rawFlag = 0;      // 1: no search for the start of T.6 data
   std::string bitmapSpoolPath;
   std::string indexSpoolPath;
+  // T.4 pages go out as T.6 put together from the code spools; false writes
+  // them as the stream codes them (no code spools, nothing listed checked).
+  bool pagesAsT6 = true;
 };
 
 class RawFaxReader : public FaxReader {
@@ -71,38 +81,47 @@ class RawFaxReader : public FaxReader {
   // be read and the spool cannot be opened.
   int countRawPages();
 
-  // Rows [pageIndex * linesPerPage, +linesPerPage) of the bitmap spool into
-  // `page`: pixels hold linesPerPage rows (white beyond the spool's end),
-  // height the rows that exist. xResolution is raised to 200 at least;
-  // yResolution follows linesPerPage when it is a whole multiple of the
-  // paper class's base, else the spool's value. 0, kRawSpoolMissing,
-  // kRawSpoolEmpty or kRawNoMemory.
-  int readBitmapPage(int32_t pageIndex, int32_t linesPerPage, const std::string& bitmapSpoolPath,
+  // The page record of the page of rows [pageIndex * linesPerPage,
+  // +linesPerPage) into `page`, without pixels: height the good lines there
+  // are. xResolution is raised to 200 at least; yResolution follows
+  // linesPerPage when it is a whole multiple of the paper class's base, else
+  // the spool's value. 0, kRawSpoolMissing, kRawSpoolEmpty or kRawNoMemory
+  // (the page would exceed the page size limits).
+  int readPageRecord(int32_t pageIndex, int32_t linesPerPage, const std::string& bitmapSpoolPath,
                      PageImage& page);
 
-  // Writes every page of the stream into the intermediate TIFF: each page's
-  // coded bytes under the page record's coding and fill order, pages cut
-  // from whole segments. A T.6 page that damage split into several segments
-  // is written as a bitmap from the spool instead (its pieces do not join
-  // into valid T.6). Returns the writer's close result: kTiffWriterNoFile
-  // when the output cannot be created, kTiffWriterWriteFailed when it or the
+  // Writes every page of the stream into the intermediate TIFF as T.6 under
+  // the page record's fill order, pages cut from whole segments: a T.4
+  // stream's strips put together from the code spools (with pagesAsT6
+  // false its pages' own coded bytes instead, not listed); a T.6 stream's page
+  // as its coded bytes, or, when damage split it into several segments, its
+  // segments decoded again and coded as one strip, most significant bit
+  // first (its pieces do not join into valid T.6). Returns the writer's close result:
+  // kTiffWriterNoFile when the output cannot be created, kTiffWriterWriteFailed when it or the
   // index spool could not be written (the file is then incomplete).
   int writeRawPages(const std::string& outputPath, const PageImage& page);
   // Pages the last writeRawPages wrote.
   uint16_t writtenPages() const { return writtenPages_; }
+  // Their PageNumber indexes: every page written is T.6 our codec coded or
+  // decoded clean (PageCopySettings::checkedT6Pages).
+  const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
   // What the probes of the last analyseRawFax did (trials, lines decoded).
   const ProbeWork& probeWork() const { return work_; }
 
  private:
-  int writeBitmapFromSpool(TiffWriter& writer, const PageImage& page, int32_t pageIndex,
-                           int32_t lines, uint16_t pageCount);
+  int writeT4Page(TiffWriter& writer, const PageImage& page, int32_t index, uint16_t pageCount);
+  int writeMmrPage(TiffWriter& writer, const PageImage& page, int32_t index, uint16_t pageCount);
+  SpoolPaths spoolPaths() const;
 
   RawSettings settings_;
   platform::MappedFile data_;  // the whole file, mapped
   uint32_t totalLines_ = 0;
   int32_t pageLines_ = 0;
   uint16_t writtenPages_ = 0;
+  std::vector<uint16_t> checkedT6Pages_;
   ProbeWork work_;
+  std::vector<uint8_t> coded_;  // the page being written, buffer kept
+  T6Encoder encoder_;
 };
 
 }  // namespace tarnwick

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
 
 #include "codec/raw_spool.h"
@@ -29,13 +30,36 @@ void putLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
 
-// What the two spool files hold, read at their documented offsets.
+using TiffPtr = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
+
+// T.6 data as the one strip of a TIFF of `height` rows, read back by libtiff.
+Bitmap decodeT6WithLibtiff(const std::vector<uint8_t>& coded, int width, int height,
+                           const std::string& path) {
+  {
+    TiffPtr out(TIFFOpen(path.c_str(), "w"), &TIFFClose);
+    if (!out || width <= 0 || height <= 0) return {};
+    TIFFSetField(out.get(), TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(out.get(), TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(out.get(), TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(out.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(out.get(), TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(out.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(out.get(), TIFFTAG_ROWSPERSTRIP, uint32_t(height));
+    if (TIFFWriteRawStrip(out.get(), 0, const_cast<uint8_t*>(coded.data()),
+                          tmsize_t(coded.size())) < 0)
+      return {};
+  }
+  std::vector<Bitmap> pages = testing::readTiffPages(path);
+  return pages.size() == 1 ? pages[0] : Bitmap{};
+}
+
+// What the spool files hold, read at their documented offsets.
 struct Spool {
   int32_t width = 0;
   int32_t rows = 0;
   uint8_t fillOrder = 0, coding = 0;
   std::vector<int32_t> segmentLines;
-  Bitmap bitmap;  // 1 = black, as the source pages
+  std::vector<uint8_t> code;  // the code spool (T.4 codings)
 };
 
 Spool readSpool(const std::string& bitmapPath, const std::string& indexPath) {
@@ -43,22 +67,15 @@ Spool readSpool(const std::string& bitmapPath, const std::string& indexPath) {
   const std::vector<uint8_t> bitmap = testing::readFileBytes(bitmapPath);
   const std::vector<uint8_t> index = testing::readFileBytes(indexPath);
   if (bitmap.size() < 37 || index.size() < 4120) return s;
+  EXPECT_EQ(37u, bitmap.size());  // the header alone: no rows
   s.width = int32_t(le32(bitmap, 4));
   s.rows = int32_t(le32(bitmap, 8));
-  const int32_t rowBytes = int32_t(le32(bitmap, 12));
   s.fillOrder = bitmap[29];
   s.coding = bitmap[30];
   EXPECT_EQ(uint32_t(s.rows), le32(index, 4));
   for (uint32_t i = 0; i < le32(index, 0); ++i)
-    s.segmentLines.push_back(int32_t(le32(index, 4120 + 14 * i + 8)));
-  s.bitmap = Bitmap(s.width, s.rows);
-  for (int32_t y = 0; y < s.rows; ++y)
-    for (int32_t x = 0; x < rowBytes; ++x) {
-      const size_t at = 37 + size_t(y) * rowBytes + x;
-      uint8_t v = at < bitmap.size() ? uint8_t(~bitmap[at]) : 0;  // white is 1 in the spool
-      if (x == rowBytes - 1 && s.width % 8) v &= uint8_t(0xFF << (8 - s.width % 8));
-      s.bitmap.bits[size_t(y) * rowBytes + x] = v;
-    }
+    s.segmentLines.push_back(int32_t(le32(index, 4120 + 42 * i + 8)));
+  if (s.coding != 7) s.code = testing::readFileBytes(indexPath + ".t6");
   return s;
 }
 
@@ -72,15 +89,42 @@ class RawAnalysisTest : public ::testing::Test {
   int analyse(const std::vector<uint8_t>& stream, uint8_t bitOrder = 0, bool nonStandard = true) {
     const std::string path = dir.file("in.g3");
     EXPECT_TRUE(testing::writeFileBytes(path, stream));
-    RawFaxReader reader;
-    reader.configure(settings);
-    EXPECT_TRUE(reader.open(path));
-    return reader.analyseRawFax(bitOrder, nonStandard);
+    reader = std::make_unique<RawFaxReader>();
+    reader->configure(settings);
+    EXPECT_TRUE(reader->open(path));
+    return reader->analyseRawFax(bitOrder, nonStandard);
   }
   Spool spool() const { return readSpool(settings.bitmapSpoolPath, settings.indexSpoolPath); }
 
+  // The rest of the engine's steps after analyse(): every page the reader
+  // writes into the intermediate TIFF, read back by libtiff.
+  std::vector<Bitmap> writtenPages() {
+    PageImage page;
+    if (reader->readAnalysisResult(settings.bitmapSpoolPath, page) != 0) return {};
+    reader->setPageLines(page.paperClass, page.yResolution);
+    EXPECT_GT(reader->countRawPages(), 0);
+    EXPECT_EQ(0, reader->readPageRecord(0, reader->pageLines(), settings.bitmapSpoolPath, page));
+    EXPECT_TRUE(page.pixels.empty());
+    EXPECT_EQ(0, reader->writeRawPages(dir.file("out.tif"), page));
+    std::vector<uint16_t> all(reader->writtenPages());
+    for (size_t i = 0; i < all.size(); ++i) all[i] = uint16_t(i);
+    EXPECT_EQ(all, reader->checkedT6Pages());
+    return testing::readTiffPages(dir.file("out.tif"));
+  }
+  // The good lines kept, as the pages written hold them; for T.4 codings the
+  // code spool must hold the same lines as one T.6 strip.
+  Bitmap keptRows() {
+    const Spool s = spool();
+    const Bitmap rows = testing::stackPages(writtenPages());
+    if (s.coding != 7) {
+      EXPECT_TRUE(rows == decodeT6WithLibtiff(s.code, s.width, s.rows, dir.file("code.tif")));
+    }
+    return rows;
+  }
+
   TempDir dir;
   RawSettings settings;
+  std::unique_ptr<RawFaxReader> reader;
 };
 
 std::vector<Bitmap> marked(int width, std::initializer_list<int> heights, uint32_t seed = 7) {
@@ -110,7 +154,7 @@ TEST_F(RawAnalysisTest, FindsEachCodingAndBitOrderWithOneSegmentPerPage) {
     EXPECT_EQ(c.expectedCoding, s.coding) << c.name;
     EXPECT_EQ(c.fillOrder, s.fillOrder) << c.name;
     EXPECT_EQ(std::vector<int32_t>({240, 200, 260}), s.segmentLines) << c.name;
-    EXPECT_TRUE(testing::stackPages(pages) == s.bitmap) << c.name;
+    EXPECT_TRUE(testing::stackPages(pages) == keptRows()) << c.name;
   }
 }
 
@@ -148,7 +192,7 @@ TEST_F(RawAnalysisTest, FlagBytesBeforeT6Data) {
     const std::string name = std::to_string(c.width) + ", " + std::to_string(c.flags) +
                              " flags after " + std::to_string(c.preamble) + " bytes";
     EXPECT_EQ(0, analyse(stream, c.bitOrder)) << name;
-    EXPECT_TRUE(pages[0] == spool().bitmap) << name;
+    EXPECT_TRUE(pages[0] == keptRows()) << name;
   }
 }
 
@@ -206,7 +250,7 @@ TEST_F(RawAnalysisTest, T6WidthAndBitOrderThatExplainTheStreamWin) {
           EXPECT_EQ(7, s.coding) << name;
           EXPECT_EQ(width, s.width) << name;
           EXPECT_EQ(fillOrder, s.fillOrder) << name;
-          EXPECT_TRUE(testing::stackPages(pages) == s.bitmap) << name;
+          EXPECT_TRUE(testing::stackPages(pages) == keptRows()) << name;
         }
 }
 
@@ -273,23 +317,155 @@ TEST_F(RawAnalysisTest, DamagedBytesSplitSegmentsAndKeepGoodLines) {
     const int errors = analyse(stream);
     ASSERT_GE(errors, coding == RawCoding::kMh ? 0 : 1) << int(coding);
     const Spool s = spool();
+    const Bitmap kept = keptRows();
+    ASSERT_EQ(s.rows, kept.height) << int(coding);
     ASSERT_GE(s.segmentLines.size(), 3u) << int(coding);
-    const int kept = s.segmentLines.front();
-    EXPECT_GT(kept, 20) << int(coding);
-    EXPECT_LT(kept, 300) << int(coding);
-    EXPECT_EQ(0, std::memcmp(all.bits.data(), s.bitmap.bits.data(), kept * rowBytes))
-        << int(coding);
+    const int before = s.segmentLines.front();
+    EXPECT_GT(before, 20) << int(coding);
+    EXPECT_LT(before, 300) << int(coding);
+    EXPECT_EQ(0, std::memcmp(all.bits.data(), kept.bits.data(), before * rowBytes)) << int(coding);
     EXPECT_EQ(200, s.segmentLines.back()) << int(coding);
-    EXPECT_EQ(0, std::memcmp(pages[1].bits.data(), s.bitmap.row(s.rows - 200), 200 * rowBytes))
+    EXPECT_EQ(0, std::memcmp(pages[1].bits.data(), kept.row(s.rows - 200), 200 * rowBytes))
         << int(coding);
     if (coding == RawCoding::kMmr) continue;
     // Every kept row is a source row, in source order.
     int y = 0;
     for (int k = 0; k < s.rows; ++k) {
-      while (y < all.height && std::memcmp(all.row(y), s.bitmap.row(k), rowBytes) != 0) ++y;
+      while (y < all.height && std::memcmp(all.row(y), kept.row(k), rowBytes) != 0) ++y;
       ASSERT_LT(y, all.height) << "row " << k << " coding " << int(coding);
       ++y;
     }
+  }
+}
+
+// A page's lines may come from several segments: a bad code between two of
+// its lines (after an RTC or EOFB) ends a segment without costing a line. Pieces
+// of 400, 300, 350, 600 and 200 lines: the longest is below 1145, so 100
+// lines/inch and pages of 1144 lines, the first of three segments, the
+// second of two. Each page decodes with libtiff to exactly its pieces' rows,
+// at the stream's width also where it is no multiple of 8.
+TEST_F(RawAnalysisTest, PagesOfSeveralSegmentsDecodeToTheirLines) {
+  // Eight 0 bits then a 1 in either bit order: no code of T.4 or T.6.
+  const std::vector<uint8_t> junk = {0x00, 0x81, 0x81, 0x00};
+  const struct {
+    const char* name;
+    RawCoding coding;
+    int fillOrder;
+    int width;
+    int32_t minWidth;  // below the width for T.4, the width itself for T.6
+  } cases[] = {{"MH msb", RawCoding::kMh, 1, 1728, 1728},
+               {"MH lsb", RawCoding::kMh, 2, 1728, 1728},
+               {"MR msb", RawCoding::kMr, 1, 1728, 1728},
+               {"MR lsb", RawCoding::kMr, 2, 1728, 1728},
+               {"MMR msb", RawCoding::kMmr, 1, 1728, 1728},
+               {"MMR lsb", RawCoding::kMmr, 2, 1728, 1728},
+               {"MR lsb width 1731", RawCoding::kMr, 2, 1731, 1730},
+               {"MMR msb width 1731", RawCoding::kMmr, 1, 1731, 1731}};
+  for (const auto& c : cases) {
+    settings.minWidth = c.minWidth;
+    const std::vector<Bitmap> pieces = marked(c.width, {400, 300, 350, 600, 200}, 31);
+    std::vector<uint8_t> stream;
+    for (const Bitmap& piece : pieces) {
+      const auto coded = testing::makeRawStream({piece}, c.coding, c.fillOrder, 3);
+      stream.insert(stream.end(), coded.begin(), coded.end());
+      stream.insert(stream.end(), junk.begin(), junk.end());
+    }
+    ASSERT_GE(analyse(stream), 0) << c.name;
+    EXPECT_EQ(std::vector<int32_t>({400, 300, 350, 600, 200}), spool().segmentLines) << c.name;
+    const std::vector<Bitmap> pages = writtenPages();
+    ASSERT_EQ(2u, pages.size()) << c.name;
+    EXPECT_TRUE(testing::stackPages({pieces[0], pieces[1], pieces[2]}) == pages[0]) << c.name;
+    EXPECT_TRUE(testing::stackPages({pieces[3], pieces[4]}) == pages[1]) << c.name;
+  }
+}
+
+// Code spools that lost bytes give no page, never one read past their end.
+TEST_F(RawAnalysisTest, PagesFromCutCodeSpoolsAreRefused) {
+  ASSERT_EQ(0, analyse(testing::makeRawStream(marked(1728, {1100, 1100}), RawCoding::kMr, 2)));
+  ASSERT_EQ(2u, writtenPages().size());
+  const std::string code = codeSpoolPath(settings.indexSpoolPath);
+  const std::string first = firstLineSpoolPath(settings.indexSpoolPath);
+  const std::vector<uint8_t> codeBytes = testing::readFileBytes(code);
+  const std::vector<uint8_t> firstBytes = testing::readFileBytes(first);
+  const struct {
+    const char* name;
+    std::string path;
+    size_t keep;
+    int page0, page1;
+  } cases[] = {
+      {"whole", code, codeBytes.size(), 0, 0},
+      {"code spool short of a byte", code, codeBytes.size() - 1, 0, kSpoolFileFailed},
+      {"code spool of 10 bytes", code, 10, kSpoolFileFailed, kSpoolFileFailed},
+      {"first-line spool short of a byte", first, firstBytes.size() - 1, 0, kSpoolFileFailed},
+      {"first-line spool empty", first, 0, kSpoolFileFailed, kSpoolFileFailed},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::writeFileBytes(code, codeBytes));
+    ASSERT_TRUE(testing::writeFileBytes(first, firstBytes));
+    std::vector<uint8_t> cut = testing::readFileBytes(c.path);
+    cut.resize(c.keep);
+    ASSERT_TRUE(testing::writeFileBytes(c.path, cut));
+    T6PageAssembler assembler;
+    ASSERT_EQ(0,
+              assembler.open({settings.bitmapSpoolPath, settings.indexSpoolPath, code, first, {}}))
+        << c.name;
+    std::vector<uint8_t> out;
+    int32_t lines = 0;
+    EXPECT_EQ(c.page0, assembler.page(0, out, lines)) << c.name;
+    EXPECT_EQ(c.page1, assembler.page(1, out, lines)) << c.name;
+    EXPECT_EQ(kSpoolPageEmpty, assembler.page(2, out, lines)) << c.name;
+  }
+}
+
+// Bits written as '0' and '1' characters, first in the most significant bit.
+std::vector<uint8_t> packBits(const std::string& text) {
+  std::vector<uint8_t> out((text.size() + 7) / 8, 0);
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '1') out[i / 8] |= uint8_t(0x80 >> (i % 8));
+  return out;
+}
+
+// Lines of more runs than a line has pixels (empty runs between empty runs)
+// overflow the run list: they are coded from their rows instead, as exactly,
+// in MH and in the one-dimensional lines of MR.
+void spoolLinesOfManyRuns(bool mr) {
+  TempDir dir;
+  const std::string eol = mr ? "0000000000011" : "000000000001";
+  const std::string white0 = "00110101", black0 = "0000110111";
+  const std::string white3 = "1000", black5 = "0011", white8 = "10011", white16 = "101010";
+  std::string emptyRuns;
+  for (int i = 0; i < 12; ++i) emptyRuns += white0 + black0;
+  // 16 pixels: 3 white, 5 black, 8 white; then an all-white line.
+  std::string text;
+  for (int i = 0; i < 3; ++i) text += eol + emptyRuns + white3 + black5 + white8 + eol + white16;
+  text += eol + eol + eol;
+  const std::vector<uint8_t> bytes = packBits(text);
+  FaxStream stream;
+  stream.init(bytes.data(), int32_t(bytes.size()), kMsbFirst, mr ? kCodingT4TwoD : kCodingT4OneD,
+              0);
+  stream.setPageSize(16, 0);
+  const std::string index = dir.file("index");
+  const SpoolPaths paths{
+      dir.file("bitmap"), index, codeSpoolPath(index), firstLineSpoolPath(index), {}};
+  ASSERT_EQ(0, mr ? spoolMr(stream, paths) : spoolMh(stream, paths));
+  int32_t pages = 0;
+  ASSERT_EQ(0, buildPageTable(index, 1144, pages));
+  ASSERT_EQ(1, pages);
+  T6PageAssembler assembler;
+  ASSERT_EQ(0, assembler.open(paths));
+  std::vector<uint8_t> page;
+  int32_t lines = 0;
+  ASSERT_EQ(0, assembler.page(0, page, lines));
+  ASSERT_EQ(6, lines);
+  Bitmap expected(16, 6);
+  for (int y = 0; y < 6; y += 2) expected.fillRow(y, 3, 8);
+  EXPECT_TRUE(expected == decodeT6WithLibtiff(page, 16, 6, dir.file("page.tif")));
+}
+
+TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
+  for (const bool mr : {false, true}) {
+    SCOPED_TRACE(mr ? "MR" : "MH");
+    spoolLinesOfManyRuns(mr);
   }
 }
 
@@ -310,14 +486,14 @@ TEST(RawSpool, EmptyFileIsClosedAndNotAnalysed) {
 // An index spool spelled byte by byte: one record per entry of `lines`.
 std::vector<uint8_t> makeIndex(uint8_t paperClass, const std::vector<int32_t>& lines,
                                int32_t longest = 0, uint8_t coding = 5, uint8_t bitOrder = 1) {
-  std::vector<uint8_t> b(4120 + 14 * lines.size(), 0);
+  std::vector<uint8_t> b(4120 + 42 * lines.size(), 0);
   putLe32(b, 0, uint32_t(lines.size()));
   putLe32(b, 8, 1728);
   b[12] = bitOrder;
   b[13] = coding;
   b[14] = paperClass;
   putLe32(b, 16, uint32_t(longest));
-  for (size_t i = 0; i < lines.size(); ++i) putLe32(b, 4120 + 14 * i + 8, uint32_t(lines[i]));
+  for (size_t i = 0; i < lines.size(); ++i) putLe32(b, 4120 + 42 * i + 8, uint32_t(lines[i]));
   return b;
 }
 

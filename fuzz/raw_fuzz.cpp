@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (reader.readAnalysisResult(bitmap, page) != 0) return 0;
   reader.setPageLines(page.paperClass, page.yResolution);
   if (reader.countRawPages() < 0) return 0;
-  if (reader.readBitmapPage(0, reader.pageLines(), bitmap, page) != 0) return 0;
+  if (reader.readPageRecord(0, reader.pageLines(), bitmap, page) != 0) return 0;
   (void)reader.writeRawPages(scratch("out.tif"), page);
   return 0;
 }

@@ -22,6 +22,10 @@ struct ConversionOptions {
   uint8_t ConvertFlag = 0;          // 0 one TIFF, 1 one TIFF per page, 2 merge fxs parts
   uint8_t RawFlag = 0;              // 1 treat input as raw fax data
   uint8_t Recaculate = 0;           // 1 recount scan lines (fxs, sft)
+  // A raw T.4 stream's pages go into the intermediate file as T.6 (false:
+  // as the stream codes them, for an output that keeps each page's
+  // compression).
+  bool rawPagesAsT6 = true;
 };
 
 }  // namespace tarnwick

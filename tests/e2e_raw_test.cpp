@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "engine/convert_one.h"
@@ -92,6 +93,78 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
     const std::vector<Bitmap> out = testing::readTiffPages(destination);
     EXPECT_EQ(2u, out.size()) << c.name;
     EXPECT_TRUE(all == testing::stackPages(out)) << c.name;
+  }
+}
+
+// Pages whose lines come from several segments (a bad code after each
+// piece's RTC or EOFB) and pages of one, in every coding and both bit
+// orders: the destination holds each page's lines exactly as libtiff reads
+// them, as T.6 under the stream's fill order (a T.6 page of several
+// segments, coded again, most significant bit first), whether the page copy
+// takes the pages' bytes as listed or goes through libtiff.
+TEST_F(RawConvertTest, PagesOfSeveralSegmentsAreExactThroughEitherCopy) {
+  const auto pieces = marked(1728, {400, 300, 350, 1000, 200}, 41);
+  const std::vector<Bitmap> expected = {testing::stackPages({pieces[0], pieces[1], pieces[2]}),
+                                        pieces[3], pieces[4]};
+  const std::vector<uint8_t> junk = {0x00, 0x81, 0x81, 0x00};
+  for (RawCoding coding : {RawCoding::kMh, RawCoding::kMr, RawCoding::kMmr})
+    for (int fillOrder : {1, 2})
+      for (const char* copy : {"0", "1"}) {
+        ::setenv("TARNWICK_LIBTIFF_COPY", copy, 1);
+        std::vector<uint8_t> stream;
+        for (const Bitmap& piece : pieces) {
+          const auto coded = testing::makeRawStream({piece}, coding, fillOrder, 3);
+          stream.insert(stream.end(), coded.begin(), coded.end());
+          stream.insert(stream.end(), junk.begin(), junk.end());
+        }
+        const std::string name = "coding " + std::to_string(int(coding)) + " order " +
+                                 std::to_string(fillOrder) + " libtiff copy " + copy;
+        const std::string source = write("pieces.fax", stream);
+        const std::string destination = dir.file("pieces.tif");
+        job.resultsText.clear();
+        ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << name;
+        EXPECT_TRUE(expected == testing::readTiffPages(destination)) << name;
+        int page = 0;
+        testing::forEachTiffDirectory(destination, [&](TIFF* tif) {
+          uint16_t compression = 0, order = 0;
+          TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+          TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &order);
+          EXPECT_EQ(COMPRESSION_CCITTFAX4, compression) << name;
+          const bool recoded = coding == RawCoding::kMmr && page++ == 0;
+          EXPECT_EQ(recoded ? 1 : fillOrder, order) << name;
+        });
+        fs::remove(destination);
+      }
+  ::unsetenv("TARNWICK_LIBTIFF_COPY");
+}
+
+// An output that keeps each page's compression keeps the stream's: its
+// pages reach the page copy as the stream codes them.
+TEST_F(RawConvertTest, KeptCompressionIsTheStreamsOwn) {
+  const auto pages = marked(1728, {700, 650, 300}, 23);
+  const Bitmap all = testing::stackPages(pages);
+  const struct {
+    RawCoding coding;
+    int fillOrder;
+    uint16_t compression;
+  } cases[] = {{RawCoding::kMh, 2, COMPRESSION_CCITTFAX3},
+               {RawCoding::kMr, 1, COMPRESSION_CCITTFAX3},
+               {RawCoding::kMmr, 2, COMPRESSION_CCITTFAX4}};
+  job.copyParameters.compression = 11;
+  for (const auto& c : cases) {
+    const std::string name = "coding " + std::to_string(int(c.coding));
+    const std::string source =
+        write("kept.fax", testing::makeRawStream(pages, c.coding, c.fillOrder, 3));
+    const std::string destination = dir.file("kept.tif");
+    job.resultsText.clear();
+    ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << name;
+    EXPECT_TRUE(all == testing::stackPages(testing::readTiffPages(destination))) << name;
+    testing::forEachTiffDirectory(destination, [&](TIFF* tif) {
+      uint16_t compression = 0;
+      TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+      EXPECT_EQ(c.compression, compression) << name;
+    });
+    fs::remove(destination);
   }
 }
 
