@@ -154,6 +154,7 @@ class SpoolWriter {
     index_header_.bitOrder = s.bitOrder;
     index_header_.coding = coding;
     index_header_.paperClass = widthClass.paperClass;
+    longestSegment_ = kLongestSegmentPages * linesPerPage(widthClass.paperClass, 400);
     row_.assign(size_t(page_.bytesPerRow), 0);
     writeBitmapHeader();
     if (writeIndexHeader(index_.get(), index_header_) != 0) ok_ = false;
@@ -179,6 +180,12 @@ class SpoolWriter {
   // or is not given, from the row, which must then hold the line alone. Code bytes are written in
   // blocks of about kCodeBlockBytes.
   void appendRow(const RunList* line = nullptr) {
+    // A stream without page ends would be one page as long as the stream,
+    // held whole by whatever reads it; its good lines are cut into
+    // segments, and so pages, of twice the longest page the paper class
+    // knows, which leaves every real page whole. Only pages put together
+    // from the code spools can begin at any line.
+    if (coded_ && segment_.lines >= longestSegment_) closeSegment();
     if (coded_) codeLine(line);
     ++rows_;
     ++segment_.lines;
@@ -241,6 +248,7 @@ class SpoolWriter {
 
  private:
   static constexpr size_t kCodeBlockBytes = size_t(1) << 20;
+  static constexpr int32_t kLongestSegmentPages = 2;
 
   // After a failed write nothing more is written: the spool is lost anyway,
   // and the first failure's reason is the one to report.
@@ -298,6 +306,7 @@ class SpoolWriter {
   T6Encoder encoder_;   // every good line, each against the one before
   T6Encoder first_;     // a segment's first line against a white line
   int64_t firstLineBytes_ = 0;
+  int32_t longestSegment_ = 0;  // lines; a longer run of good lines is cut
   int32_t rows_ = 0;
   bool ok_ = true;
 };

@@ -21,7 +21,10 @@
 //
 // Index spool: a 4120-byte header, then 42-byte segment records. A segment
 // is a run of consecutive good lines together with the exact bit range of
-// their coded data in the stream. Header, little-endian:
+// their coded data in the stream. With code spools, a run of good lines
+// longer than twice the longest page of the paper class (linesPerPage at
+// 400 lines/inch) is cut into segments of that length, so a stream without
+// page ends still makes pages of bounded size. Header, little-endian:
 //
 //    0 int32  number of segment records
 //    4 int32  number of good lines

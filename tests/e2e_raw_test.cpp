@@ -96,6 +96,24 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
   }
 }
 
+// A stream with no page end for 20,000 lines is cut into pages of twice the
+// longest page of its paper class (2 x 4576 lines at 1728 pixels) instead of
+// one page as long as the stream; every line is kept, in order.
+TEST_F(RawConvertTest, StreamWithoutPageEndsIsCutIntoPages) {
+  const std::vector<Bitmap> one = marked(1728, {20000}, 41);
+  for (const RawCoding coding : {RawCoding::kMh, RawCoding::kMr}) {
+    const std::string source = write("long.g3", testing::makeRawStream(one, coding, 1, 0));
+    const std::string destination = dir.file("long.tif");
+    job.resultsText.clear();
+    ASSERT_EQ(kConverted, convertOne(job, options, source, destination)) << job.resultsText;
+    const std::vector<Bitmap> out = testing::readTiffPages(destination);
+    ASSERT_EQ(3u, out.size());
+    EXPECT_EQ((std::vector<int>{9152, 9152, 1696}),
+              (std::vector<int>{out[0].height, out[1].height, out[2].height}));
+    EXPECT_TRUE(one[0] == testing::stackPages(out));
+  }
+}
+
 // Pages whose lines come from several segments (a bad code after each
 // piece's RTC or EOFB) and pages of one, in every coding and both bit
 // orders: the destination holds each page's lines exactly as libtiff reads
