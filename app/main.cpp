@@ -1,28 +1,59 @@
-// The tarnwick executable: a thin entry over the shell library, and the
-// window when it is built in.
+// The tarnwick executable: a thin entry over the shell library. It links no
+// GUI library, so a command-line job starts without loading one; when the
+// window is wanted, the process becomes tarnwick-window (window_main.cpp),
+// found beside this executable, with the same arguments.
 
-#include <malloc.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/heap_tuning.h"
 #include "shell/program.h"
-#ifdef TARNWICK_WITH_WINDOW
-#include "ui/window_launcher.h"
+
+namespace {
+
+#ifdef TARNWICK_WINDOW_PROGRAM
+// The folder of the running executable, or "" when it cannot be told.
+std::string ownFolder() {
+  std::string path(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) return {};
+  path.resize(size_t(n));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Replaces this process with the window program; returns only on failure.
+int execWindowProgram(const std::vector<std::string>& args) {
+  const std::string program = ownFolder() + "/" TARNWICK_WINDOW_PROGRAM;
+  std::vector<char*> argv;
+  std::string name = TARNWICK_WINDOW_PROGRAM;
+  argv.push_back(name.data());
+  std::vector<std::string> copies = args;
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::cout.flush();
+  ::execv(program.c_str(), argv.data());
+  std::cerr << "tarnwick: cannot start the window program " << program << ": "
+            << std::strerror(errno) << "\n";
+  return 1;
+}
 #endif
 
+}  // namespace
+
 int main(int argc, char** argv) {
-  // Page buffers of a few hundred KB to a few MB come and go with every
-  // page. Above glibc's default threshold each is a fresh mapping whose
-  // pages fault in anew, which took up to a third of a conversion's time;
-  // served from the heap and kept there when freed, they are reused.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  tarnwick::app::tuneHeapForPageBuffers();
   const std::vector<std::string> args(argv + 1, argv + argc);
   tarnwick::shell::ProgramHooks hooks;
-#ifdef TARNWICK_WITH_WINDOW
-  hooks.openWindow = tarnwick::ui::runWindow;
+#ifdef TARNWICK_WINDOW_PROGRAM
+  hooks.openWindow = [&args](tarnwick::BatchJob&, tarnwick::ConversionOptions&) {
+    return execWindowProgram(args);
+  };
 #endif
   return tarnwick::shell::runProgram(args, std::cout, std::cerr, hooks);
 }

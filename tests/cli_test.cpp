@@ -1,6 +1,7 @@
 // Runs the real tarnwick executable in a fresh folder, with its home, log and
 // temporary folder inside that folder.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -316,6 +317,43 @@ std::vector<std::string> allLines(const std::vector<std::string>& outs, const st
     for (const std::string& line : fileLines(out, save)) lines.push_back(line);
   std::sort(lines.begin(), lines.end());
   return lines;
+}
+
+// tarnwick loads no GUI library; asked for the window, the same process
+// becomes tarnwick-window from the same folder.
+TEST_F(Cli, WindowRequestBecomesTheWindowProgram) {
+  const std::string window = fs::path(bin_).parent_path() / "tarnwick-window";
+  if (!fs::exists(window)) GTEST_SKIP() << "built without the window";
+  std::string needed;
+  if (std::FILE* p = ::popen(("readelf -d " + shellQuoted(bin_)).c_str(), "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, p)) needed += buffer;
+    ::pclose(p);
+  }
+  EXPECT_TRUE(contains(needed, "libtiff")) << needed;
+  EXPECT_FALSE(contains(needed, "Qt")) << needed;
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("TARNWICK_HOME", dir_.file("home").c_str(), 1);
+    ::setenv("TMPDIR", dir_.file("tmp").c_str(), 1);
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    ::dup2(quiet, 1);
+    ::dup2(quiet, 2);
+    ::execl(bin_.c_str(), bin_.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string image;
+  for (int waited = 0; waited < 10000 && !image.ends_with("/tarnwick-window"); waited += 20) {
+    std::error_code ec;
+    image = fs::read_symlink("/proc/" + std::to_string(child) + "/exe", ec).string();
+    ::usleep(20 * 1000);
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_TRUE(image.ends_with("/tarnwick-window")) << image;
 }
 
 // With one file per page, /skip passes a fax by only when every page file

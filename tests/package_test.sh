@@ -30,8 +30,11 @@ command -v dpkg-deb >/dev/null && command -v cpack >/dev/null || exit 77
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The window's program comes with a build that has the window.
+window=
+[ -x "$build/app/tarnwick-window" ] && window=tarnwick-window
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr/local >/dev/null
-for f in bin/tarnwick share/man/man1/tarnwick.1 share/applications/tarnwick.desktop \
+for f in bin/tarnwick ${window:+bin/$window} share/man/man1/tarnwick.1 share/applications/tarnwick.desktop \
          share/icons/hicolor/scalable/apps/tarnwick.svg; do
   [ -f "$work/root/usr/local/$f" ] || fail "make install does not install $f"
 done
@@ -48,7 +51,7 @@ done
 printf '%s\n' "$info" | grep -q '^ Package: tarnwick$' || fail "package name: $info"
 
 contents=$(dpkg-deb --contents "$deb")
-for f in ./usr/bin/tarnwick ./usr/share/man/man1/tarnwick.1 \
+for f in ./usr/bin/tarnwick ${window:+./usr/bin/$window} ./usr/share/man/man1/tarnwick.1 \
          ./usr/share/applications/tarnwick.desktop \
          ./usr/share/icons/hicolor/scalable/apps/tarnwick.svg; do
   printf '%s\n' "$contents" | grep -q " $f\$" || fail "package lacks $f"
