@@ -100,6 +100,7 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
 PageCopySettings copySettings(const BatchJob& job, const ConversionEngine& engine) {
   PageCopySettings settings = job.copyParameters;
   settings.checkedT6Pages = engine.checkedT6Pages();
+  settings.recodedT6Pages = engine.recodedT6Pages();
   return settings;
 }
 
@@ -317,7 +318,11 @@ int convertRecorded(BatchJob& job, const ConversionOptions& options, const std::
   std::vector<std::string> outputs;
   int result = 0;
   {
-    ConversionEngine engine(options);
+    // Readers write T.6 into the intermediate file only where the page copy
+    // sends it out as it is.
+    ConversionOptions engineOptions = options;
+    engineOptions.t6Output = copiesOwnT6(job.copyParameters);
+    ConversionEngine engine(engineOptions);
     try {
       result = runEngine(job, engine, type, source, destination, options, outputs);
       recordPages(record, engine, type);

@@ -77,8 +77,11 @@ int openTiff(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output the page checked here is coded once, for the write too.
 void firstPageTiff(FamilyContext& c) {
-  c.reader.get<TiffStructuredReader>()->preparePage(0, c.page);
+  TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
+  tiff.setT6Output(c.options.t6Output);
+  tiff.prepareFirstPage(c.page);
 }
 
 int writeTiff(FamilyContext& c, const std::string& output) {
@@ -86,6 +89,8 @@ int writeTiff(FamilyContext& c, const std::string& output) {
   if (!tiff.isOpen()) return kFamilyNotOpened;
   const int status = tiff.writePages(output);
   c.lineLosses = tiff.lineLosses();
+  c.checkedT6Pages = tiff.checkedT6Pages();
+  c.recodedT6Pages = tiff.recodedT6Pages();
   return status == kTiffWriteOutputFailed ? kFamilyWorkFileFailed : status;
 }
 

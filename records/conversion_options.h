@@ -22,6 +22,11 @@ struct ConversionOptions {
   uint8_t ConvertFlag = 0;          // 0 one TIFF, 1 one TIFF per page, 2 merge fxs parts
   uint8_t RawFlag = 0;              // 1 treat input as raw fax data
   uint8_t Recaculate = 0;           // 1 recount scan lines (fxs, sft)
+  // The page copy sends bi-level pages out as T.6 coded by our own codec, so
+  // a reader that decoded a page clean anyway may write it into the
+  // intermediate file as T.6 and list it (FamilyContext::checkedT6Pages).
+  // False: pages keep their coding, as the page copy's libtiff path needs.
+  bool t6Output = false;
 };
 
 }  // namespace tarnwick
