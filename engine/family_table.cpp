@@ -38,10 +38,12 @@ int openFxs(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output the page checked here is coded once, for the write too.
 void firstPageFxs(FamilyContext& c) {
   FxsReader& fxs = *c.reader.get<FxsReader>();
   fxs.setDetection(c.options.Threshold, c.options.FlagNum);
-  if (fxs.preparePage(0, c.page) != 0) {
+  fxs.setT6Output(c.options.t6Output);
+  if (fxs.prepareFirstPage(c.page, c.options.Recaculate) != 0) {
     c.page.clear();
     return;
   }
@@ -60,6 +62,8 @@ int writeFxs(FamilyContext& c, const std::string& output) {
   } else {
     status = fxs.writePages(output, c.options.pageCount, c.options.Recaculate);
   }
+  c.checkedT6Pages = fxs.checkedT6Pages();
+  c.recodedT6Pages = fxs.recodedT6Pages();
   return status == kFxsWriteFailed ? kFamilyWorkFileFailed : 0;
 }
 
