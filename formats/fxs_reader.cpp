@@ -154,7 +154,16 @@ int FxsReader::linesToWrite(uint16_t index, uint8_t recaculate) {
 // when it is T.6, with room for the lines the write takes of it.
 void FxsReader::codeT6(uint16_t index, uint8_t recaculate) {
   const int32_t width = header_.width();
-  const int capacity = decodeCapacity(recaculate ? kMaxRecountLines : header_.lines(), width);
+  codeT6Lines(decodeCapacity(recaculate ? kMaxRecountLines : header_.lines(), width));
+  // Counted with room for more, what follows the last line (T.6's EOFB, a
+  // stray byte) is damage; the page copy reads only the lines counted.
+  if (recaculate && t6Lines_ > 0 && !t6Clean_) codeT6Lines(t6Lines_);
+  t6Page_ = index;
+  t6Recount_ = recaculate;
+}
+
+void FxsReader::codeT6Lines(int capacity) {
+  const int32_t width = header_.width();
   const auto size = int32_t(pageData_.size());
   FaxStream stream;
   PageDamage damage;
@@ -175,8 +184,6 @@ void FxsReader::codeT6(uint16_t index, uint8_t recaculate) {
   }
   t6Lines_ = std::max(t6Lines_, 0);
   t6Clean_ = result == 0 && damage.events == 0;
-  t6Page_ = index;
-  t6Recount_ = recaculate;
 }
 
 int FxsReader::prepareFirstPage(PageImage& page, uint8_t recaculate) {

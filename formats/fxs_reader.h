@@ -175,6 +175,7 @@ class FxsReader : public FaxReader {
   int writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
   int linesToWrite(uint16_t index, uint8_t recaculate);
   void codeT6(uint16_t index, uint8_t recaculate);
+  void codeT6Lines(int capacity);
   int writeT6Page(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
 
   FxsHeader header_;
