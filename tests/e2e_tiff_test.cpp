@@ -76,33 +76,6 @@ TEST(TiffEndToEnd, MultiPageFilesBecomeG4WithTheSamePixels) {
   }
 }
 
-// Every directory entry of a little-endian TIFF as "tag type count value",
-// the value left out where it is an offset or a size of the data.
-std::vector<std::string> directoryEntries(const std::string& path) {
-  const std::vector<uint8_t> b = testing::readFileBytes(path);
-  auto get = [&](size_t at, int bytes) {
-    uint32_t v = 0;
-    for (int k = bytes - 1; k >= 0; --k) v = (v << 8) | (at + k < b.size() ? b[at + k] : 0);
-    return v;
-  };
-  std::vector<std::string> out;
-  for (uint32_t at = get(4, 4), pages = 0; at != 0 && at < b.size() && pages < 100; ++pages) {
-    const uint32_t n = get(at, 2);
-    for (uint32_t k = 0; k < n; ++k) {
-      const size_t e = at + 2 + 12 * k;
-      const uint32_t tag = get(e, 2), type = get(e + 2, 2), count = get(e + 4, 4);
-      const bool inField = (type == 3 && count <= 2) || (type == 4 && count == 1);
-      const bool dataDependent = tag == 273 || tag == 279 || tag == 306;
-      std::string entry =
-          std::to_string(tag) + " " + std::to_string(type) + " " + std::to_string(count);
-      if (inField && !dataDependent) entry += " " + std::to_string(get(e + 8, 4));
-      out.push_back(entry);
-    }
-    at = get(at + 2 + 12 * n, 4);
-  }
-  return out;
-}
-
 // Pages the reader decodes once, going into the intermediate file as T.6,
 // come out as the coded copy did through libtiff's own path: the same
 // directories (strip sizes and offsets apart; no Group4Options on a page
@@ -127,8 +100,8 @@ TEST(TiffEndToEnd, PagesDecodedOnceKeepTheDirectoriesOfTheCodedCopy) {
   ASSERT_EQ(kConverted, libtiff.convert(source, coded)) << libtiff.job.resultsText;
   ::unsetenv("TARNWICK_LIBTIFF_COPY");
   ::unsetenv("SOURCE_DATE_EPOCH");
-  const auto entries = directoryEntries(t6);
-  EXPECT_EQ(directoryEntries(coded), entries);
+  const auto entries = testing::directoryEntries(t6);
+  EXPECT_EQ(testing::directoryEntries(coded), entries);
   EXPECT_EQ(2, std::count(entries.begin(), entries.end(), "293 4 1 0"));  // the T.6 pages'
   const auto converted = testing::readTiffPages(t6);
   ASSERT_EQ(pages.size(), converted.size());
