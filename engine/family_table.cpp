@@ -204,10 +204,16 @@ int openDetected(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output the page checked here is coded once, for the write too.
 template <class Reader>
 void firstPageDetected(FamilyContext& c) {
   Reader& reader = *c.reader.get<Reader>();
-  if (!c.ready || reader.preparePage(0, c.page) != 0) c.page.clear();
+  reader.setT6Output(c.options.t6Output);
+  if (!c.ready || reader.preparePage(0, c.page) != 0) {
+    c.page.clear();
+    return;
+  }
+  reader.keepPrepared(0);
 }
 
 template <class Reader>
@@ -222,6 +228,8 @@ int writeDetected(FamilyContext& c, const std::string& output) {
     result = reader.writePages(output, c.options.pageCount);
   }
   c.lineLosses = reader.lineLosses();
+  c.checkedT6Pages = reader.checkedT6Pages();
+  c.recodedT6Pages = reader.recodedT6Pages();
   return result;
 }
 
