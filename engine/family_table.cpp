@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 
 #include "codec/raw_spool.h"
 #include "formats/apf_reader.h"
@@ -246,9 +247,11 @@ int openSinglePage(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output a T.6 page is checked here once, for the write too.
 template <class Reader>
 void firstPageSingle(FamilyContext& c) {
   Reader* reader = c.reader.get<Reader>();
+  if constexpr (std::is_base_of_v<T6PageReader, Reader>) reader->setT6Output(c.options.t6Output);
   if (!c.ready || reader->preparePage(c.page) != 0) c.page.clear();
 }
 
@@ -259,6 +262,7 @@ int writeSinglePage(FamilyContext& c, const std::string& output) {
   Reader& reader = *c.reader.get<Reader>();
   if (!reader.isOpen()) return -1;
   const int result = reader.writePages(output);
+  if constexpr (std::is_base_of_v<T6PageReader, Reader>) c.checkedT6Pages = reader.checkedT6Pages();
   const int32_t declared = reader.declaredLines();
   if (result == 0 && c.page.height < declared)
     c.lineLosses.push_back({0, uint32_t(declared - c.page.height), uint32_t(declared)});
