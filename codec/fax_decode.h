@@ -106,7 +106,8 @@ int decodePage(FaxStream& stream, PageImage& page, PageDamage* damage = nullptr)
 // with `prefixed`, a 16-bit word is skipped before the first line and after
 // every stored line. Returns the bad codes met (coding recorded as 5).
 int decodeMhPrefixedPage(FaxStream& stream, PageImage& page, bool prefixed);
-// Codings 5 (MH with EOL) and 6 (MR) decoded straight into `encoder`, which
+// Codings 3/4 (aligned MH), 5 (MH with EOL) and 6 (MR) decoded straight
+// into `encoder`, which
 // is begun at the stream's width: the lines decodePage would store, as
 // changing elements, without a page bitmap. `lines` receives the lines coded
 // (at most the stream's height). Returns what decodePage returns; also

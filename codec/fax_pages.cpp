@@ -209,13 +209,9 @@ bool preparePage(const FaxStream& s, PageImage& page, FaxCoding coding, bool zer
 }
 
 // Codings 3 and 4: MH rows without EOLs, each starting on a byte or word.
-template <bool kLsb>
-int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign, PageDamage* damage) {
-  PageRows rows(page, s.height);
-  RowWriter w;
-  rows.start(w);
-  FastRow row;
-  row.begin(w);
+// `lines` as for decodeMhEol.
+template <bool kLsb, class Lines>
+int decodeAlignedMh(FaxStream& s, Lines& lines, bool wordAlign, PageDamage* damage) {
   WordCursor<kLsb> c(s);
   const int invert = s.invert & 1;
   int colour = 0;
@@ -226,35 +222,37 @@ int decodeAlignedMh(FaxStream& s, PageImage& page, bool wordAlign, PageDamage* d
     if (r < 0) {
       if (r == kBadCode) {
         result = 1;
-        rows.damaged(damage);
+        lines.damaged(damage);
       }
       break;  // an EOL has no place here either: it ends the page
     }
     pending += r;
     if (r >= 64) continue;
-    row.put(int(std::min<int64_t>(pending, INT32_MAX)), colour ^ invert);
+    lines.put(int32_t(std::min<int64_t>(pending, INT32_MAX)), colour ^ invert);
     total += pending;
     pending = 0;
     colour ^= 1;
     if (total > s.width) {
-      rows.damaged(damage);
+      lines.damaged(damage);
       break;
     }
     if (total == s.width) {
-      row.end();
-      rows.store();
+      lines.keep();
       c.alignToByte(wordAlign);
       colour = 0;
       total = 0;
-      rows.start(w);
-      row.begin(w);
     }
   }
-  row.end();
   // The unfinished row is cleared; its line was never counted.
-  std::memset(w.row, 0, w.capacity);
+  lines.finish();
   c.commit();
   return result;
+}
+
+template <bool kLsb>
+int decodeAlignedMhPage(FaxStream& s, PageImage& page, bool wordAlign, PageDamage* damage) {
+  BitmapLines lines(page, s.height);
+  return decodeAlignedMh<kLsb>(s, lines, wordAlign, damage);
 }
 
 // Coding 5, and the prefixed variant of one reader: MH lines between EOLs.
@@ -742,8 +740,8 @@ int decodePage(FaxStream& s, PageImage& page, PageDamage* damage) {
     case kCodingMhWordAligned:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
       return s.bitOrder == kMsbFirst
-                 ? decodeAlignedMh<false>(s, page, s.coding == kCodingMhWordAligned, damage)
-                 : decodeAlignedMh<true>(s, page, s.coding == kCodingMhWordAligned, damage);
+                 ? decodeAlignedMhPage<false>(s, page, s.coding == kCodingMhWordAligned, damage)
+                 : decodeAlignedMhPage<true>(s, page, s.coding == kCodingMhWordAligned, damage);
     case kCodingT4OneD:
       if (!preparePage(s, page, s.coding)) return kPageAllocFailed;
       return s.bitOrder == kMsbFirst ? decodeMhEolPage<false>(s, page, false, false, damage)
@@ -764,10 +762,19 @@ int decodeMhPrefixedPage(FaxStream& s, PageImage& page, bool prefixed) {
 
 int transcodeToT6(FaxStream& s, T6Encoder& encoder, int32_t& lines, PageDamage* damage) {
   lines = 0;
-  if ((s.coding != kCodingT4OneD && s.coding != kCodingT4TwoD) || s.width < 1 ||
+  const bool aligned = s.coding == kCodingMhByteAligned || s.coding == kCodingMhWordAligned;
+  if ((!aligned && s.coding != kCodingT4OneD && s.coding != kCodingT4TwoD) || s.width < 1 ||
       s.width > kMaxPageWidth || s.height < 0)
     return kPageAllocFailed;
   if (encoder.begin(s.width) != 0) return kPageAllocFailed;
+  if (aligned) {
+    ChangeLines out(encoder, s.width, s.height);
+    const bool word = s.coding == kCodingMhWordAligned;
+    const int result = s.bitOrder == kMsbFirst ? decodeAlignedMh<false>(s, out, word, damage)
+                                               : decodeAlignedMh<true>(s, out, word, damage);
+    lines = out.lines();
+    return result;
+  }
   if (s.coding == kCodingT4TwoD) {
     if (!syncToOneD(s)) return kPageAllocFailed;
     ChangeRows rows(encoder, s.width, s.height);

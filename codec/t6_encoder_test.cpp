@@ -280,13 +280,14 @@ std::vector<uint8_t> firstThird(const std::vector<uint8_t>& coded) {
   return {coded.begin(), coded.begin() + ptrdiff_t(coded.size() / 3)};
 }
 
-// T.4 data coded straight to T.6 gives the bytes that decoding to a page and
+// T.4 and aligned MH data coded straight to T.6 gives the bytes that decoding to a page and
 // coding its rows gives, with the same lines and damage: clean pages, both
 // bit orders, pages cut short or damaged, and more lines than room.
 TEST(T6Encoder, T4TranscodesAsItsDecodedPage) {
   const Bitmap text = makeTextPage(1728, 300, 31);
   const std::vector<uint8_t> mh = encodeCcitt(text, Ccitt::kT4OneD);
   const std::vector<uint8_t> mr = encodeCcitt(text, Ccitt::kT4TwoD);
+  const std::vector<uint8_t> alignedMh = encodeCcitt(text, Ccitt::kMh);
   const struct {
     const char* name;
     std::vector<uint8_t> coded;
@@ -310,6 +311,17 @@ TEST(T6Encoder, T4TranscodesAsItsDecodedPage) {
       {"MR room for fewer lines", mr, kCodingT4TwoD, 1, 120, 1728},
       {"MR cut short", firstThird(mr), kCodingT4TwoD, 1, 300, 1728},
       {"MR damaged", damagedCopy(mr), kCodingT4TwoD, 1, 300, 1728},
+      {"aligned MH", alignedMh, kCodingMhByteAligned, 1, 300, 1728},
+      {"aligned MH LSB first", encodeCcitt(text, Ccitt::kMh, 2), kCodingMhByteAligned, 2, 300,
+       1728},
+      {"aligned MH odd width", encodeCcitt(makeRandomRuns(1731, 80, 4, 3000), Ccitt::kMh),
+       kCodingMhByteAligned, 1, 80, 1731},
+      {"aligned MH room for fewer lines", alignedMh, kCodingMhByteAligned, 1, 120, 1728},
+      {"aligned MH cut short", firstThird(alignedMh), kCodingMhByteAligned, 1, 300, 1728},
+      {"aligned MH damaged", damagedCopy(alignedMh), kCodingMhByteAligned, 1, 300, 1728},
+      {"word-aligned MH", encodeCcitt(text, Ccitt::kMhWord), kCodingMhWordAligned, 1, 300, 1728},
+      {"word-aligned MH LSB first", encodeCcitt(text, Ccitt::kMhWord, 2), kCodingMhWordAligned, 2,
+       300, 1728},
   };
   for (const auto& c : cases) {
     const int width = c.width;

@@ -26,6 +26,7 @@ int ConversionEngine::write(const std::string& output, FaxType type) {
   wroteSplitPages_ = false;
   lineLosses_.clear();
   checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   if (family_ == nullptr || family_ != findFamily(type) || !isFax()) return -1;
   FamilyContext context{reader_, options_, page_};
   context.ready = true;
@@ -33,6 +34,7 @@ int ConversionEngine::write(const std::string& output, FaxType type) {
   wroteSplitPages_ = context.wroteSplitPages;
   lineLosses_ = std::move(context.lineLosses);
   checkedT6Pages_ = std::move(context.checkedT6Pages);
+  recodedT6Pages_ = std::move(context.recodedT6Pages);
   return result;
 }
 

@@ -50,6 +50,8 @@ class ConversionEngine {
   // Pages the last write() put into the intermediate file as T.6 strips our
   // own codec coded or decoded clean (PageCopySettings::checkedT6Pages).
   const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
+  // Of those, the pages our encoder coded from another coding.
+  const std::vector<uint16_t>& recodedT6Pages() const { return recodedT6Pages_; }
 
  private:
   ConversionOptions options_;
@@ -59,6 +61,7 @@ class ConversionEngine {
   bool wroteSplitPages_ = false;
   std::vector<PageLineLoss> lineLosses_;
   std::vector<uint16_t> checkedT6Pages_;
+  std::vector<uint16_t> recodedT6Pages_;
 };
 
 }  // namespace tarnwick

@@ -101,6 +101,7 @@ int copyToDestination(const std::string& input, int pageIndex, const std::string
 PageCopySettings copySettings(const BatchJob& job, const ConversionEngine& engine) {
   PageCopySettings settings = job.copyParameters;
   settings.checkedT6Pages = engine.checkedT6Pages();
+  settings.recodedT6Pages = engine.recodedT6Pages();
   return settings;
 }
 
@@ -246,16 +247,20 @@ ConversionOptions engineOptions(const BatchJob& job, const ConversionOptions& op
   ConversionOptions own = options;
   const int32_t compression = job.copyParameters.compression;
   own.rawPagesAsT6 = compression >= 0 && compression <= 10;
+  // Other readers write T.6 into the intermediate file only where the page
+  // copy sends it out as it is.
+  own.t6Output = copiesOwnT6(job.copyParameters);
   return own;
 }
 
-// Runs the guarded steps: open, first page, write, page copy. Fills
-// `outputs` with the files written.
 bool allPageFilesHaveData(const std::string& destination, int pages) {
   for (int page = 1; page <= pages; ++page)
     if (!platform::fileHasData(pageFileName(destination, page))) return false;
   return true;
 }
+
+// Runs the guarded steps: open, first page, write, page copy. Fills
+// `outputs` with the files written.
 
 int runEngine(BatchJob& job, ConversionEngine& engine, FaxType type, const std::string& source,
               const std::string& destination, const ConversionOptions& options,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 
 #include "codec/raw_spool.h"
 #include "formats/apf_reader.h"
@@ -38,10 +39,12 @@ int openFxs(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output the page checked here is coded once, for the write too.
 void firstPageFxs(FamilyContext& c) {
   FxsReader& fxs = *c.reader.get<FxsReader>();
   fxs.setDetection(c.options.Threshold, c.options.FlagNum);
-  if (fxs.preparePage(0, c.page) != 0) {
+  fxs.setT6Output(c.options.t6Output);
+  if (fxs.prepareFirstPage(c.page, c.options.Recaculate) != 0) {
     c.page.clear();
     return;
   }
@@ -60,6 +63,8 @@ int writeFxs(FamilyContext& c, const std::string& output) {
   } else {
     status = fxs.writePages(output, c.options.pageCount, c.options.Recaculate);
   }
+  c.checkedT6Pages = fxs.checkedT6Pages();
+  c.recodedT6Pages = fxs.recodedT6Pages();
   return status == kFxsWriteFailed ? kFamilyWorkFileFailed : 0;
 }
 
@@ -77,8 +82,11 @@ int openTiff(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output the page checked here is coded once, for the write too.
 void firstPageTiff(FamilyContext& c) {
-  c.reader.get<TiffStructuredReader>()->preparePage(0, c.page);
+  TiffStructuredReader& tiff = *c.reader.get<TiffStructuredReader>();
+  tiff.setT6Output(c.options.t6Output);
+  tiff.prepareFirstPage(c.page);
 }
 
 int writeTiff(FamilyContext& c, const std::string& output) {
@@ -86,6 +94,8 @@ int writeTiff(FamilyContext& c, const std::string& output) {
   if (!tiff.isOpen()) return kFamilyNotOpened;
   const int status = tiff.writePages(output);
   c.lineLosses = tiff.lineLosses();
+  c.checkedT6Pages = tiff.checkedT6Pages();
+  c.recodedT6Pages = tiff.recodedT6Pages();
   return status == kTiffWriteOutputFailed ? kFamilyWorkFileFailed : status;
 }
 
@@ -181,6 +191,7 @@ int writeRaw(FamilyContext& c, const std::string& output) {
   const int status = raw.writeRawPages(output, c.page);
   c.options.pageCount = raw.writtenPages();
   c.checkedT6Pages = raw.checkedT6Pages();
+  c.recodedT6Pages = raw.recodedT6Pages();
   return status == kTiffWriterWriteFailed || status == kTiffWriterNoFile ? kFamilyWorkFileFailed
                                                                          : 0;
 }
@@ -201,10 +212,16 @@ int openDetected(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output the page checked here is coded once, for the write too.
 template <class Reader>
 void firstPageDetected(FamilyContext& c) {
   Reader& reader = *c.reader.get<Reader>();
-  if (!c.ready || reader.preparePage(0, c.page) != 0) c.page.clear();
+  reader.setT6Output(c.options.t6Output);
+  if (!c.ready || reader.preparePage(0, c.page) != 0) {
+    c.page.clear();
+    return;
+  }
+  reader.keepPrepared(0);
 }
 
 template <class Reader>
@@ -219,6 +236,8 @@ int writeDetected(FamilyContext& c, const std::string& output) {
     result = reader.writePages(output, c.options.pageCount);
   }
   c.lineLosses = reader.lineLosses();
+  c.checkedT6Pages = reader.checkedT6Pages();
+  c.recodedT6Pages = reader.recodedT6Pages();
   return result;
 }
 
@@ -235,9 +254,11 @@ int openSinglePage(FamilyContext& c, const std::string& source) {
   return 0;
 }
 
+// With T.6 output a T.6 page is checked here once, for the write too.
 template <class Reader>
 void firstPageSingle(FamilyContext& c) {
   Reader* reader = c.reader.get<Reader>();
+  if constexpr (std::is_base_of_v<T6PageReader, Reader>) reader->setT6Output(c.options.t6Output);
   if (!c.ready || reader->preparePage(c.page) != 0) c.page.clear();
 }
 
@@ -248,6 +269,7 @@ int writeSinglePage(FamilyContext& c, const std::string& output) {
   Reader& reader = *c.reader.get<Reader>();
   if (!reader.isOpen()) return -1;
   const int result = reader.writePages(output);
+  if constexpr (std::is_base_of_v<T6PageReader, Reader>) c.checkedT6Pages = reader.checkedT6Pages();
   const int32_t declared = reader.declaredLines();
   if (result == 0 && c.page.height < declared)
     c.lineLosses.push_back({0, uint32_t(declared - c.page.height), uint32_t(declared)});

@@ -52,6 +52,7 @@ struct FamilyContext {
   bool wroteSplitPages = false;          // the write step wrote one file per page
   std::vector<PageLineLoss> lineLosses;  // pages the write step wrote short
   std::vector<uint16_t> checkedT6Pages;  // pages written as T.6 known to decode clean
+  std::vector<uint16_t> recodedT6Pages;  // of those, pages coded T.6 from another coding
 };
 
 // What the open and write steps return besides 0.

@@ -1,6 +1,7 @@
 #include "formats/bfx_reader.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include "tests/fixtures/bfx_fixtures.h"
 #include "tests/fixtures/common_fixtures.h"
@@ -151,6 +152,92 @@ TEST(BfxReader, WritesEachPageUnderItsDetectedCoding) {
   });
   EXPECT_EQ(std::size(cases), i);
   EXPECT_EQ(bitmaps, testing::readTiffPages(dir.file("out.tif")));
+}
+
+std::vector<uint8_t> damagedData(std::vector<uint8_t> coded) {
+  for (size_t k = coded.size() / 2; k < coded.size() / 2 + 40; k += 7) coded[k] ^= 0x24;
+  return coded;
+}
+
+struct Written {
+  std::vector<uint16_t> checked, recoded;
+  std::vector<Bitmap> pages;  // as libtiff reads the intermediate file
+  std::vector<uint32_t> lengths;
+  std::vector<uint16_t> compressions;
+  int result = 0;
+};
+
+Written writeBfx(const std::string& path, const std::string& output, bool t6Output) {
+  Written w;
+  BfxReader reader;
+  if (!reader.open(path) || reader.probe() != 0) return w;
+  const int pages = reader.scan();
+  reader.setT6Output(t6Output);
+  PageImage first;
+  if (reader.preparePage(0, first) == 0) reader.keepPrepared(0);
+  w.result = reader.writePages(output, uint16_t(pages));
+  w.checked = reader.checkedT6Pages();
+  w.recoded = reader.recodedT6Pages();
+  w.pages = testing::readTiffPages(output);
+  testing::forEachTiffDirectory(output, [&](TIFF* tif) {
+    uint32_t length = 0;
+    uint16_t compression = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length);
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+    w.lengths.push_back(length);
+    w.compressions.push_back(compression);
+  });
+  return w;
+}
+
+// With T.6 output the decode after the detection codes each clean page to
+// T.6 (page 0 once, kept from its first preparation) and lists it; pages
+// cut short are listed at the lines they hold, damaged ones keep their way.
+// libtiff reads the same pages and lengths either way.
+TEST(BfxReader, T6OutputListsThePagesThatDecodeClean) {
+  const Bitmap b = testing::makeTextPage(1728, 150, 5);
+  auto page = [&](Ccitt coding, int fillOrder, uint16_t lines, bool damage) {
+    testing::BfxPageSpec spec = testing::makeBfxPage(b, coding, fillOrder);
+    spec.lines = lines;
+    if (damage) spec.data = damagedData(spec.data);
+    return spec;
+  };
+  const struct {
+    const char* name;
+    testing::BfxPageSpec spec;
+    bool t4;
+    bool listed;
+  } cases[] = {
+      {"T.4 1-D", page(Ccitt::kT4OneD, 1, 150, false), true, true},
+      {"T.4 1-D LSB first", page(Ccitt::kT4OneDFill, 2, 150, false), true, true},
+      {"T.4 2-D", page(Ccitt::kT4TwoD, 1, 150, false), true, true},
+      {"T.6 LSB first", page(Ccitt::kT6, 2, 150, false), false, true},
+      {"T.6 stated longer", page(Ccitt::kT6, 1, 200, false), false, true},
+      {"T.4 1-D damaged", page(Ccitt::kT4OneD, 1, 150, true), true, false},
+      {"T.6 damaged", page(Ccitt::kT6, 1, 150, true), false, false},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const testing::BfxPageSpec good = page(Ccitt::kT4OneD, 1, 150, false);
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.bfx"), testing::buildBfxFile({good, c.spec})))
+        << c.name;
+    const Written on = writeBfx(dir.file("a.bfx"), dir.file("on.tif"), true);
+    const Written off = writeBfx(dir.file("a.bfx"), dir.file("off.tif"), false);
+    ASSERT_EQ(off.result, on.result) << c.name;
+    const std::vector<uint16_t> both = {0, 1}, first = {0};
+    EXPECT_EQ(c.listed ? both : first, on.checked) << c.name;
+    EXPECT_EQ(c.listed && c.t4 ? both : first, on.recoded) << c.name;
+    EXPECT_TRUE(off.checked.empty()) << c.name;
+    EXPECT_EQ(off.lengths, on.lengths) << c.name;
+    EXPECT_EQ(off.pages, on.pages) << c.name;
+    // A page the detection cannot explain is left out either way.
+    ASSERT_EQ(off.compressions.size(), on.compressions.size()) << c.name;
+    for (size_t i = 0; i < on.compressions.size(); ++i)
+      EXPECT_EQ(i == 0 || c.listed ? 4 : off.compressions[i], on.compressions[i]) << c.name;
+    if (c.listed) {
+      EXPECT_EQ(b, on.pages[1]) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -115,5 +115,48 @@ TEST(CalsReader, HeaderWithoutDataHasNoLines) {
   EXPECT_TRUE(page.pixels.empty());
 }
 
+// With T.6 output the page is only checked: the same result and lines as
+// the decode, and listed as checked T.6 only when every declared line
+// decoded clean (a page declared longer than its data, or damaged, is not).
+TEST(CalsReader, T6OutputChecksThePageOnce) {
+  const Bitmap b = testing::makeTextPage(1728, 120, 4);
+  const std::vector<uint8_t> good = testing::buildCalsFile(b);
+  std::vector<uint8_t> longer = testing::buildCalsHeader(1728, 150, 200);
+  longer.insert(longer.end(), good.begin() + 2048, good.end());
+  std::vector<uint8_t> damaged = good;
+  for (size_t k = damaged.size() - 400; k < damaged.size() - 300; k += 9) damaged[k] ^= 0x5A;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool listed;
+  } cases[] = {
+      {"clean", good, true},
+      {"declared longer", longer, false},
+      {"damaged", damaged, false},
+      {"no data", testing::buildCalsHeader(1728, 120, 200), false},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    ASSERT_TRUE(testing::writeFileBytes(dir.file("a.cal"), c.file)) << c.name;
+    CalsReader on, off;
+    ASSERT_TRUE(on.open(dir.file("a.cal")) && off.open(dir.file("a.cal"))) << c.name;
+    ASSERT_EQ(0, on.probe()) << c.name;
+    ASSERT_EQ(0, off.probe()) << c.name;
+    on.setT6Output(true);
+    PageImage checked, decoded;
+    EXPECT_EQ(off.preparePage(decoded), on.preparePage(checked)) << c.name;
+    EXPECT_EQ(decoded.height, checked.height) << c.name;
+    EXPECT_EQ(decoded.width, checked.width) << c.name;
+    EXPECT_TRUE(checked.pixels.empty()) << c.name;
+    ASSERT_EQ(0, on.writePages(dir.file("on.tmp"))) << c.name;
+    EXPECT_EQ(c.listed ? std::vector<uint16_t>{0} : std::vector<uint16_t>{}, on.checkedT6Pages())
+        << c.name;
+    ASSERT_EQ(0, off.writePages(dir.file("off.tmp"))) << c.name;
+    EXPECT_EQ(testing::readTiffPages(dir.file("off.tmp")),
+              testing::readTiffPages(dir.file("on.tmp")))
+        << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -54,6 +54,8 @@ std::span<const uint8_t> DetectedCodingReader::strip() const {
 int DetectedCodingReader::decodeDetected(const PageFrame& frame, PageImage& page) {
   page.clear();
   strip_ = Strip::kNone;
+  preparedClean_ = false;
+  keptPage_ = -1;
   declaredLines_ = frame.linesDeclared && frame.lines > 0 ? uint32_t(frame.lines) : 0;
   if (pageData_.empty() || pageData_.size() > size_t(std::numeric_limits<int32_t>::max()))
     return kDetectedBadPage;
@@ -62,11 +64,13 @@ int DetectedCodingReader::decodeDetected(const PageFrame& frame, PageImage& page
   if (status != 0) {
     page.clear();
     strip_ = Strip::kNone;
+    preparedClean_ = false;
     return status;
   }
   page.resolutionUnit = 2;
   page.xResolution = kXResolution;
   page.yResolution = int16_t(frame.yResolution);
+  if (preparedClean_) prepared_ = page;  // without a bitmap: T.6 output
   return 0;
 }
 
@@ -130,6 +134,7 @@ int DetectedCodingReader::decodeAt(FaxStream& stream, const PageFrame& frame, in
   const int64_t capacity =
       std::min<int64_t>({int64_t(frame.lines), byData, kMaxPagePixels / width});
   stream.setPageSize(width, int32_t(capacity));
+  if (t6Output_) return codeAt(stream, t6, int32_t(capacity), page);
   // Bad lines are resynchronised inside the page; only a page without lines
   // fails.
   if (t6)
@@ -139,15 +144,60 @@ int DetectedCodingReader::decodeAt(FaxStream& stream, const PageFrame& frame, in
   return page.width > 0 && page.height > 0 ? 0 : kDetectedNoLines;
 }
 
+// decodeAt's decode with T.6 output: the same lines, coded to T.6 or checked
+// instead of stored, and `page` described as decodePage would leave it,
+// without the bitmap.
+int DetectedCodingReader::codeAt(FaxStream& stream, bool t6, int32_t capacity, PageImage& page) {
+  const FaxStream start = stream;
+  PageDamage damage;
+  int32_t lines = 0;
+  auto code = [&](int32_t room) {
+    stream = start;
+    stream.setPageSize(start.width, room);
+    damage = {};
+    const int result =
+        t6 ? checkMmrPage(stream, lines, &damage) : transcodeToT6(stream, encoder_, lines, &damage);
+    return result == 0 && damage.events == 0;
+  };
+  bool clean = code(capacity);
+  // With room for more lines, what follows the last one (T.6's EOFB) counts
+  // as damage; the page copy reads only the lines decoded.
+  if (!clean && lines > 0 && lines < capacity) clean = code(lines);
+  if (lines <= 0) return kDetectedNoLines;
+  page.width = start.width;
+  page.height = lines;
+  page.bytesPerRow = (start.width + 7) / 8;
+  page.codedSize = uint32_t(std::max(start.size, 0));
+  page.fillOrder = start.bitOrder;
+  page.coding = t6 ? kCodingT6 : start.coding;
+  page.invert = start.invert;
+  preparedClean_ = clean;
+  preparedRecoded_ = !t6;
+  if (!clean) return 0;
+  if (t6) {
+    const std::span<const uint8_t> data = strip();
+    t6Data_.assign(data.begin(), data.end());
+  } else {
+    const std::span<const uint8_t> coded = encoder_.finish(start.bitOrder == kLsbFirst);
+    t6Data_.assign(coded.begin(), coded.end());
+  }
+  return 0;
+}
+
 int DetectedCodingReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount,
                                        const PreparePage& prepare) {
   PageImage image;
-  if (prepare(index, image) != 0) return kDetectedPageLeftOut;
+  if (keptPage_ == index)
+    image = prepared_;
+  else if (prepare(index, image) != 0)
+    return kDetectedPageLeftOut;
+  keptPage_ = -1;
   if (uint32_t(image.height) < declaredLines_)
     lineLosses_.push_back({index, declaredLines_ - uint32_t(image.height), declaredLines_});
+  const bool asT6 = t6Output_ && preparedClean_;
   CodedPage page;
-  page.data = strip();
-  page.coding = image.coding;
+  page.data = asT6 ? std::span<const uint8_t>(t6Data_) : strip();
+  page.coding = asT6 ? kCodingT6 : image.coding;
   page.photometric = 0;
   page.fillOrder = image.fillOrder;
   page.width = uint32_t(image.width);
@@ -155,12 +205,17 @@ int DetectedCodingReader::writeOnePage(TiffWriter& writer, uint16_t index, uint1
   page.xResolution = image.xResolution;
   page.yResolution = uint16_t(image.yResolution);
   page.resolutionUnit = 2;
-  return writeCodedPage(writer, page, index, pageCount) == 0 ? 0 : kDetectedWriteFailed;
+  if (writeCodedPage(writer, page, index, pageCount) != 0) return kDetectedWriteFailed;
+  if (asT6) checkedT6Pages_.push_back(index);
+  if (asT6 && preparedRecoded_) recodedT6Pages_.push_back(index);
+  return 0;
 }
 
 int DetectedCodingReader::writeDetectedPages(const std::string& outputPath, uint16_t pageCount,
                                              const PreparePage& prepare) {
   lineLosses_.clear();
+  checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   if (!isOpen()) return kDetectedNotOpen;
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen() || beginTiffOutput(writer) != 0) return kDetectedWriteFailed;
@@ -177,6 +232,8 @@ int DetectedCodingReader::writeDetectedPages(const std::string& outputPath, uint
 int DetectedCodingReader::writeDetectedPagesSplit(const std::string& outputPath, uint16_t pageCount,
                                                   const PreparePage& prepare) {
   lineLosses_.clear();
+  checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   if (!isOpen()) return kDetectedNotOpen;
   int result = 0;
   const uint16_t pages = std::min(pageCount, this->pageCount());

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/t6_encoder.h"
 #include "formats/fax_reader.h"
 #include "records/page_image.h"
 
@@ -62,6 +63,22 @@ class DetectedCodingReader : public FaxReader {
   // for them (their data ended or broke off first).
   const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
 
+  // Pages go out as T.6 where that saves a decode (the page copy sends T.6
+  // out as it is). Off by default. With it, a page's decode after the
+  // detection goes straight into our T.6 encoder (T.6 data is only checked)
+  // and the page image is described without its bitmap; a page whose lines
+  // all decoded clean is written as T.6 (T.6 data as its own bytes) in the
+  // detected fill order and listed in checkedT6Pages() (T.4 pages also in
+  // recodedT6Pages()). Other pages are copied as coded.
+  void setT6Output(bool on) { t6Output_ = on; }
+  // Keeps what the last page preparation found for page `index`, so that the
+  // next write takes it instead of preparing the page again. Kept only when
+  // the page goes out as checked T.6; dropped by any other preparation.
+  void keepPrepared(uint16_t index) { keptPage_ = preparedClean_ ? int32_t(index) : -1; }
+  // The pages (PageNumber indices) the last writer call wrote as checked T.6.
+  const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
+  const std::vector<uint16_t>& recodedT6Pages() const { return recodedT6Pages_; }
+
  protected:
   // Detects the coding of pageData_ and decodes it at `frame` into `page`
   // (resolution 200 x frame.yResolution, unit inch). 0, or
@@ -87,6 +104,7 @@ class DetectedCodingReader : public FaxReader {
   int decodeT6(const PageFrame& frame, PageImage& page);
   int decodeAt(FaxStream& stream, const PageFrame& frame, int32_t detectedWidth, bool t6,
                PageImage& page);
+  int codeAt(FaxStream& stream, bool t6, int32_t capacity, PageImage& page);
   int writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount,
                    const PreparePage& prepare);
 
@@ -99,6 +117,18 @@ class DetectedCodingReader : public FaxReader {
   std::vector<uint8_t> shifted_;  // T.6 data moved to start on a byte
   uint32_t declaredLines_ = 0;    // of the page prepared last; 0 when it states none
   std::vector<PageLineLoss> lineLosses_;
+
+  // T.6 output: the page prepared last as T.6 (t6Data_, kept from page to
+  // page) when all its lines decoded clean, and its description.
+  bool t6Output_ = false;
+  T6Encoder encoder_;
+  std::vector<uint8_t> t6Data_;
+  bool preparedClean_ = false;
+  bool preparedRecoded_ = false;
+  PageImage prepared_;
+  int32_t keptPage_ = -1;
+  std::vector<uint16_t> checkedT6Pages_;
+  std::vector<uint16_t> recodedT6Pages_;
 };
 
 // `data` from bit `startBit` (reading order under `bitOrder`) on, moved so

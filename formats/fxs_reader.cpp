@@ -151,8 +151,95 @@ int FxsReader::linesToWrite(uint16_t index, uint8_t recaculate) {
   return header_.lines();
 }
 
+// Decodes the page read last (page `index`) into the encoder, or checks it
+// when it is T.6, with room for the lines the write takes of it.
+void FxsReader::codeT6(uint16_t index, uint8_t recaculate) {
+  const int32_t width = header_.width();
+  codeT6Lines(decodeCapacity(recaculate ? kMaxRecountLines : header_.lines(), width));
+  // Counted with room for more, what follows the last line (T.6's EOFB, a
+  // stray byte) is damage; the page copy reads only the lines counted.
+  if (recaculate && t6Lines_ > 0 && !t6Clean_) codeT6Lines(t6Lines_);
+  t6Page_ = index;
+  t6Recount_ = recaculate;
+}
+
+void FxsReader::codeT6Lines(int capacity) {
+  const int32_t width = header_.width();
+  const auto size = int32_t(pageData_.size());
+  FaxStream stream;
+  PageDamage damage;
+  int result = 0;
+  t6Lines_ = 0;
+  if (header_.coding() != 0) {
+    stream.initT6(pageData_.data(), size, kLsbFirst, 0, 3, 1);
+    stream.setPageSize(width, capacity);
+    result = checkMmrPage(stream, t6Lines_, &damage);
+  } else {
+    stream.init(pageData_.data(), size, kLsbFirst, kCodingT4OneD, 1);
+    stream.setPageSize(width, capacity);
+    result = transcodeToT6(stream, encoder_, t6Lines_, &damage);
+    if (result == 0 && damage.events == 0) {
+      const std::span<const uint8_t> t6 = encoder_.finish(true);
+      t6Data_.assign(t6.begin(), t6.end());
+    }
+  }
+  t6Lines_ = std::max(t6Lines_, 0);
+  t6Clean_ = result == 0 && damage.events == 0;
+}
+
+int FxsReader::prepareFirstPage(PageImage& page, uint8_t recaculate) {
+  if (!t6Output_) return preparePage(0, page);
+  page.clear();
+  t6Page_ = -1;
+  const int status = readPage(0);
+  if (status != 0) return status;
+  if (int64_t(header_.width()) * header_.lines() > kMaxPagePixels) return kFxsPageTooLarge;
+  codeT6(0, recaculate);
+  if (t6Lines_ == 0) return kFxsDecodeFailed;
+  page.width = header_.width();
+  page.height = std::min(t6Lines_, decodeCapacity(header_.lines(), header_.width()));
+  page.bytesPerRow = (page.width + 7) / 8;
+  page.codedSize = uint32_t(pageData_.size());
+  page.fillOrder = kLsbFirst;
+  page.coding = header_.coding() != 0 ? kCodingT6 : kCodingT4OneD;
+  page.resolutionUnit = 2;
+  page.xResolution = kFxsXResolution;
+  page.yResolution = int16_t(yResolution_);
+  return 0;
+}
+
+// The page as T.6 when it decoded clean to exactly the lines written for it
+// (the page copy then sends it out as it is), else as coded.
+int FxsReader::writeT6Page(TiffWriter& writer, uint16_t index, uint16_t pageCount,
+                           uint8_t recaculate) {
+  const int status = readPage(index);
+  if (status != 0) return status;
+  if (t6Page_ != index || t6Recount_ != recaculate) codeT6(index, recaculate);
+  t6Page_ = -1;
+  // A recount that decodes nothing keeps the header's count.
+  if (recaculate && t6Lines_ > 0) header_.setLines(uint16_t(t6Lines_));
+  const int64_t lines = header_.lines();
+  const bool recoded = header_.coding() == 0;
+  const bool asT6 = t6Clean_ && t6Lines_ == lines && lines <= int64_t(pageData_.size()) * 8 + 1;
+  CodedPage page;
+  page.data = asT6 && recoded ? std::span<const uint8_t>(t6Data_) : pageData_;
+  page.coding = asT6 || !recoded ? kCodingT6 : kCodingT4OneD;
+  page.photometric = 0;
+  page.fillOrder = kLsbFirst;
+  page.width = header_.width();
+  page.length = uint32_t(lines);
+  page.xResolution = kFxsXResolution;
+  page.yResolution = yResolution_;
+  page.resolutionUnit = 2;
+  if (writeCodedPage(writer, page, index, pageCount) != 0) return kFxsWriteFailed;
+  if (asT6) checkedT6Pages_.push_back(index);
+  if (asT6 && recoded) recodedT6Pages_.push_back(index);
+  return 0;
+}
+
 int FxsReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount,
                             uint8_t recaculate) {
+  if (t6Output_) return writeT6Page(writer, index, pageCount, recaculate);
   const int lines = linesToWrite(index, recaculate);
   if (lines < 0) return lines;
   CodedPage page;
@@ -169,6 +256,8 @@ int FxsReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCou
 }
 
 int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount, uint8_t recaculate) {
+  checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   if (!isOpen()) return kFxsNotOpen;
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen() || beginTiffOutput(writer) != 0) return kFxsWriteFailed;
@@ -182,6 +271,8 @@ int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount, uin
 
 int FxsReader::writePagesSplit(const std::string& outputPath, uint16_t pageCount,
                                uint8_t recaculate) {
+  checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   if (!isOpen()) return kFxsNotOpen;
   int result = 0;
   const uint16_t pages = std::min(pageCount, this->pageCount());

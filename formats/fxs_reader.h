@@ -43,6 +43,7 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/t6_encoder.h"
 #include "formats/fax_reader.h"
 #include "records/page_image.h"
 
@@ -129,6 +130,17 @@ class FxsReader : public FaxReader {
   // FxsStatus; `page` is left empty (no width, no lines) on failure.
   int preparePage(uint16_t index, PageImage& page);
 
+  // Pages go out as T.6 where that saves a decode (the page copy sends T.6
+  // out as it is): see writePages. Off by default.
+  void setT6Output(bool on) { t6Output_ = on; }
+
+  // The first-page step. With T.6 output page 0 is coded to T.6 as the write
+  // will need it (with `recaculate`, for the recount) and described in
+  // `page` without its bitmap: width, the lines preparePage would hold,
+  // coding, fill order and resolutions; the write then uses what was coded.
+  // The result is preparePage's. Without T.6 output: preparePage(0, page).
+  int prepareFirstPage(PageImage& page, uint8_t recaculate);
+
   // The caption of page `index` (empty when it has none). 0 or a status of
   // readHeader / kFxsNoPage.
   int pageCaption(uint16_t index, std::string& caption);
@@ -138,6 +150,13 @@ class FxsReader : public FaxReader {
   // first and written with the number of lines it really holds. 0, or
   // kFxsWriteFailed when the TIFF could not be written (pages that cannot be
   // read are left out).
+  //
+  // With T.6 output each page is decoded once, straight into our T.6 encoder
+  // (T.6 pages are only checked): one that gives exactly the lines written
+  // for it without damage goes in as T.6 (T.6 pages as their own bytes),
+  // fill order 2, and is listed in checkedT6Pages() (a T.4 page also in
+  // recodedT6Pages()); any other page is copied as coded. The recount, when
+  // asked for, takes its lines from that same decode.
   int writePages(const std::string& outputPath, uint16_t pageCount, uint8_t recaculate);
 
   // As writePages, one TIFF per page named by platform::pageFileName(outputPath,
@@ -147,16 +166,35 @@ class FxsReader : public FaxReader {
   // The header of the page read last.
   const FxsHeader& header() const { return header_; }
   uint16_t yResolution() const { return yResolution_; }
+  // The pages (PageNumber indices) the last write wrote as checked T.6.
+  const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
+  const std::vector<uint16_t>& recodedT6Pages() const { return recodedT6Pages_; }
 
  private:
   int decodeInto(PageImage& page, int capacityLines);
   int writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
   int linesToWrite(uint16_t index, uint8_t recaculate);
+  void codeT6(uint16_t index, uint8_t recaculate);
+  void codeT6Lines(int capacity);
+  int writeT6Page(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
 
   FxsHeader header_;
   uint16_t yResolution_ = 100;
   uint16_t threshold_ = 50;
   uint16_t flagNum_ = 3;
+
+  // T.6 output: what codeT6 found of page t6Page_ (-1: none) under the
+  // recount setting t6Recount_. A T.4 page's T.6 coding is in t6Data_ (the
+  // buffer kept from page to page); a T.6 page's is its own data.
+  bool t6Output_ = false;
+  T6Encoder encoder_;
+  std::vector<uint8_t> t6Data_;
+  int32_t t6Page_ = -1;
+  uint8_t t6Recount_ = 0;
+  int32_t t6Lines_ = 0;
+  bool t6Clean_ = false;
+  std::vector<uint16_t> checkedT6Pages_;
+  std::vector<uint16_t> recodedT6Pages_;
 };
 
 enum FxsMergeStatus : int {

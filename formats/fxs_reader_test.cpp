@@ -128,6 +128,75 @@ TEST(FxsReader, RecaculateWritesTheDecodedLineCount) {
   }
 }
 
+std::vector<uint8_t> damagedData(std::vector<uint8_t> coded) {
+  for (size_t k = coded.size() / 2; k < coded.size() / 2 + 40; k += 7) coded[k] ^= 0x24;
+  return coded;
+}
+
+// With T.6 output a page that decodes clean to the lines written for it goes
+// in as T.6 and is listed; any other page is copied as coded, as without T.6
+// output, with the same lines (recounted or not) and, read by libtiff, the
+// same pixels. The first-page step finds what preparePage finds.
+TEST(FxsReader, T6OutputListsThePagesThatDecodeClean) {
+  const Bitmap b = testing::makeTextPage(1728, 200, 21);
+  auto page = [&](bool t6, uint16_t lines, bool damage) {
+    FxsPageSpec spec = testing::makeFxsPage(b, t6);
+    spec.lines = lines;
+    if (damage) spec.data = damagedData(spec.data);
+    return spec;
+  };
+  const struct {
+    const char* name;
+    FxsPageSpec spec;
+    uint8_t recaculate;
+    bool listed;
+  } cases[] = {
+      {"T.4", page(false, 200, false), 0, true},
+      {"T.6", page(true, 200, false), 0, true},
+      {"T.4 header too long", page(false, 260, false), 0, false},
+      {"T.4 header too long, recount", page(false, 260, false), 1, true},
+      {"T.6 header too short, recount", page(true, 150, false), 1, true},
+      {"T.6 header too short", page(true, 150, false), 0, true},
+      {"T.4 damaged", page(false, 200, true), 0, false},
+      {"T.4 damaged, recount", page(false, 200, true), 1, false},
+      {"T.6 damaged", page(true, 200, true), 0, false},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    ASSERT_TRUE(testing::writeFxsFile(dir.file("a.fxs"), {c.spec, c.spec})) << c.name;
+    FxsReader on, off;
+    ASSERT_EQ(2, openAndScan(on, dir.file("a.fxs"))) << c.name;
+    ASSERT_EQ(2, openAndScan(off, dir.file("a.fxs"))) << c.name;
+    on.setT6Output(true);
+    PageImage first, decoded;
+    EXPECT_EQ(off.preparePage(0, decoded), on.prepareFirstPage(first, c.recaculate)) << c.name;
+    EXPECT_EQ(decoded.width, first.width) << c.name;
+    EXPECT_EQ(decoded.height, first.height) << c.name;
+    ASSERT_EQ(0, on.writePages(dir.file("on.tmp"), 2, c.recaculate)) << c.name;
+    ASSERT_EQ(0, off.writePages(dir.file("off.tmp"), 2, c.recaculate)) << c.name;
+    const std::vector<uint16_t> listed =
+        c.listed ? std::vector<uint16_t>{0, 1} : std::vector<uint16_t>{};
+    EXPECT_EQ(listed, on.checkedT6Pages()) << c.name;
+    const bool recoded = c.listed && c.spec.coding == 0;
+    EXPECT_EQ(recoded ? listed : std::vector<uint16_t>{}, on.recodedT6Pages()) << c.name;
+    const auto onInfo = readTiffInfo(dir.file("on.tmp")),
+               offInfo = readTiffInfo(dir.file("off.tmp"));
+    ASSERT_EQ(2u, onInfo.size()) << c.name;
+    ASSERT_EQ(2u, offInfo.size()) << c.name;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(c.listed ? 4 : offInfo[i].compression, onInfo[i].compression) << c.name;
+      EXPECT_EQ(offInfo[i].length, onInfo[i].length) << c.name;
+      EXPECT_EQ(2, onInfo[i].fillOrder) << c.name;
+    }
+    const auto pages = testing::readTiffPages(dir.file("on.tmp"));
+    EXPECT_EQ(testing::readTiffPages(dir.file("off.tmp")), pages) << c.name;
+    if (c.listed) {
+      ASSERT_EQ(2u, pages.size()) << c.name;
+      EXPECT_EQ(testing::topRows(b, int(onInfo[0].length)), pages[0]) << c.name;
+    }
+  }
+}
+
 TEST(FxsReader, ResolutionByteSetsVerticalResolution) {
   const struct {
     uint8_t code;
@@ -327,6 +396,12 @@ TEST(FxsReader, TruncatedAndFlippedFilesNeverCrash) {
               kFxsWriteFailed);
     std::string caption;
     EXPECT_LE(reader.pageCaption(0, caption), 0);
+    FxsReader t6;
+    ASSERT_EQ(pages, openAndScan(t6, dir.file("d.fxs")));
+    t6.setT6Output(true);
+    (void)t6.prepareFirstPage(page, uint8_t(round & 1));
+    EXPECT_GE(t6.writePages(dir.file("d.tmp"), uint16_t(pages), uint8_t(round & 1)),
+              kFxsWriteFailed);
   }
 }
 

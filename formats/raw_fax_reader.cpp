@@ -180,6 +180,7 @@ int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_
   const int extracted = extractPageCodedData(index, data_.bytes(), settings_.indexSpoolPath, coded_,
                                              lines, &segments);
   if (extracted != 0 || lines <= 0) return kNoBitmap;
+  recoded_ = segments > 1;
   if (segments == 1)
     return writeCodedPage(writer, codedPageOf(coded_, page, lines), uint16_t(index), pageCount);
   const int transcoded =
@@ -195,6 +196,7 @@ int RawFaxReader::writeMmrPage(TiffWriter& writer, const PageImage& page, int32_
 int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& page) {
   writtenPages_ = 0;
   checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
   if (!writer.isOpen()) return kTiffWriterNoFile;
   if (const int begun = beginTiffOutput(writer); begun != 0) return begun;
@@ -209,6 +211,7 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
   if (assembled && assembler.open(spoolPaths()) != 0) return writer.close();
   for (int32_t index = 0; index < pageCount; ++index) {
     int written = 0;
+    recoded_ = assembled;
     if (assembled) {
       int32_t lines = 0;
       if (assembler.page(index, coded_, lines) != 0 || lines <= 0) continue;
@@ -226,6 +229,7 @@ int RawFaxReader::writeRawPages(const std::string& outputPath, const PageImage& 
     if (written != 0) continue;
     ++writtenPages_;
     if (assembled || !t4) checkedT6Pages_.push_back(uint16_t(index));
+    if (recoded_) recodedT6Pages_.push_back(uint16_t(index));
   }
   return writer.close();
 }

@@ -105,6 +105,10 @@ class RawFaxReader : public FaxReader {
   // Their PageNumber indexes: every page written is T.6 our codec coded or
   // decoded clean (PageCopySettings::checkedT6Pages).
   const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
+  // Of those, the pages coded T.6 here from another coding or from several
+  // segments (PageCopySettings::recodedT6Pages): the stream stated no T.6
+  // options for them.
+  const std::vector<uint16_t>& recodedT6Pages() const { return recodedT6Pages_; }
   // What the probes of the last analyseRawFax did (trials, lines decoded).
   const ProbeWork& probeWork() const { return work_; }
 
@@ -119,6 +123,8 @@ class RawFaxReader : public FaxReader {
   int32_t pageLines_ = 0;
   uint16_t writtenPages_ = 0;
   std::vector<uint16_t> checkedT6Pages_;
+  std::vector<uint16_t> recodedT6Pages_;
+  bool recoded_ = false;  // the page being written was coded here
   ProbeWork work_;
   std::vector<uint8_t> coded_;  // the page being written, buffer kept
   T6Encoder encoder_;

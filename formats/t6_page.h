@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "formats/fax_reader.h"
 #include "records/page_image.h"
@@ -75,6 +76,15 @@ class T6PageReader : public FaxReader {
   // readFailed or writeFailed.
   int writePages(const std::string& outputPath);
 
+  // The page goes out as checked T.6 where that saves a decode (the page
+  // copy sends T.6 out as it is). Off by default. With it, preparePage only
+  // checks the data (no bitmap: the page image is described, its lines
+  // counted as the decode stores them), and a page whose declared lines all
+  // decoded clean is listed in checkedT6Pages() by the write.
+  void setT6Output(bool on) { t6Output_ = on; }
+  // The pages (0 or none) the last writePages wrote as checked T.6.
+  const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
+
   const T6PageLayout& layout() const { return layout_; }
   // The line count the header states, which the written page keeps.
   int32_t declaredLines() const { return layout_.lines; }
@@ -85,9 +95,13 @@ class T6PageReader : public FaxReader {
 
  private:
   int readPage();
+  int checkPage(PageImage& page);
 
   uint64_t dataStartBytes_;
   Codes codes_;
+  bool t6Output_ = false;
+  bool checkedClean_ = false;  // the last check found every declared line clean
+  std::vector<uint16_t> checkedT6Pages_;
 };
 
 }  // namespace tarnwick

@@ -6,6 +6,7 @@
 
 #include "codec/fax_decode.h"
 #include "codec/fax_stream.h"
+#include "codec/t6_encoder.h"
 #include "tiffout/page_render.h"
 #include "tiffout/tiff_writer.h"
 
@@ -117,6 +118,7 @@ int TiffStructuredReader::probe() {
     return kTiffProbeBadHeader;
   }
   firstDirectory_ = get32(header + 4);
+  t6Page_ = -1;
   currentDirectory_ = 0;
   nextDirectory_ = firstDirectory_;
   return 0;
@@ -450,11 +452,12 @@ int TiffStructuredReader::gatherStrips(const std::vector<TiffStrip>& strips, uin
   // strip would otherwise be copied a thousand times over.
   if (total > bytesLeft) return kTiffWriteStripsInvalid;
   bytesLeft -= total;
-  pageData_.reserve(size_t(total));
-  std::vector<uint8_t> piece;
+  pageData_.resize(size_t(total));
+  size_t at = 0;
   for (const TiffStrip& s : strips) {
-    if (readAt(s.offset, s.byteCount, piece) != 0) return kTiffWriteStripsInvalid;
-    pageData_.insert(pageData_.end(), piece.begin(), piece.end());
+    if (readAt(s.offset, std::span<uint8_t>(pageData_.data() + at, s.byteCount)) != 0)
+      return kTiffWriteStripsInvalid;
+    at += s.byteCount;
   }
   return 0;
 }
@@ -551,6 +554,17 @@ int TiffStructuredReader::copyPage(TiffWriter& writer, uint16_t index, uint16_t 
   TiffPageDescriptor d;
   if (readPageDirectory(index, d) != 0) return kTiffWriteDirectoryFailed;
   if (!isPlainFaxPage(d)) return renderPage(writer, d, index, pageCount);
+  // Page 0 may have been coded by the first-page step already.
+  const bool coded = t6Page_ == index || (t6Output_ && codeCleanT6(index, d, bytesLeft));
+  t6Page_ = -1;
+  if (coded && t6SourceBytes_ <= bytesLeft) {
+    bytesLeft -= t6SourceBytes_;
+    const int status = writeT6Page(writer, d, index, pageCount);
+    if (status != 0) return status;
+    checkedT6Pages_.push_back(index);
+    if (t6Recoded_) recodedT6Pages_.push_back(index);
+    return 0;
+  }
   PageImage decoded;
   preparePage(index, decoded);
   const uint32_t lines = uint32_t(std::max(decoded.height, 0));
@@ -622,8 +636,143 @@ int TiffStructuredReader::copyCodedPage(TiffWriter& writer, const TiffPageDescri
   return 0;
 }
 
+namespace {
+
+// Whether the T.6 output takes the page: a coding the page copy's own path
+// reads, in a fill order it knows, of a size the decoders take.
+bool takesT6(const TiffPageDescriptor& d) {
+  const uint16_t c = d.compression;
+  const bool coding = c == 2 || c == 4 || c == 32771 || (c == 3 && (d.t4Options & 2) == 0);
+  return coding && isPlainFaxPage(d) && (d.fillOrder == 1 || d.fillOrder == 2) &&
+         d.imageWidth >= 1 && d.imageWidth <= uint32_t(kMaxPageWidth) && d.imageLength >= 1 &&
+         uint64_t(d.imageWidth) * d.imageLength <= uint64_t(kMaxPagePixels);
+}
+
+// The rows of each strip (the last may hold fewer) as the page copy reads
+// the page from the intermediate file, or 0 when the page copy's own path
+// would not take its strips: layOutStrips joins them, or their number is
+// not the one the rows per strip give.
+uint32_t stripRowsOf(const TiffPageDescriptor& d, size_t stripCount) {
+  if (stripCount == 1) return d.imageLength;
+  if (stripCount > UINT16_MAX || d.rowsPerStrip == 0 || d.rowsPerStrip > UINT16_MAX) return 0;
+  const uint32_t rows = std::min(d.rowsPerStrip, d.imageLength);
+  return (d.imageLength - 1) / rows + 1 == stripCount ? rows : 0;
+}
+
+FaxCoding t4CodingOf(const TiffPageDescriptor& d) {
+  if (d.compression == 2) return kCodingMhByteAligned;
+  if (d.compression == 32771) return kCodingMhWordAligned;
+  return (d.t4Options & 1) ? kCodingT4TwoD : kCodingT4OneD;
+}
+
+}  // namespace
+
+bool TiffStructuredReader::codeCleanT6(uint32_t index, const TiffPageDescriptor& d,
+                                       uint64_t bytesLeft) {
+  t6Page_ = -1;
+  if (!takesT6(d) || readStripTable(d, strips_) != 0 || strips_.empty()) return false;
+  const uint32_t rowsPerStrip = stripRowsOf(d, strips_.size());
+  if (rowsPerStrip == 0) return false;
+  uint64_t total = 0;
+  for (const TiffStrip& s : strips_) total += s.byteCount;
+  if (total > bytesLeft) return false;  // gatherStrips refuses such a page
+  t6Data_.clear();
+  t6StripBytes_.clear();
+  for (size_t k = 0; k < strips_.size(); ++k) {
+    const uint32_t rows = std::min(rowsPerStrip, d.imageLength - uint32_t(k) * rowsPerStrip);
+    if (!codeStripT6(d, strips_[k], rows)) return false;
+  }
+  t6SourceBytes_ = total;
+  t6Recoded_ = d.compression != 4;
+  t6Page_ = index;
+  return true;
+}
+
+// Appends strip `strip` as T.6 to t6Data_: true when it gave exactly `rows`
+// rows without damage, as the page copy's own path requires of it.
+bool TiffStructuredReader::codeStripT6(const TiffPageDescriptor& d, const TiffStrip& strip,
+                                       uint32_t rows) {
+  // Every coded row takes a bit at least.
+  if (strip.byteCount == 0 || strip.byteCount > kMaxPageDataBytes ||
+      rows > uint64_t(strip.byteCount) * 8 + 1)
+    return false;
+  pageData_.resize(strip.byteCount);
+  if (readAt(strip.offset, std::span<uint8_t>(pageData_)) != 0) return false;
+  const int32_t size = int32_t(pageData_.size());
+  const uint8_t order = d.fillOrder == 2 ? kLsbFirst : kMsbFirst;
+  const size_t start = t6Data_.size();
+  FaxStream stream;
+  PageDamage damage;
+  int32_t lines = 0;
+  if (d.compression == 4) {
+    stream.initT6(pageData_.data(), size, order, uint8_t(d.t6Options), 3, 1);
+    stream.setPageSize(int32_t(d.imageWidth), int32_t(rows));
+    if (checkMmrPage(stream, lines, &damage) != 0 || damage.events != 0 || lines != int32_t(rows))
+      return false;
+    t6Data_.insert(t6Data_.end(), pageData_.begin(), pageData_.end());
+  } else {
+    stream.init(pageData_.data(), size, order, t4CodingOf(d), 1);
+    stream.setPageSize(int32_t(d.imageWidth), int32_t(rows));
+    if (transcodeToT6(stream, encoder_, lines, &damage) != 0 || damage.events != 0 ||
+        lines != int32_t(rows))
+      return false;
+    const std::span<const uint8_t> t6 = encoder_.finish(order == kLsbFirst);
+    t6Data_.insert(t6Data_.end(), t6.begin(), t6.end());
+  }
+  t6StripBytes_.push_back(uint32_t(t6Data_.size() - start));
+  return true;
+}
+
+// Writes the strips codeCleanT6 kept as the page's T.6 data.
+int TiffStructuredReader::writeT6Page(TiffWriter& writer, const TiffPageDescriptor& d,
+                                      uint16_t index, uint16_t pageCount) {
+  const size_t stripCount = t6StripBytes_.size();
+  if (stripCount > 1) {
+    std::vector<uint32_t> offsets(stripCount);
+    for (size_t k = 1; k < stripCount; ++k) offsets[k] = offsets[k - 1] + t6StripBytes_[k - 1];
+    if (writer.setStripLayout(uint16_t(stripCount), uint16_t(d.rowsPerStrip), offsets,
+                              t6StripBytes_) != 0)
+      return kTiffWriteOutputFailed;
+  }
+  writer.setCoding(kCodingT6, d.photometric == 1 ? 1 : 0);
+  writer.setCompression(4, 0, t6Recoded_ ? 0 : d.t6Options);
+  writer.setFillOrder(d.fillOrder);
+  writer.setSize(d.imageWidth, d.imageLength);
+  writer.setPageNumber(index, pageCount);
+  const PageResolution res = resolutionOf(d);
+  writer.setResolutionDenominators(res.xDenominator, res.yDenominator);
+  const int64_t directory = stripCount > 1 ? writer.writeStrips(t6Data_, res.x, res.y, res.unit)
+                                           : writer.writePage(t6Data_, res.x, res.y, res.unit);
+  if (directory < 0 || writer.writeDirectory(directory) != 0) return kTiffWriteOutputFailed;
+  return 0;
+}
+
+void TiffStructuredReader::prepareFirstPage(PageImage& page) {
+  t6Page_ = -1;
+  TiffPageDescriptor d;
+  if (!t6Output_ || !isOpen() || readPageDirectory(0, d) != 0 || !codeCleanT6(0, d, fileSize())) {
+    preparePage(0, page);
+    return;
+  }
+  page.clear();
+  page.width = int32_t(d.imageWidth);
+  page.height = int32_t(d.imageLength);
+  page.bytesPerRow = (page.width + 7) / 8;
+  page.codedSize = uint32_t(std::min<uint64_t>(t6SourceBytes_, UINT32_MAX));
+  page.fillOrder = uint8_t(d.fillOrder);
+  page.coding = d.compression == 4 ? kCodingT6 : t4CodingOf(d);
+  page.invert = d.photometric == 1 ? 1 : 0;
+  page.resolutionUnit = uint8_t(d.resolutionUnit);
+  page.xResolution = uint16_t(ratio(d.xResolutionNumerator, d.xResolutionDenominator));
+  page.yResolution = d.yResolutionDenominator == 0
+                         ? int16_t(page.xResolution)
+                         : int16_t(ratio(d.yResolutionNumerator, d.yResolutionDenominator));
+}
+
 int TiffStructuredReader::writePages(const std::string& outputPath) {
   lineLosses_.clear();
+  checkedT6Pages_.clear();
+  recodedT6Pages_.clear();
   if (!isOpen()) return kTiffWriteNotOpen;
   const uint16_t pageCount = uint16_t(scan());
   TiffWriter writer(outputPath, kTiffLittleEndian, "wb");
@@ -636,6 +785,7 @@ int TiffStructuredReader::writePages(const std::string& outputPath) {
       return status;
     }
   }
+  t6Page_ = -1;
   return writer.close() == 0 ? 0 : kTiffWriteOutputFailed;
 }
 

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/t6_encoder.h"
 #include "formats/fax_reader.h"
 #include "records/page_image.h"
 
@@ -138,6 +139,17 @@ class TiffStructuredReader : public FaxReader {
   // (width or height 0) when nothing decodes.
   void preparePage(uint32_t index, PageImage& page);
 
+  // Pages go out as T.6 where that saves a decode (the page copy sends T.6
+  // out as it is): see writePages. Off by default.
+  void setT6Output(bool on) { t6Output_ = on; }
+
+  // The first-page step. With T.6 output, a page 0 that codes clean to T.6
+  // (see writePages) is described in `page` without its bitmap: its width
+  // and declared length, coding, fill order, polarity and resolutions; the
+  // T.6 strips are kept for writePages, so the page is decoded only once.
+  // Otherwise, or when it does not code clean, preparePage(0, page).
+  void prepareFirstPage(PageImage& page);
+
   // Writes every page into a new intermediate TIFF at `outputPath`: 0 or a
   // TiffWriteStatus. A plain fax page (one 1-bit sample, white or black is
   // zero, in strips of a coding the decoders read, shown as stored) has its
@@ -147,12 +159,25 @@ class TiffStructuredReader : public FaxReader {
   // the write; one that breaks off early is written as the lines that
   // decoded, padded white, and listed in lineLosses(). Any other page is read
   // through libtiff, made bi-level, turned upright and written as a bitmap.
+  //
+  // With T.6 output, a plain fax page coded MH, T.4 without uncompressed
+  // mode, word-aligned MH or T.6, in fill order 1 or 2, is decoded strip by
+  // strip straight into our T.6 encoder (T.6 strips are only checked). When
+  // every strip gives exactly the rows the page copy reads from it, without
+  // damage, the page is written as those T.6 strips (T.6 sources as their
+  // own bytes) in the same strip layout, FillOrder, photometric, resolutions
+  // and PageNumber, and listed in checkedT6Pages() (coded from another
+  // coding: also in recodedT6Pages(), written with T6Options 0). Any other
+  // page takes the way above.
   // Resolutions travel as the rationals they are; a missing or zero one is
   // taken from the other axis, or 200 x 200 dots per inch when both are.
   int writePages(const std::string& outputPath);
 
   // The pages the last writePages wrote short of their declared lines.
   const std::vector<PageLineLoss>& lineLosses() const { return lineLosses_; }
+  // The pages (PageNumber indices) the last writePages wrote as checked T.6.
+  const std::vector<uint16_t>& checkedT6Pages() const { return checkedT6Pages_; }
+  const std::vector<uint16_t>& recodedT6Pages() const { return recodedT6Pages_; }
 
   // Opens the scratch TIFF at `temporaryPath` with a reader of its own and
   // copies its pages into `outputPath` as writePages does: 0 or a
@@ -183,6 +208,10 @@ class TiffStructuredReader : public FaxReader {
   int copyPage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint64_t& bytesLeft);
   int copyCodedPage(TiffWriter& writer, const TiffPageDescriptor& d, uint16_t index,
                     uint16_t pageCount, uint64_t& bytesLeft);
+  bool codeCleanT6(uint32_t index, const TiffPageDescriptor& d, uint64_t bytesLeft);
+  bool codeStripT6(const TiffPageDescriptor& d, const TiffStrip& strip, uint32_t rows);
+  int writeT6Page(TiffWriter& writer, const TiffPageDescriptor& d, uint16_t index,
+                  uint16_t pageCount);
   void prepareRenderedPage(uint32_t index, const TiffPageDescriptor& d, PageImage& page);
   int renderPage(TiffWriter& writer, const TiffPageDescriptor& d, uint16_t index,
                  uint16_t pageCount);
@@ -196,6 +225,19 @@ class TiffStructuredReader : public FaxReader {
   uint32_t currentDirectory_ = 0;
   uint32_t nextDirectory_ = 0;
   std::vector<PageLineLoss> lineLosses_;
+
+  // T.6 output: the checked T.6 strips of page t6Page_ (-1: none), end to
+  // end, kept from page to page with the encoder's buffers.
+  bool t6Output_ = false;
+  T6Encoder encoder_;
+  std::vector<TiffStrip> strips_;
+  std::vector<uint8_t> t6Data_;
+  std::vector<uint32_t> t6StripBytes_;
+  uint64_t t6SourceBytes_ = 0;  // the source strips' bytes, counted against the file
+  int64_t t6Page_ = -1;
+  bool t6Recoded_ = false;
+  std::vector<uint16_t> checkedT6Pages_;
+  std::vector<uint16_t> recodedT6Pages_;
 };
 
 }  // namespace tarnwick

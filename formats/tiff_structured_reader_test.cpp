@@ -517,6 +517,177 @@ TEST(TiffStructuredReader, WhiteIsOnePagesKeepTheirLook) {
   }
 }
 
+uint16_t photometricOf(const std::string& path, int page) {
+  uint16_t photometric = 99;
+  int at = 0;
+  testing::forEachTiffDirectory(path, [&](TIFF* tif) {
+    if (at++ == page) TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  });
+  return photometric;
+}
+
+// With T.6 output every clean fax page goes into the intermediate file as
+// T.6 strips in its own layout, fill order and photometric, listed as
+// checked; libtiff reads them as the source bitmaps and as the coded copy
+// made without T.6 output. Page 0 is coded by the first-page step.
+TEST(TiffStructuredReader, CleanPagesGoOutAsCheckedT6) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    Ccitt coding;
+    int fillOrder;
+    int rowsPerStrip;
+    bool blackIsZero;
+    int width;
+  } cases[] = {
+      {"MH", Ccitt::kMh, 1, 0, false, 1728},
+      {"MH LSB first in strips", Ccitt::kMh, 2, 80, false, 1728},
+      {"MH black is zero", Ccitt::kMh, 1, 0, true, 1728},
+      {"T.4 1-D", Ccitt::kT4OneD, 1, 64, false, 1728},
+      {"T.4 1-D fill LSB first", Ccitt::kT4OneDFill, 2, 0, false, 1728},
+      {"T.4 1-D odd width", Ccitt::kT4OneD, 1, 0, false, 1731},
+      {"T.4 2-D", Ccitt::kT4TwoD, 1, 0, true, 1728},
+      {"T.4 2-D fill LSB first in strips", Ccitt::kT4TwoDFill, 2, 100, false, 2048},
+      {"word-aligned MH", Ccitt::kMhWord, 1, 0, false, 1728},
+      {"T.6", Ccitt::kT6, 1, 0, false, 1728},
+      {"T.6 LSB first in strips", Ccitt::kT6, 2, 80, true, 1728},
+  };
+  for (const auto& c : cases) {
+    std::vector<TiffPageSpec> pages;
+    for (uint32_t seed : {3u, 4u}) {
+      pages.push_back(tiffPage(testing::makeTextPage(c.width, 230, seed), c.coding, c.rowsPerStrip,
+                               c.fillOrder));
+      pages.back().blackIsZero = c.blackIsZero;
+    }
+    const std::string source = dir.file("clean.fmf");
+    ASSERT_TRUE(testing::writeTiff(source, pages)) << c.name;
+    Opened on, off;
+    openFile(on, source);
+    openFile(off, source);
+    ASSERT_EQ(2, on.pages) << c.name;
+    on.reader.setT6Output(true);
+    PageImage first, decoded;
+    on.reader.prepareFirstPage(first);
+    off.reader.preparePage(0, decoded);
+    EXPECT_EQ(decoded.width, first.width) << c.name;
+    EXPECT_EQ(decoded.height, first.height) << c.name;
+    EXPECT_TRUE(first.pixels.empty()) << c.name;
+
+    const std::string t6 = dir.file("t6.tif"), coded = dir.file("coded.tif");
+    ASSERT_EQ(0, on.reader.writePages(t6)) << c.name;
+    ASSERT_EQ(0, off.reader.writePages(coded)) << c.name;
+    EXPECT_EQ((std::vector<uint16_t>{0, 1}), on.reader.checkedT6Pages()) << c.name;
+    EXPECT_TRUE(off.reader.checkedT6Pages().empty()) << c.name;
+    const std::vector<uint16_t> recoded =
+        c.coding == Ccitt::kT6 ? std::vector<uint16_t>{} : std::vector<uint16_t>{0, 1};
+    EXPECT_EQ(recoded, on.reader.recodedT6Pages()) << c.name;
+    const auto tags = tagsOf(t6), codedTags = tagsOf(coded);
+    ASSERT_EQ(2u, tags.size()) << c.name;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(4, tags[i].compression) << c.name;
+      EXPECT_EQ(0u, tags[i].t6Options) << c.name;
+      EXPECT_EQ(codedTags[i].fillOrder, tags[i].fillOrder) << c.name;
+      EXPECT_EQ(codedTags[i].strips, tags[i].strips) << c.name;
+      EXPECT_EQ(i, tags[i].page) << c.name;
+      EXPECT_EQ(c.blackIsZero ? 1 : 0, photometricOf(t6, i)) << c.name;
+    }
+    const auto read = testing::readTiffPages(t6);
+    ASSERT_EQ(2u, read.size()) << c.name;
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(pages[i].bitmap == read[i]) << c.name << " " << i;
+    // libtiff misreads word-aligned MH: the source bitmaps are the oracle.
+    if (c.coding != Ccitt::kMhWord) {
+      EXPECT_EQ(testing::readTiffPages(coded), read) << c.name;
+    }
+  }
+}
+
+// A little-endian two-page TIFF: a clean MH page, then `second` (coded as
+// `compression`) under the same 1728 x 120 directory.
+std::vector<uint8_t> twoPages(const Bitmap& first, const std::vector<uint8_t>& second,
+                              uint16_t compression) {
+  HandTiff t;
+  const std::vector<uint8_t> mh = testing::encodeCcitt(first, Ccitt::kMh);
+  const uint32_t at0 = t.append(mh), at1 = t.append(second);
+  auto entries = [](uint16_t c, uint32_t at, size_t bytes) {
+    return std::vector<HandTiff::Entry>{{256, 3, 1, 1728}, {257, 3, 1, 120},
+                                        {259, 3, 1, c},    {273, 4, 1, at},
+                                        {278, 3, 1, 120},  {279, 4, 1, uint32_t(bytes)}};
+  };
+  const uint32_t page1 = t.directory(entries(compression, at1, second.size()));
+  t.first(t.directory(entries(2, at0, mh.size()), page1));
+  return t.bytes;
+}
+
+std::vector<uint8_t> damaged(std::vector<uint8_t> coded) {
+  for (size_t k = coded.size() / 2; k < coded.size() / 2 + 40; k += 7) coded[k] ^= 0x24;
+  return coded;
+}
+
+// Pages that do not decode clean take the way they always took: the same
+// intermediate page, not listed; page 0 is then decoded to a bitmap by the
+// first-page step, or found empty, exactly as without T.6 output.
+TEST(TiffStructuredReader, DamagedPagesAreNeitherCodedNorListed) {
+  TempDir dir;
+  const Bitmap b = testing::makeTextPage(1728, 120, 9);
+  const std::vector<uint8_t> mh = testing::encodeCcitt(b, Ccitt::kMh);
+  const std::vector<uint8_t> t6 = testing::encodeCcitt(b, Ccitt::kT6);
+  const std::vector<uint8_t> mhCut(mh.begin(), mh.begin() + ptrdiff_t(mh.size() * 2 / 3));
+  const std::vector<uint8_t> garbage(400, 0x00);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::vector<uint16_t> checked;
+  } cases[] = {
+      {"page 1 MH cut short", twoPages(b, mhCut, 2), {0}},
+      {"page 1 MH damaged", twoPages(b, damaged(mh), 2), {0}},
+      {"page 1 T.6 damaged", twoPages(b, damaged(t6), 4), {0}},
+      {"page 1 T.6 cut short", twoPages(b, {t6.begin(), t6.begin() + 200}, 4), {0}},
+      {"page 0 cut short", twoPages(Bitmap(1728, 120), mh, 2), {}},
+      {"page 0 undecodable", twoPages(Bitmap(1728, 120), garbage, 2), {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes = c.file;
+    if (std::string(c.name).rfind("page 0", 0) == 0) {
+      // Page 0 takes the damage instead: its strip is page 1's.
+      HandTiff t;
+      t.bytes = bytes;
+      const auto second = std::string(c.name) == "page 0 cut short" ? mhCut : garbage;
+      const uint32_t at = t.append(second);
+      t.first(t.directory({{256, 3, 1, 1728},
+                           {257, 3, 1, 120},
+                           {259, 3, 1, 2},
+                           {273, 4, 1, at},
+                           {278, 3, 1, 120},
+                           {279, 4, 1, uint32_t(second.size())}}));
+      bytes = t.bytes;
+    }
+    const std::string source = dir.file("damaged.fmf");
+    ASSERT_TRUE(testing::writeFileBytes(source, bytes)) << c.name;
+    Opened on, off;
+    openFile(on, source);
+    openFile(off, source);
+    on.reader.setT6Output(true);
+    PageImage first, decoded;
+    on.reader.prepareFirstPage(first);
+    off.reader.preparePage(0, decoded);
+    EXPECT_EQ(decoded.height, first.height) << c.name;
+    if (c.checked.empty()) {
+      EXPECT_EQ(decoded.pixels, first.pixels) << c.name;
+    }
+    const int onResult = on.reader.writePages(dir.file("on.tif"));
+    EXPECT_EQ(off.reader.writePages(dir.file("off.tif")), onResult) << c.name;
+    EXPECT_EQ(c.checked, on.reader.checkedT6Pages()) << c.name;
+    EXPECT_EQ(off.reader.lineLosses().size(), on.reader.lineLosses().size()) << c.name;
+    if (onResult != 0) continue;
+    const auto onTags = tagsOf(dir.file("on.tif")), offTags = tagsOf(dir.file("off.tif"));
+    ASSERT_EQ(offTags.size(), onTags.size()) << c.name;
+    EXPECT_EQ(offTags.back().compression, onTags.back().compression) << c.name;
+    EXPECT_EQ(testing::readTiffPages(dir.file("off.tif")).back(),
+              testing::readTiffPages(dir.file("on.tif")).back())
+        << c.name;
+  }
+}
+
 TEST(TiffStructuredReader, ConvertTemporaryFileResults) {
   TempDir dir;
   goodFile(dir);
@@ -564,6 +735,12 @@ TEST(TiffStructuredReader, DamagedFilesNeverCrash) {
       EXPECT_LE(size_t(page.height) * page.bytesPerRow, page.pixels.size());
     }
     if (o.pages > 0) (void)o.reader.writePages(dir.file("bad.tif"));
+    Opened t6;
+    openFile(t6, dir.file("bad.fmf"));
+    t6.reader.setT6Output(true);
+    PageImage first;
+    t6.reader.prepareFirstPage(first);
+    if (t6.pages > 0) (void)t6.reader.writePages(dir.file("bad.tif"));
   };
   for (size_t n = 0; n < good.size(); n += 1 + n / 16) exercise({good.begin(), good.begin() + n});
   std::mt19937 random(1);

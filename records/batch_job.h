@@ -38,6 +38,10 @@ struct PageCopySettings {
   // their bytes without being decoded again. Only ever set for the
   // pipeline's own intermediate files, never for a file a user gave.
   std::vector<uint16_t> checkedT6Pages;
+  // Of those, the pages our encoder coded from another coding: as for any
+  // page not coded T.6 at its source, their T6Options do not travel to the
+  // output.
+  std::vector<uint16_t> recodedT6Pages;
 };
 
 // What became of one file of a run, for the machine-readable report. The

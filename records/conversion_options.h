@@ -26,6 +26,11 @@ struct ConversionOptions {
   // as the stream codes them, for an output that keeps each page's
   // compression).
   bool rawPagesAsT6 = true;
+  // The page copy sends bi-level pages out as T.6 coded by our own codec, so
+  // a reader that decoded a page clean anyway may write it into the
+  // intermediate file as T.6 and list it (FamilyContext::checkedT6Pages).
+  // False: pages keep their coding, as the page copy's libtiff path needs.
+  bool t6Output = false;
 };
 
 }  // namespace tarnwick

@@ -78,7 +78,9 @@ void ProfileFile::parse(const std::string& text) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Every carriage return before the line feed: a file written back must
+    // read as it was read.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     lines_.push_back(std::move(line));
     start = end + 1;
   }

@@ -69,6 +69,18 @@ TEST(ProfileFile, WritesInPlaceKeepingEveryOtherLine) {
       file.text());
 }
 
+// Line ends of one or several carriage returns before the line feed all
+// read alike, so a file written back reads as it was read.
+TEST(ProfileFile, TextWrittenBackParsesToItself) {
+  ProfileFile file;
+  file.parse("[Main]\r\nFaxDir=/in\r\r\nSaveDir=/out\r\n\r\nodd\rline\n");
+  EXPECT_EQ("/in", file.readString("Main", "FaxDir"));
+  EXPECT_EQ("[Main]\nFaxDir=/in\nSaveDir=/out\n\nodd\rline\n", file.text());
+  ProfileFile again;
+  again.parse(file.text());
+  EXPECT_EQ(file.text(), again.text());
+}
+
 TEST(ProfileFile, SaveCreatesFoldersAndReplacesWholeOrNotAtAll) {
   TempDir dir;
   ProfileFile file;

@@ -93,6 +93,13 @@ TEST_F(RawConvertTest, MultiPageStreamsArePixelExact) {
     const std::vector<Bitmap> out = testing::readTiffPages(destination);
     EXPECT_EQ(2u, out.size()) << c.name;
     EXPECT_TRUE(all == testing::stackPages(out)) << c.name;
+    // T.6 options travel only from a stream that was T.6 itself.
+    testing::TiffPtr tif(TIFFOpen(destination.c_str(), "r"));
+    ASSERT_TRUE(tif) << c.name;
+    uint32_t options = 0;
+    EXPECT_EQ(c.coding == RawCoding::kMmr,
+              TIFFGetField(tif.get(), TIFFTAG_GROUP4OPTIONS, &options) == 1)
+        << c.name;
   }
 }
 

@@ -2,10 +2,12 @@
 // convertOne: reader, intermediate TIFF, page copy, destination G4 TIFF.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <tiffio.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
 
 #include "engine/convert_one.h"
 #include "tests/fixtures/common_fixtures.h"
@@ -72,6 +74,40 @@ TEST(TiffEndToEnd, MultiPageFilesBecomeG4WithTheSamePixels) {
       EXPECT_TRUE(pages[i].bitmap == converted[i]) << c.name << " page " << i;
     EXPECT_EQ(std::vector<uint16_t>(pages.size(), 4), compressions(destination)) << c.name;
   }
+}
+
+// Pages the reader decodes once, going into the intermediate file as T.6,
+// come out as the coded copy did through libtiff's own path: the same
+// directories (strip sizes and offsets apart; no Group4Options on a page
+// that was not T.6) and, read back by libtiff, the source bitmaps.
+TEST(TiffEndToEnd, PagesDecodedOnceKeepTheDirectoriesOfTheCodedCopy) {
+  std::vector<TiffPageSpec> pages = {
+      tiffPage(testing::makeTextPage(1728, 300, 11), Ccitt::kMh),
+      tiffPage(testing::makeTextPage(1728, 250, 12), Ccitt::kT4OneDFill, 64, 2),
+      tiffPage(testing::makeTextPage(1728, 200, 13), Ccitt::kT4TwoD, 0, 1),
+      tiffPage(testing::makeTextPage(1731, 150, 14), Ccitt::kT4OneD),
+      tiffPage(testing::makeTextPage(1728, 230, 15), Ccitt::kT6, 100, 2),
+      tiffPage(testing::makeTextPage(1728, 120, 16), Ccitt::kT6)};
+  pages[2].blackIsZero = true;
+  pages[4].blackIsZero = true;
+  ::setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
+  Conversion ours, libtiff;
+  const std::string source = ours.dir.file("fax.fmf");
+  ASSERT_TRUE(testing::writeTiff(source, pages));
+  const std::string t6 = ours.dir.file("t6.tif"), coded = ours.dir.file("coded.tif");
+  ASSERT_EQ(kConverted, ours.convert(source, t6)) << ours.job.resultsText;
+  ::setenv("TARNWICK_LIBTIFF_COPY", "1", 1);
+  ASSERT_EQ(kConverted, libtiff.convert(source, coded)) << libtiff.job.resultsText;
+  ::unsetenv("TARNWICK_LIBTIFF_COPY");
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  const auto entries = testing::directoryEntries(t6);
+  EXPECT_EQ(testing::directoryEntries(coded), entries);
+  EXPECT_EQ(2, std::count(entries.begin(), entries.end(), "293 4 1 0"));  // the T.6 pages'
+  const auto converted = testing::readTiffPages(t6);
+  ASSERT_EQ(pages.size(), converted.size());
+  for (size_t i = 0; i < pages.size(); ++i)
+    EXPECT_TRUE(pages[i].bitmap == converted[i]) << "page " << i;
+  EXPECT_EQ(testing::readTiffPages(coded), converted);
 }
 
 TEST(TiffEndToEnd, SplitModeWritesOnePageAFile) {

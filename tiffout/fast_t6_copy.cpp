@@ -29,11 +29,6 @@ struct FastT6Copy::Page {
 
 namespace {
 
-bool forcedOff() {
-  const char* value = std::getenv("TARNWICK_LIBTIFF_COPY");
-  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
-}
-
 bool takesCompression(uint16_t compression, uint32_t options, uint16_t fillOrder) {
   switch (compression) {
     case COMPRESSION_NONE:
@@ -108,8 +103,13 @@ FaxCoding codingOf(uint16_t compression, uint32_t t4Options) {
 
 }  // namespace
 
+bool fastT6CopyTurnedOff() {
+  const char* value = std::getenv("TARNWICK_LIBTIFF_COPY");
+  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
 FastT6Copy::FastT6Copy(std::vector<uint16_t> checkedT6Pages)
-    : enabled_(!forcedOff()), checkedT6Pages_(std::move(checkedT6Pages)) {}
+    : enabled_(!fastT6CopyTurnedOff()), checkedT6Pages_(std::move(checkedT6Pages)) {}
 
 FastCopy FastT6Copy::copy(TIFF* in, TIFF* out) {
   Page p;

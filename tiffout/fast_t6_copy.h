@@ -43,6 +43,9 @@ enum class FastCopy {
   kWriteFailed,  // a strip write failed: the directory is lost
 };
 
+// Whether TARNWICK_LIBTIFF_COPY turns the path off.
+bool fastT6CopyTurnedOff();
+
 // One per page copy call; keeps its buffers from page to page.
 class FastT6Copy {
  public:

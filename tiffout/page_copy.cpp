@@ -206,6 +206,7 @@ struct CopyState {
   int jpegQuality = 75;
   uint16_t fillOrder = 0;  // 0: the input's
   int32_t tiling = -1;
+  const std::vector<uint16_t>* recodedT6Pages = nullptr;  // PageCopySettings'
 };
 
 // ---- Tags ----------------------------------------------------------------
@@ -420,6 +421,16 @@ void copyFaxTags(TIFF* in, TIFF* out) {
   copyOne<char*>(in, out, TIFFTAG_FAXSUBADDRESS);
 }
 
+// Whether the input directory is a page our encoder coded from another
+// coding for the intermediate file: its T6Options are ours, not the source's.
+bool recodedT6(TIFF* in, const CopyState& state) {
+  if (state.recodedT6Pages == nullptr || state.recodedT6Pages->empty()) return false;
+  uint16_t index = 0, count = 0;
+  if (TIFFGetField(in, TIFFTAG_PAGENUMBER, &index, &count) != 1) return false;
+  return std::find(state.recodedT6Pages->begin(), state.recodedT6Pages->end(), index) !=
+         state.recodedT6Pages->end();
+}
+
 void copyCodecTags(TIFF* in, TIFF* out, uint16_t compression, const CopyState& state) {
   switch (compression) {
     case COMPRESSION_CCITTFAX3:
@@ -430,7 +441,7 @@ void copyCodecTags(TIFF* in, TIFF* out, uint16_t compression, const CopyState& s
       copyFaxTags(in, out);
       break;
     case COMPRESSION_CCITTFAX4:
-      copyOne<uint32_t>(in, out, TIFFTAG_GROUP4OPTIONS);
+      if (!recodedT6(in, state)) copyOne<uint32_t>(in, out, TIFFTAG_GROUP4OPTIONS);
       copyFaxTags(in, out);
       break;
     case COMPRESSION_LZW:
@@ -601,6 +612,12 @@ int parseInputName(const std::string& name, std::string& path, DirectorySelectio
   return parseImageList(name.substr(comma + 1), dirs);
 }
 
+bool copiesOwnT6(const PageCopySettings& settings) {
+  const CompressionChoice choice = choiceFor(settings.compression);
+  return !choice.keepInput && choice.compression == COMPRESSION_CCITTFAX4 &&
+         (settings.tiling == -1 || settings.tiling == 0) && !fastT6CopyTurnedOff();
+}
+
 int copyTiffPages(const std::string& input, const std::string& output,
                   const PageCopySettings& settings, const DirectorySelection& dirs) {
   CopyState state;
@@ -608,6 +625,7 @@ int copyTiffPages(const std::string& input, const std::string& output,
   state.jpegQuality = settings.jpegQuality;
   state.fillOrder = uint16_t(settings.fillOrder);
   state.tiling = settings.tiling;
+  state.recodedT6Pages = &settings.recodedT6Pages;
 
   OutputFile file;  // outlives the handle, whose procedures use it
   TiffPtr out = openOutput(output, settings.append != 0 ? "a" : "w", file);

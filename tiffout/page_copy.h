@@ -76,6 +76,10 @@ struct DirectorySelection {
                                 const PageCopySettings& settings,
                                 const DirectorySelection& dirs = {});
 
+// Whether the copy sends stripped bi-level pages out as T.6 through our own
+// codec (fast_t6_copy.h): T.6 output, not tiled, the path not turned off.
+bool copiesOwnT6(const PageCopySettings& settings);
+
 // Parses an image list: the text after the "," that follows a path, such as
 // "2", "0,2", "1," or "". Numbers are unsigned: decimal, hexadecimal after
 // "0x", octal after a leading 0, at most 65535; an empty number repeats the
