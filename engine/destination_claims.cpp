@@ -127,16 +127,13 @@ void DestinationClaims::reserve(size_t sources) {
 // Most sources are no link: the entry and the file it leads to are one, and
 // are kept once.
 void DestinationClaims::addSource(const std::string& path) {
+  const PathFacts facts = factsOf(path, entryKey(path));
   const std::lock_guard lock(mutex_);
-  const uint64_t entry = hashOf(entryKey(path)), resolved = hashOf(resolvedKey(path));
-  sourceKeys_.push_back(entry);
-  if (resolved != entry) sourceKeys_.push_back(resolved);
-  struct stat st {};
-  const bool isEntry = ::lstat(path.c_str(), &st) == 0;
-  const uint64_t linkId = idHash(st);
-  if (isEntry) sourceIds_.push_back(linkId);
-  if (::stat(path.c_str(), &st) == 0 && (!isEntry || idHash(st) != linkId))
-    sourceIds_.push_back(idHash(st));
+  sourceKeys_.push_back(facts.entryHash);
+  if (facts.resolvedHash != facts.entryHash) sourceKeys_.push_back(facts.resolvedHash);
+  if (facts.hasLinkId) sourceIds_.push_back(facts.linkId);
+  if (facts.hasFileId && (!facts.hasLinkId || facts.fileId != facts.linkId))
+    sourceIds_.push_back(facts.fileId);
   sorted_ = false;
 }
 
@@ -153,24 +150,44 @@ bool DestinationClaims::claim(const std::string& destination, const std::string&
 
 // A write at the path may replace the entry (a rename) or go through a link
 // there (an append), so both must stay clear of every source.
-bool DestinationClaims::isSource(uint64_t entryHash, const std::string& path) {
+DestinationClaims::PathFacts DestinationClaims::factsOf(const std::string& path,
+                                                        const std::string& entry) {
+  PathFacts facts;
+  facts.entryHash = hashOf(entry);
+  struct stat st {};
+  facts.hasLinkId = ::lstat(path.c_str(), &st) == 0;
+  if (facts.hasLinkId) facts.linkId = idHash(st);
+  if (facts.hasLinkId && !S_ISLNK(st.st_mode)) {
+    // No link at the path: it leads to its own entry, whose folder is
+    // resolved already.
+    facts.resolvedHash = facts.entryHash;
+    facts.hasFileId = true;
+    facts.fileId = facts.linkId;
+    return facts;
+  }
+  facts.resolvedHash = hashOf(resolvedKey(path));
+  facts.hasFileId = ::stat(path.c_str(), &st) == 0;
+  if (facts.hasFileId) facts.fileId = idHash(st);
+  return facts;
+}
+
+bool DestinationClaims::isSource(const PathFacts& facts) {
   if (!sorted_) {
     sortUnique(sourceKeys_);
     sortUnique(sourceIds_);
     sorted_ = true;
   }
-  if (contains(sourceKeys_, entryHash) || contains(sourceKeys_, hashOf(resolvedKey(path))))
-    return true;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && contains(sourceIds_, idHash(st))) return true;
-  return ::stat(path.c_str(), &st) == 0 && contains(sourceIds_, idHash(st));
+  return contains(sourceKeys_, facts.entryHash) || contains(sourceKeys_, facts.resolvedHash) ||
+         (facts.hasLinkId && contains(sourceIds_, facts.linkId)) ||
+         (facts.hasFileId && contains(sourceIds_, facts.fileId));
 }
 
 ClaimCheck DestinationClaims::check(const std::string& path, const std::string& source) {
-  const std::lock_guard lock(mutex_);
   const std::string entry = entryKey(path);
-  if (isSource(hashOf(entry), path)) return {kClaimIsSource, {}};
+  const PathFacts facts = factsOf(path, entry);
   const uint64_t key = claimKey(entry);
+  const std::lock_guard lock(mutex_);
+  if (isSource(facts)) return {kClaimIsSource, {}};
   const uint32_t owner = claims_.find(key);
   if (owner == ClaimTable::kNoOwner) {
     claims_.insert(key, owners_.add(source));

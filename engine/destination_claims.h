@@ -101,7 +101,16 @@ class DestinationClaims {
     size_t used_ = 0;
   };
 
-  bool isSource(uint64_t entryHash, const std::string& path);
+  // What a path is, as the file system tells it: read before the lock, so
+  // that workers checking at once share only the lookups.
+  struct PathFacts {
+    uint64_t entryHash = 0;     // the entry a rename replaces
+    uint64_t resolvedHash = 0;  // the file the path leads to
+    bool hasLinkId = false, hasFileId = false;
+    uint64_t linkId = 0, fileId = 0;  // device and inode of the entry, of the file
+  };
+  static PathFacts factsOf(const std::string& path, const std::string& entry);
+  bool isSource(const PathFacts& facts);
 
   std::mutex mutex_;
   // Hashes of the sources' entries and of the files they lead to, and of
