@@ -24,27 +24,6 @@ std::vector<uint8_t> encodePage(const Bitmap& page) {
   return {coded.begin(), coded.end()};
 }
 
-// The coded bytes as the one strip of a T.6 TIFF, read back by libtiff.
-Bitmap decodeWithLibtiff(const std::vector<uint8_t>& coded, int width, int height,
-                         const std::string& path) {
-  {
-    TiffPtr out(TIFFOpen(path.c_str(), "w"));
-    if (!out) return {};
-    TIFFSetField(out.get(), TIFFTAG_IMAGEWIDTH, uint32_t(width));
-    TIFFSetField(out.get(), TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(out.get(), TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(out.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(out.get(), TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(out.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(out.get(), TIFFTAG_ROWSPERSTRIP, uint32_t(height));
-    if (TIFFWriteRawStrip(out.get(), 0, const_cast<uint8_t*>(coded.data()),
-                          tmsize_t(coded.size())) < 0)
-      return {};
-  }
-  std::vector<Bitmap> pages = readTiffPages(path);
-  return pages.size() == 1 ? pages[0] : Bitmap{};
-}
-
 Bitmap decodeWithOurs(const std::vector<uint8_t>& coded, int width, int height) {
   Decoded d = decodeBytes(coded, kCodingT6, 1, width, height);
   EXPECT_EQ(0, d.result);
@@ -128,7 +107,8 @@ TEST(T6Encoder, PagesDecodeToThemselvesWithLibtiffAndOurDecoder) {
   for (const PageCase& c : pageTable()) {
     const std::vector<uint8_t> coded = encodePage(c.page);
     EXPECT_TRUE(decodeWithOurs(coded, c.page.width, c.page.height) == c.page) << c.name;
-    EXPECT_TRUE(decodeWithLibtiff(coded, c.page.width, c.page.height, dir.file("p.tif")) == c.page)
+    EXPECT_TRUE(testing::decodeT6WithLibtiff(coded, c.page.width, c.page.height,
+                                             dir.file("p.tif")) == c.page)
         << c.name;
   }
 }

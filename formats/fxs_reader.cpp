@@ -208,6 +208,21 @@ int FxsReader::prepareFirstPage(PageImage& page, uint8_t recaculate) {
   return 0;
 }
 
+// The page read last as it stands in the file, `lines` long.
+CodedPage FxsReader::codedPageOf(uint32_t lines) const {
+  CodedPage page;
+  page.data = pageData_;
+  page.coding = header_.coding() != 0 ? kCodingT6 : kCodingT4OneD;
+  page.photometric = 0;
+  page.fillOrder = kLsbFirst;
+  page.width = header_.width();
+  page.length = lines;
+  page.xResolution = kFxsXResolution;
+  page.yResolution = yResolution_;
+  page.resolutionUnit = 2;
+  return page;
+}
+
 // The page as T.6 when it decoded clean to exactly the lines written for it
 // (the page copy then sends it out as it is), else as coded.
 int FxsReader::writeT6Page(TiffWriter& writer, uint16_t index, uint16_t pageCount,
@@ -221,16 +236,9 @@ int FxsReader::writeT6Page(TiffWriter& writer, uint16_t index, uint16_t pageCoun
   const int64_t lines = header_.lines();
   const bool recoded = header_.coding() == 0;
   const bool asT6 = t6Clean_ && t6Lines_ == lines && lines <= int64_t(pageData_.size()) * 8 + 1;
-  CodedPage page;
-  page.data = asT6 && recoded ? std::span<const uint8_t>(t6Data_) : pageData_;
-  page.coding = asT6 || !recoded ? kCodingT6 : kCodingT4OneD;
-  page.photometric = 0;
-  page.fillOrder = kLsbFirst;
-  page.width = header_.width();
-  page.length = uint32_t(lines);
-  page.xResolution = kFxsXResolution;
-  page.yResolution = yResolution_;
-  page.resolutionUnit = 2;
+  CodedPage page = codedPageOf(uint32_t(lines));
+  if (asT6 && recoded) page.data = t6Data_;
+  if (asT6) page.coding = kCodingT6;
   if (writeCodedPage(writer, page, index, pageCount) != 0) return kFxsWriteFailed;
   if (asT6) checkedT6Pages_.push_back(index);
   if (asT6 && recoded) recodedT6Pages_.push_back(index);
@@ -242,17 +250,9 @@ int FxsReader::writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCou
   if (t6Output_) return writeT6Page(writer, index, pageCount, recaculate);
   const int lines = linesToWrite(index, recaculate);
   if (lines < 0) return lines;
-  CodedPage page;
-  page.data = pageData_;
-  page.coding = header_.coding() != 0 ? kCodingT6 : kCodingT4OneD;
-  page.photometric = 0;
-  page.fillOrder = kLsbFirst;
-  page.width = header_.width();
-  page.length = uint32_t(lines);
-  page.xResolution = kFxsXResolution;
-  page.yResolution = yResolution_;
-  page.resolutionUnit = 2;
-  return writeCodedPage(writer, page, index, pageCount) == 0 ? 0 : kFxsWriteFailed;
+  return writeCodedPage(writer, codedPageOf(uint32_t(lines)), index, pageCount) == 0
+             ? 0
+             : kFxsWriteFailed;
 }
 
 int FxsReader::writePages(const std::string& outputPath, uint16_t pageCount, uint8_t recaculate) {

@@ -173,6 +173,7 @@ class FxsReader : public FaxReader {
  private:
   int decodeInto(PageImage& page, int capacityLines);
   int writeOnePage(TiffWriter& writer, uint16_t index, uint16_t pageCount, uint8_t recaculate);
+  CodedPage codedPageOf(uint32_t lines) const;
   int linesToWrite(uint16_t index, uint8_t recaculate);
   void codeT6(uint16_t index, uint8_t recaculate);
   void codeT6Lines(int capacity);

@@ -32,27 +32,6 @@ void putLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 
 using TiffPtr = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
 
-// T.6 data as the one strip of a TIFF of `height` rows, read back by libtiff.
-Bitmap decodeT6WithLibtiff(const std::vector<uint8_t>& coded, int width, int height,
-                           const std::string& path) {
-  {
-    TiffPtr out(TIFFOpen(path.c_str(), "w"), &TIFFClose);
-    if (!out || width <= 0 || height <= 0) return {};
-    TIFFSetField(out.get(), TIFFTAG_IMAGEWIDTH, uint32_t(width));
-    TIFFSetField(out.get(), TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(out.get(), TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(out.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(out.get(), TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(out.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(out.get(), TIFFTAG_ROWSPERSTRIP, uint32_t(height));
-    if (TIFFWriteRawStrip(out.get(), 0, const_cast<uint8_t*>(coded.data()),
-                          tmsize_t(coded.size())) < 0)
-      return {};
-  }
-  std::vector<Bitmap> pages = testing::readTiffPages(path);
-  return pages.size() == 1 ? pages[0] : Bitmap{};
-}
-
 // What the spool files hold, read at their documented offsets.
 struct Spool {
   int32_t width = 0;
@@ -117,7 +96,8 @@ class RawAnalysisTest : public ::testing::Test {
     const Spool s = spool();
     const Bitmap rows = testing::stackPages(writtenPages());
     if (s.coding != 7) {
-      EXPECT_TRUE(rows == decodeT6WithLibtiff(s.code, s.width, s.rows, dir.file("code.tif")));
+      EXPECT_TRUE(rows ==
+                  testing::decodeT6WithLibtiff(s.code, s.width, s.rows, dir.file("code.tif")));
     }
     return rows;
   }
@@ -459,7 +439,7 @@ void spoolLinesOfManyRuns(bool mr) {
   ASSERT_EQ(6, lines);
   Bitmap expected(16, 6);
   for (int y = 0; y < 6; y += 2) expected.fillRow(y, 3, 8);
-  EXPECT_TRUE(expected == decodeT6WithLibtiff(page, 16, 6, dir.file("page.tif")));
+  EXPECT_TRUE(expected == testing::decodeT6WithLibtiff(page, 16, 6, dir.file("page.tif")));
 }
 
 TEST(RawSpool, LinesOfMoreRunsThanPixelsAreCodedExactly) {
