@@ -336,6 +336,32 @@ TEST(WorkFolder, NextRunRemovesTheFoldersOfKilledRuns) {
   EXPECT_FALSE(fs::exists(alive));
 }
 
+// Runs starting at the same moment sweep each other's folders while they
+// are being made: none may lose its own.
+TEST(WorkFolder, RunsStartingTogetherKeepTheirFolders) {
+  const PrivateTmpdir tmp;
+  std::vector<pid_t> children;
+  for (int k = 0; k < 8; ++k) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      for (int round = 0; round < 40; ++round) {
+        WorkFolder work;
+        if (!work.ok() || !testing::writeFileBytes(work.file("qrvtmp.tmp"), {1})) ::_exit(1);
+        ::usleep(200);
+        if (!fs::exists(work.file("qrvtmp.tmp"))) ::_exit(2);
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_TRUE(fs::is_empty(tmp.dir().path()));
+}
+
 // What goes in comes back whole and in order, in pieces no larger than the
 // held size, whether it stayed in memory, went to the file, or stayed in
 // memory because the file could not be made; the file is never seen in the

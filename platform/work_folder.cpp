@@ -150,9 +150,13 @@ WorkFolder::WorkFolder() {
   std::string pattern = joinPath(base, "tarnwick-XXXXXX");
   if (!::mkdtemp(pattern.data())) return;
   path_ = pattern;
-  // Locked before anything else looks for stale folders, this one included.
-  lock_ = ::open(file(kWorkFolderLock).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (lock_ >= 0 && ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+  // The lock file is locked under another name and only then given its
+  // own: a sweep by another process that finds it finds it held, never in
+  // the moment between its making and its locking.
+  const std::string unlocked = file(std::string(kWorkFolderLock) + ".new");
+  lock_ = ::open(unlocked.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (lock_ >= 0 && (::flock(lock_, LOCK_EX | LOCK_NB) != 0 ||
+                     ::rename(unlocked.c_str(), file(kWorkFolderLock).c_str()) != 0)) {
     ::close(lock_);
     lock_ = -1;
   }
