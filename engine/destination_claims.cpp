@@ -73,54 +73,69 @@ uint32_t DestinationClaims::Owners::add(const std::string& source) {
   const auto [folder, added] =
       folderNumbers_.try_emplace(source.substr(0, nameStart), uint32_t(folders_.size()));
   if (added) folders_.push_back(folder->first);
-  entries_.push_back({names_.size(), uint32_t(source.size() - nameStart), folder->second});
-  names_.append(source, nameStart);
+  const size_t bytes = source.size() - nameStart;
+  if (bytes >= kLongName || names_.size() + bytes > UINT32_MAX) {
+    entries_.push_back({uint32_t(longNames_.size()), folder->second, kLongName});
+    longNames_.push_back(source.substr(nameStart));
+  } else {
+    entries_.push_back({uint32_t(names_.size()), folder->second, uint16_t(bytes)});
+    names_.append(source, nameStart);
+  }
   return uint32_t(entries_.size() - 1);
 }
 
 std::string DestinationClaims::Owners::name(uint32_t owner) const {
   const Entry& e = entries_[owner];
+  if (e.nameBytes == kLongName) return folders_[e.folder] + longNames_[e.nameOffset];
   return folders_[e.folder] + names_.substr(e.nameOffset, e.nameBytes);
 }
 
 size_t DestinationClaims::ClaimTable::slotOf(uint64_t key) const {
-  const size_t mask = slots_.size() - 1;
+  const size_t mask = keys_.size() - 1;
   size_t at = size_t(key) & mask;
-  while (slots_[at].key != 0 && slots_[at].key != key) at = (at + 1) & mask;
+  while (keys_[at] != 0 && keys_[at] != key) at = (at + 1) & mask;
   return at;
 }
 
 uint32_t DestinationClaims::ClaimTable::find(uint64_t key) const {
-  if (slots_.empty()) return kNoOwner;
-  const Slot& slot = slots_[slotOf(key)];
-  return slot.key == key ? slot.owner : kNoOwner;
+  if (keys_.empty()) return kNoOwner;
+  const size_t at = slotOf(key);
+  return keys_[at] == key ? owners_[at] : kNoOwner;
 }
 
 // At most three quarters full, so that every probe ends at a free slot.
 void DestinationClaims::ClaimTable::reserve(size_t keys) {
-  size_t slots = std::max<size_t>(64, slots_.size());
+  size_t slots = std::max<size_t>(64, keys_.size());
   while (keys * 4 > slots * 3) slots *= 2;
-  if (slots > slots_.size()) resize(slots);
+  if (slots > keys_.size()) resize(slots);
 }
 
 void DestinationClaims::ClaimTable::insert(uint64_t key, uint32_t owner) {
   reserve(used_ + 1);
-  slots_[slotOf(key)] = {key, owner};
+  const size_t at = slotOf(key);
+  keys_[at] = key;
+  owners_[at] = owner;
   ++used_;
 }
 
 void DestinationClaims::ClaimTable::resize(size_t slots) {
-  std::vector<Slot> old(slots);
-  old.swap(slots_);
-  for (const Slot& slot : old)
-    if (slot.key != 0) slots_[slotOf(slot.key)] = slot;
+  std::vector<uint64_t> oldKeys(slots, 0);
+  std::vector<uint32_t> oldOwners(slots, 0);
+  oldKeys.swap(keys_);
+  oldOwners.swap(owners_);
+  for (size_t i = 0; i < oldKeys.size(); ++i) {
+    if (oldKeys[i] == 0) continue;
+    const size_t at = slotOf(oldKeys[i]);
+    keys_[at] = oldKeys[i];
+    owners_[at] = oldOwners[i];
+  }
 }
 
 void DestinationClaims::reserve(size_t sources) {
   const std::lock_guard lock(mutex_);
   sourceKeys_.reserve(sources);
   sourceIds_.reserve(sources);
-  owners_.reserve(sources);
+  owners_.reserve(sources, sources * kNameBytesGuess);
   claims_.reserve(sources);
 }
 

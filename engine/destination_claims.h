@@ -65,19 +65,27 @@ class DestinationClaims {
   // for all the sources in it, and its name.
   class Owners {
    public:
-    void reserve(size_t owners) { entries_.reserve(owners); }
+    void reserve(size_t owners, size_t nameBytes) {
+      entries_.reserve(owners);
+      names_.reserve(nameBytes);
+    }
     uint32_t add(const std::string& source);
     std::string name(uint32_t owner) const;
 
    private:
+    // 12 bytes an owner. A name is at nameOffset in names_, or, once names_
+    // holds 4 GB (or for a name of 64 KB or more), at index nameOffset of
+    // longNames_ (nameBytes kLongName).
     struct Entry {
-      uint64_t nameOffset;
-      uint32_t nameBytes;
+      uint32_t nameOffset;
       uint32_t folder;
+      uint16_t nameBytes;
     };
+    static constexpr uint16_t kLongName = UINT16_MAX;
     std::vector<std::string> folders_;
     std::unordered_map<std::string, uint32_t> folderNumbers_;
     std::string names_;  // every name, back to back
+    std::vector<std::string> longNames_;
     std::vector<Entry> entries_;
   };
 
@@ -91,15 +99,16 @@ class DestinationClaims {
     void insert(uint64_t key, uint32_t owner);  // `key` is not in the table
 
    private:
-    struct Slot {
-      uint64_t key = 0;
-      uint32_t owner = 0;
-    };
     size_t slotOf(uint64_t key) const;
     void resize(size_t slots);
-    std::vector<Slot> slots_;
+    // Slot by slot, in two arrays: 12 bytes a slot instead of a padded 16.
+    std::vector<uint64_t> keys_;
+    std::vector<uint32_t> owners_;
     size_t used_ = 0;
   };
+
+  // Bytes a file name takes on average, for reserving: "f0001234.fax".
+  static constexpr size_t kNameBytesGuess = 16;
 
   // What a path is, as the file system tells it: read before the lock, so
   // that workers checking at once share only the lookups.
