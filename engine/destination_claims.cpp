@@ -62,7 +62,6 @@ uint64_t claimKey(std::string_view entry) {
 void sortUnique(std::vector<uint64_t>& values) {
   std::sort(values.begin(), values.end());
   values.erase(std::unique(values.begin(), values.end()), values.end());
-  values.shrink_to_fit();
 }
 
 }  // namespace
