@@ -8,11 +8,14 @@ namespace tarnwick::app {
 // Page buffers of a few hundred KB to a few MB come and go with every page.
 // Above glibc's default threshold each is a fresh mapping whose pages fault
 // in anew, which took up to a third of a conversion's time; served from the
-// heap, the next page reuses them. Free space at the top of the heap past
-// 128 KB still goes back to the system.
+// heap, the next page reuses them. Free space at the top of a heap goes
+// back to the system past 2 MB, a few pages' worth: handed back sooner, the
+// next fax faults the same pages in again (a tenth of a folder job's CPU),
+// and with several workers each hand-back makes the kernel stop the other
+// cores to flush their address caches.
 inline void tuneHeapForPageBuffers() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 128 << 10);
+  mallopt(M_TRIM_THRESHOLD, 2 << 20);
 }
 
 }  // namespace tarnwick::app

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/raw_spool.h"
 #include "engine/conversion_engine.h"
 #include "engine/destination_claims.h"
 #include "engine/fax_type_detect.h"
@@ -72,6 +73,22 @@ void removeIntermediates(const std::string& intermediate) {
   if (platform::listFolder(folder.empty() ? "." : folder, entries) != 0) return;
   for (const platform::FolderEntry& entry : entries)
     if (isPageFileOf(entry.name, stem)) std::remove(platform::joinPath(folder, entry.name).c_str());
+}
+
+// Removes the work files one conversion wrote, once it is done with them.
+// A work file of the last fax is never truncated and written again by the
+// next: on file systems that allocate blocks late, a short-lived file that
+// is removed never reaches the disk, while one truncated to zero is written
+// out when it is closed and its blocks freed again on the next truncate,
+// both times waited for.
+void removeWorkFiles(const ConversionOptions& options) {
+  for (const std::string* path : {&options.workFile, &options.segmentFile, &options.tiffWorkFile})
+    if (!path->empty()) std::remove(path->c_str());
+  if (!options.segmentFile.empty()) {
+    std::remove(codeSpoolPath(options.segmentFile).c_str());
+    std::remove(firstLineSpoolPath(options.segmentFile).c_str());
+  }
+  if (!options.intermediateFile.empty()) removeIntermediates(options.intermediateFile);
 }
 
 // Copies `input` (all pages, or only page `pageIndex` when >= 0) to
@@ -352,6 +369,11 @@ int convertRecorded(BatchJob& job, const ConversionOptions& options, const std::
   std::vector<std::string> outputs;
   int result = 0;
   {
+    // Declared before the engine, so the files go once it has closed them.
+    struct WorkFilesRemover {
+      const ConversionOptions& options;
+      ~WorkFilesRemover() { removeWorkFiles(options); }
+    } workFilesRemover{options};
     ConversionEngine engine(engineOptions(job, options));
     try {
       result = runEngine(job, engine, type, source, destination, options, outputs);

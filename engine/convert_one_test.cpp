@@ -167,5 +167,29 @@ TEST_F(ConvertOneTest, EarlierIntermediatesNeverPassForANewFile) {
   EXPECT_TRUE(fs::exists(dir.file("good.fmf"))) << "only page files are removed";
 }
 
+TEST_F(ConvertOneTest, WorkFilesAreGoneOnceAFileIsDone) {
+  // Work files of their own folder, as a run has them.
+  fs::create_directory(dir.file("work"));
+  options.workFile = dir.file("work/qrvtmp.tmp");
+  options.segmentFile = dir.file("work/bsegtmp.tmp");
+  options.tiffWorkFile = dir.file("work/tmptif");
+  options.intermediateFile = dir.file("work/qrvintif.tmp");
+  const Bitmap page = testing::makeTextPage(1728, 400, 5);
+  const std::vector<uint8_t> mh = testing::encodeCcitt(page, testing::Ccitt::kT4OneD);
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("in.g3"), mh));
+  const std::string fmf = makeFmf("in.fmf");
+  for (int split : {0, 1}) {
+    options.ConvertFlag = split;
+    const std::string tag = std::to_string(split);
+    ASSERT_EQ(kConverted, convertOne(job, options, dir.file("in.g3"), dir.file(tag + "raw.tif")));
+    EXPECT_EQ(page, testing::readTiffPages(dir.file(tag + "raw.tif")).at(0));
+    EXPECT_TRUE(fs::is_empty(dir.file("work"))) << "after the raw stream, split " << split;
+    ASSERT_EQ(kConverted, convertOne(job, options, fmf, dir.file(tag + "fmf.tif")));
+    EXPECT_TRUE(fs::is_empty(dir.file("work"))) << "after the fmf, split " << split;
+    EXPECT_EQ(kNotFax, convertOne(job, options, makeText("note.g3"), dir.file(tag + "note.tif")));
+    EXPECT_TRUE(fs::is_empty(dir.file("work"))) << "after a refusal, split " << split;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
