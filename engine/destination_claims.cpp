@@ -67,6 +67,8 @@ void sortUnique(std::vector<uint64_t>& values) {
 }  // namespace
 
 uint32_t DestinationClaims::Owners::add(const std::string& source) {
+  if (!entries_.empty() && name(uint32_t(entries_.size() - 1)) == source)
+    return uint32_t(entries_.size() - 1);
   const size_t slash = source.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   const auto [folder, added] =
@@ -130,11 +132,11 @@ void DestinationClaims::ClaimTable::resize(size_t slots) {
   }
 }
 
-void DestinationClaims::reserve(size_t sources) {
+void DestinationClaims::reserve(size_t sources, size_t nameBytes) {
   const std::lock_guard lock(mutex_);
   sourceKeys_.reserve(sources);
   sourceIds_.reserve(sources);
-  owners_.reserve(sources, sources * kNameBytesGuess);
+  owners_.reserve(sources, nameBytes);
   claims_.reserve(sources);
 }
 

@@ -44,9 +44,10 @@ struct ClaimCheck {
 // refusal, never a replaced file.
 class DestinationClaims {
  public:
-  // Makes room for `sources` sources and as many claims, so that a large
+  // Makes room for `sources` sources and as many claims, their file names
+  // (the part after the last '/') taking `nameBytes` in all, so that a large
   // run's set-up does not hold both the old and the grown tables at once.
-  void reserve(size_t sources);
+  void reserve(size_t sources, size_t nameBytes);
 
   // Records a file of the run as a source: no destination may replace it,
   // nor the file a link at that path leads to.
@@ -69,6 +70,8 @@ class DestinationClaims {
       entries_.reserve(owners);
       names_.reserve(nameBytes);
     }
+    // The owner `source`; the last one added again when it is `source`, as
+    // for the page files of one fax claimed one after the other.
     uint32_t add(const std::string& source);
     std::string name(uint32_t owner) const;
 
@@ -106,9 +109,6 @@ class DestinationClaims {
     std::vector<uint32_t> owners_;
     size_t used_ = 0;
   };
-
-  // Bytes a file name takes on average, for reserving: "f0001234.fax".
-  static constexpr size_t kNameBytesGuess = 16;
 
   // What a path is, as the file system tells it: read before the lock, so
   // that workers checking at once share only the lookups.

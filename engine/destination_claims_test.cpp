@@ -64,7 +64,7 @@ TEST(DestinationClaims, SourcesAndClaimsHoldUnderEverySpelling) {
 TEST(DestinationClaims, OwnersOfManyClaimsComeBackExactly) {
   testing::TempDir dir;
   DestinationClaims claims;
-  claims.reserve(10);  // less than asked for: the tables grow
+  claims.reserve(10, 40);  // less than asked for: the tables grow
   auto sourceOf = [&](int i) {
     const std::string name = "f" + std::to_string(i) + ".g3";
     return i % 50 == 0 ? name : dir.file("in" + std::to_string(i % 3) + "/" + name);

@@ -1,5 +1,5 @@
 #pragma once
-// The job record of one conversion run. Includes nothing of ours.
+// The job record of one conversion run. Includes only other records.
 
 #include <cstdint>
 #include <functional>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "records/fax_type.h"
+#include "records/file_list.h"
 
 namespace tarnwick {
 
@@ -87,8 +88,8 @@ struct BatchJob {
   std::string source;
   std::string save;
   std::string backupFolder;
-  std::string resultsText;            // "\r\n"-terminated lines
-  std::vector<std::string> fileList;  // relative to source, no leading separator
+  std::string resultsText;  // "\r\n"-terminated lines
+  FileList fileList;        // relative to source, no leading separator
   PageCopySettings copyParameters;
   std::vector<WalkProblem> walkProblems;  // of the last walk, in walk order
   std::string errorText;                  // "\n"-terminated lines for standard error

@@ -184,7 +184,10 @@ std::string destinationFor(const BatchJob& job, const std::string& rel) {
 
 std::shared_ptr<DestinationClaims> claimFolderDestinations(const BatchJob& job) {
   auto claims = std::make_shared<DestinationClaims>();
-  claims->reserve(job.fileList.size());
+  size_t nameBytes = 0;
+  for (const std::string& rel : job.fileList)
+    nameBytes += rel.size() - (rel.rfind('/') + 1);  // npos + 1 is 0
+  claims->reserve(job.fileList.size(), nameBytes);
   for (const std::string& rel : job.fileList) claims->addSource(sourcePathFor(job, rel));
   for (const std::string& rel : job.fileList) {
     const std::string source = sourcePathFor(job, rel);
@@ -272,8 +275,8 @@ class ParallelRun {
  public:
   // `job` is the run's job with its list moved out into `list`, so that the
   // workers' copies of it do not copy the list.
-  ParallelRun(const BatchJob& job, const std::vector<std::string>& list,
-              const ConversionOptions& options, const FileConverter& convert)
+  ParallelRun(const BatchJob& job, const FileList& list, const ConversionOptions& options,
+              const FileConverter& convert)
       : job_(job),
         list_(list),
         options_(options),
@@ -332,7 +335,7 @@ class ParallelRun {
   ListedOutcome& slot(size_t index) { return outcomes_[index % outcomes_.size()]; }
 
   const BatchJob& job_;
-  const std::vector<std::string>& list_;
+  const FileList& list_;
   const ConversionOptions& options_;
   const FileConverter& convert_;
   std::vector<ListedOutcome> outcomes_;  // a ring of slots
@@ -368,7 +371,7 @@ int convertFolder(BatchJob& job, const ConversionOptions& options, const FileCon
   // workers finish in, so the report is the same at any number of jobs.
   bool noSpace = false;
   const int workers = folderJobWorkers(job);
-  std::vector<std::string> list = std::move(job.fileList);
+  FileList list = std::move(job.fileList);
   job.fileList.clear();
   ParallelRun run(job, list, options, convert);
   const size_t taken = run.run(workers, [&](size_t, const ListedOutcome& outcome) {

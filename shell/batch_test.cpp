@@ -105,7 +105,7 @@ TEST(ConvertFolder, ReportHasHeaderLinesAndTotal) {
 
 // Files finish in the opposite order of the list: the report keeps the list's.
 TEST(ConvertFolder, SeveralAtOnceKeepTheListOrderAndTheTotals) {
-  std::vector<std::string> list;
+  FileList list;
   for (int i = 0; i < 24; ++i) list.push_back("f" + std::to_string(i) + (i % 7 ? ".g3" : ".tif"));
   FileConverter converter = [](BatchJob& j, const ConversionOptions&, const std::string& s,
                                const std::string& d) {
@@ -184,7 +184,7 @@ struct RecordingSink final : FolderRunSink {
 // the same order, over more files than the workers may run ahead of the
 // first unfinished one (which is slow), and leaves nothing on the job.
 TEST(ConvertFolder, SinkGetsWhatTheJobWouldKeep) {
-  std::vector<std::string> list;
+  FileList list;
   for (int i = 0; i < 700; ++i) list.push_back("f" + std::to_string(i) + (i % 9 ? ".g3" : ".tif"));
   FileConverter converter = [](BatchJob& j, const ConversionOptions&, const std::string& s,
                                const std::string& d) {

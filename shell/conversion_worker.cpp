@@ -44,7 +44,7 @@ int buildList(BatchJob& job, const WorkerSetup& setup, const ConversionOptions& 
   job.source = selection.folder;
   job.fileList.clear();
   if (setup.fileMode) {
-    job.fileList = selection.files;
+    job.fileList.assign(selection.files.begin(), selection.files.end());
   } else if (!job.source.empty()) {
     // An unreadable folder lists nothing; the run then ends with 0 converted.
     (void)buildFileList(job, job.source, setup.includeSubfolders, options,
@@ -127,7 +127,7 @@ size_t runFiles(BatchJob& job, const WorkerSetup& setup, const SharedOptions& op
   const int workers = folderJobWorkers(job);
   // The list stays out of the workers' copies of the job, which are made
   // before any file's lines reach the job.
-  std::vector<std::string> list = std::move(job.fileList);
+  FileList list = std::move(job.fileList);
   job.fileList.clear();
   std::vector<BatchJob> workerJobs(size_t(workers), job);
   std::vector<FileOutcome> outcomes(list.size());

@@ -144,9 +144,8 @@ bool inShard(std::string_view rel, uint32_t index, uint32_t count) {
 }
 
 void keepShard(BatchJob& job) {
-  std::erase_if(job.fileList, [&](const std::string& rel) {
-    return !inShard(rel, job.shardIndex, job.shardCount);
-  });
+  job.fileList.keepIf(
+      [&](std::string_view rel) { return inShard(rel, job.shardIndex, job.shardCount); });
 }
 
 int buildFileList(BatchJob& job, const std::string& folder, bool recurse,

@@ -21,8 +21,8 @@ void touch(const TempDir& dir, const std::string& rel, const std::string& bytes 
   ASSERT_TRUE(testing::writeFileBytes(path, {bytes.begin(), bytes.end()}));
 }
 
-std::vector<std::string> listed(const TempDir& dir, const std::string& filter, bool recurse,
-                                uint8_t convertFlag = 0, const FxsPartMerger& merger = {}) {
+FileList listed(const TempDir& dir, const std::string& filter, bool recurse,
+                uint8_t convertFlag = 0, const FxsPartMerger& merger = {}) {
   BatchJob job;
   job.source = dir.path();
   job.filter = filter;
@@ -32,7 +32,7 @@ std::vector<std::string> listed(const TempDir& dir, const std::string& filter, b
   return job.fileList;
 }
 
-using Names = std::vector<std::string>;
+using Names = FileList;
 
 TEST(BuildFileList, FilterSubfoldersAndExcludedTypes) {
   TempDir dir;
@@ -175,7 +175,7 @@ TEST(BuildFileList, ShardsSplitTheListWithoutOverlap) {
   };
   const Names all = shard(0, 0);
   ASSERT_EQ(40u, all.size());
-  Names merged;
+  std::vector<std::string> merged;
   std::vector<Names> before;
   for (uint32_t k = 0; k < 4; ++k) {
     before.push_back(shard(k, 4));
@@ -183,7 +183,7 @@ TEST(BuildFileList, ShardsSplitTheListWithoutOverlap) {
     merged.insert(merged.end(), before.back().begin(), before.back().end());
   }
   std::sort(merged.begin(), merged.end());
-  Names sortedAll = all;
+  std::vector<std::string> sortedAll(all.begin(), all.end());
   std::sort(sortedAll.begin(), sortedAll.end());
   EXPECT_EQ(sortedAll, merged);
   for (int i = 0; i < 10; ++i) touch(dir, "sub1/new" + std::to_string(i) + ".g3");
@@ -227,6 +227,45 @@ TEST(BuildFileList, ShardsMergeOnlyTheirOwnCombinedFiles) {
       EXPECT_TRUE(inShard(std::filesystem::path(call.combined).filename().string(), k, 3));
   }
   EXPECT_EQ(12u, merged.size());
+}
+
+// Names of every length the walk can meet, across the list's blocks, come
+// back exactly, through copies and a filter, against a vector of strings.
+TEST(FileList, NamesComeBackExactlyAcrossBlocks) {
+  std::vector<std::string> expected;
+  FileList list;
+  for (int i = 0; i < 3000; ++i) {
+    // Lengths that take one, two and three length bytes, a name larger than
+    // a block, and an empty one.
+    const size_t length = i == 7   ? 40000
+                          : i == 8 ? 0
+                                   : size_t(i * 37 % 300) + (i % 500 == 1) * 20000;
+    std::string name(length, char('a' + i % 26));
+    if (!name.empty()) name[length / 2] = '/';
+    expected.push_back(name);
+    list.push_back(name);
+  }
+  ASSERT_EQ(expected.size(), list.size());
+  for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(expected[i], list[i]) << i;
+  EXPECT_EQ(expected, std::vector<std::string>(list.begin(), list.end()));
+
+  const FileList copy = list;
+  EXPECT_EQ(list, copy);
+  FileList kept = copy;
+  kept.keepIf([](std::string_view name) { return name.size() % 2 == 0; });
+  std::vector<std::string> even;
+  for (const std::string& name : expected)
+    if (name.size() % 2 == 0) even.push_back(name);
+  EXPECT_EQ(even, std::vector<std::string>(kept.begin(), kept.end()));
+  EXPECT_FALSE(kept == copy);
+
+  list.clear();
+  EXPECT_TRUE(list.empty());
+  list.assign(expected.begin() + 5, expected.begin() + 9);
+  EXPECT_EQ(std::vector<std::string>(expected.begin() + 5, expected.begin() + 9),
+            std::vector<std::string>(list.begin(), list.end()));
+  EXPECT_EQ(copy.size(), expected.size()) << "the copy keeps its own names";
+  EXPECT_EQ(expected[7], copy[7]);
 }
 
 }  // namespace
