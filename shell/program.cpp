@@ -125,7 +125,7 @@ ProgramHooks withDefaults(ProgramHooks hooks) {
 // the reason in job.errorText, when it could not be written whole.
 bool writeReport(BatchJob& job, const RunOutput& output, const std::string& path,
                  int64_t milliseconds, std::ostream& out) {
-  if (path == "-") return output.writeReport(out, job, milliseconds);
+  if (path == "-") return output.writeReport(out, job, milliseconds) && out.flush();
   platform::clearWriteFailure();
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   const int openError = file ? 0 : errno;
@@ -174,11 +174,25 @@ int runJob(BatchJob& job, ConversionOptions& options, const CommandLineExtras& e
     errno = 0;
     if (!writeReport(job, output, *extras.reportPath, milliseconds, out)) allWell = false;
   }
+  // The reason standard output failed, taken as it failed.
+  const int reportOutError = out ? 0 : errno != 0 ? errno : EIO;
   (void)output.writeErrors(err);
   err << job.errorText << std::flush;
   // A report on standard output is all that goes there.
   const bool reportOnOut = extras.reportPath && *extras.reportPath == "-";
-  if (!job.quiet && !reportOnOut) (void)output.writeResults(out);
+  int outError = reportOutError;
+  if (!job.quiet && !reportOnOut) {
+    errno = 0;
+    if (!output.writeResults(out) || !out.flush()) allWell = false;
+    if (!out && outError == 0) outError = errno != 0 ? errno : EIO;
+  }
+  // Standard output that took the results or the report short (a full
+  // disk, a closed pipe) fails the run: a caller would read it as whole.
+  if (outError != 0 && output.readError() == 0) {
+    err << "tarnwick: cannot write to standard output: " << platform::systemReason(outError) << "\n"
+        << std::flush;
+    allWell = false;
+  }
   // Kept text that could not be read back left the log, the report or the
   // printed results short.
   if (output.readError() != 0) {

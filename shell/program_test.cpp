@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
+#include "platform/system_reason.h"
 #include "tests/fixtures/common_fixtures.h"
 #include "tests/fixtures/fax_fixtures.h"
 
@@ -119,6 +121,41 @@ TEST_F(ProgramTest, RefusedCommandLines) {
   unsetenv("QT_QPA_PLATFORM");
   EXPECT_EQ(1, windows);
   EXPECT_TRUE(logText().empty());
+}
+
+// Standard output on a full disk: the results or the report written short
+// fail the run, with the reason; a quiet run writes nothing there and is
+// unharmed.
+TEST_F(ProgramTest, StandardOutputWrittenShortFailsTheRun) {
+  struct FullDisk : std::streambuf {
+    int overflow(int) override {
+      errno = ENOSPC;
+      return traits_type::eof();
+    }
+    std::streamsize xsputn(const char*, std::streamsize) override {
+      errno = ENOSPC;
+      return 0;
+    }
+  };
+  ProgramHooks hooks;
+  hooks.convert = [](BatchJob&, const ConversionOptions&, const std::string&, const std::string&) {
+    return 0;
+  };
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {{{"/f=/a.g3", "/sf=/a.tif"}, kExitFailures},
+               {{"/f=/a.g3", "/sf=/a.tif", "/report=-"}, kExitFailures},
+               {{"/q", "/f=/a.g3", "/sf=/a.tif"}, kExitSuccess}};
+  for (const auto& c : cases) {
+    FullDisk full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(c.status, runProgram(c.args, out, err, hooks)) << c.args.back();
+    const bool reported = err.str().find("cannot write to standard output: " +
+                                         platform::systemReason(ENOSPC)) != std::string::npos;
+    EXPECT_EQ(c.status != kExitSuccess, reported) << err.str();
+  }
 }
 
 }  // namespace
