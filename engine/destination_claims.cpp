@@ -75,11 +75,15 @@ uint32_t DestinationClaims::Owners::add(const std::string& source) {
       folderNumbers_.try_emplace(source.substr(0, nameStart), uint32_t(folders_.size()));
   if (added) folders_.push_back(folder->first);
   const size_t bytes = source.size() - nameStart;
-  if (bytes >= kLongName || names_.size() + bytes > UINT32_MAX) {
-    entries_.push_back({uint32_t(longNames_.size()), folder->second, kLongName});
+  if (names_.size() + bytes + 10 > UINT32_MAX) {
+    entries_.push_back({uint32_t(longNames_.size()), folder->second | kLongName});
     longNames_.push_back(source.substr(nameStart));
   } else {
-    entries_.push_back({uint32_t(names_.size()), folder->second, uint16_t(bytes)});
+    entries_.push_back({uint32_t(names_.size()), folder->second});
+    for (size_t rest = bytes;; rest >>= 7) {
+      names_.push_back(char((rest & 0x7F) | (rest > 0x7F ? 0x80 : 0)));
+      if (rest <= 0x7F) break;
+    }
     names_.append(source, nameStart);
   }
   return uint32_t(entries_.size() - 1);
@@ -87,14 +91,22 @@ uint32_t DestinationClaims::Owners::add(const std::string& source) {
 
 std::string DestinationClaims::Owners::name(uint32_t owner) const {
   const Entry& e = entries_[owner];
-  if (e.nameBytes == kLongName) return folders_[e.folder] + longNames_[e.nameOffset];
-  return folders_[e.folder] + names_.substr(e.nameOffset, e.nameBytes);
+  if (e.folder & kLongName) return folders_[e.folder & ~kLongName] + longNames_[e.nameOffset];
+  size_t at = e.nameOffset, bytes = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = uint8_t(names_[at++]);
+    bytes |= size_t(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  return folders_[e.folder] + names_.substr(at, bytes);
 }
 
+// The table's size need not be a power of two: a key's first slot is its
+// hash scaled to the size.
 size_t DestinationClaims::ClaimTable::slotOf(uint64_t key) const {
-  const size_t mask = keys_.size() - 1;
-  size_t at = size_t(key) & mask;
-  while (keys_[at] != 0 && keys_[at] != key) at = (at + 1) & mask;
+  const size_t slots = keys_.size();
+  size_t at = size_t((static_cast<unsigned __int128>(key) * slots) >> 64);
+  while (keys_[at] != 0 && keys_[at] != key) at = at + 1 == slots ? 0 : at + 1;
   return at;
 }
 
@@ -104,15 +116,14 @@ uint32_t DestinationClaims::ClaimTable::find(uint64_t key) const {
   return keys_[at] == key ? owners_[at] : kNoOwner;
 }
 
-// At most three quarters full, so that every probe ends at a free slot.
+// At most seven eighths full, so that every probe ends at a free slot: a
+// reserved table is sized to its keys, one that fills up doubles.
 void DestinationClaims::ClaimTable::reserve(size_t keys) {
-  size_t slots = std::max<size_t>(64, keys_.size());
-  while (keys * 4 > slots * 3) slots *= 2;
-  if (slots > keys_.size()) resize(slots);
+  if (keys * 8 > keys_.size() * 7) resize(std::max<size_t>(64, keys * 8 / 7 + 1));
 }
 
 void DestinationClaims::ClaimTable::insert(uint64_t key, uint32_t owner) {
-  reserve(used_ + 1);
+  if ((used_ + 1) * 8 > keys_.size() * 7) resize(std::max<size_t>(64, 2 * keys_.size()));
   const size_t at = slotOf(key);
   keys_[at] = key;
   owners_[at] = owner;

@@ -68,7 +68,7 @@ class DestinationClaims {
    public:
     void reserve(size_t owners, size_t nameBytes) {
       entries_.reserve(owners);
-      names_.reserve(nameBytes);
+      names_.reserve(nameBytes + owners);  // a byte of length each, mostly
     }
     // The owner `source`; the last one added again when it is `source`, as
     // for the page files of one fax claimed one after the other.
@@ -76,18 +76,17 @@ class DestinationClaims {
     std::string name(uint32_t owner) const;
 
    private:
-    // 12 bytes an owner. A name is at nameOffset in names_, or, once names_
-    // holds 4 GB (or for a name of 64 KB or more), at index nameOffset of
-    // longNames_ (nameBytes kLongName).
+    // 8 bytes an owner. A name is at nameOffset in names_, after its length
+    // (7 bits a byte, the last byte's top bit clear); once names_ would pass
+    // 4 GB, at index nameOffset of longNames_, with kLongName set in folder.
     struct Entry {
       uint32_t nameOffset;
       uint32_t folder;
-      uint16_t nameBytes;
     };
-    static constexpr uint16_t kLongName = UINT16_MAX;
+    static constexpr uint32_t kLongName = 0x80000000u;
     std::vector<std::string> folders_;
     std::unordered_map<std::string, uint32_t> folderNumbers_;
-    std::string names_;  // every name, back to back
+    std::string names_;  // every name after its length, back to back
     std::vector<std::string> longNames_;
     std::vector<Entry> entries_;
   };
