@@ -16,9 +16,10 @@
 namespace tarnwick {
 
 // The names lie back to back in blocks that never move, each after its
-// length, with 8 bytes a name to find it: about 20 bytes a file of a large
+// length, with 4 bytes a name to find it: about 20 bytes a file of a large
 // tree where strings took 32 and more, and no growth ever holds an old and a
-// new copy of the list at once, as a vector's does.
+// new copy of the list at once, as a vector's does. A name that does not fit
+// a block, or any past the blocks' first 2 GB, is kept as a string.
 class FileList {
  public:
   class const_iterator {
@@ -89,14 +90,13 @@ class FileList {
 
  private:
   static constexpr size_t kBlockBytes = 16 << 10;
-  struct Where {
-    uint32_t block;
-    uint32_t offset;
-  };
+  // Where a name is: its offset counted over the blocks one after the
+  // other, or, with kLongName set, its index in longNames_.
+  static constexpr uint32_t kLongName = 0x80000000u;
   std::vector<std::unique_ptr<char[]>> blocks_;
-  size_t lastBlockBytes_ = 0;  // the size of the last block
   size_t lastBlockUsed_ = 0;
-  std::deque<Where> where_;
+  std::deque<std::string> longNames_;
+  std::deque<uint32_t> where_;
 };
 
 inline FileList::FileList(std::initializer_list<std::string_view> names) {
@@ -125,15 +125,20 @@ inline void FileList::push_back(std::string_view name) {
     if (rest <= 0x7F) break;
   }
   const size_t bytes = lengthBytes + name.size();
-  if (blocks_.empty() || lastBlockBytes_ - lastBlockUsed_ < bytes) {
-    lastBlockBytes_ = std::max(kBlockBytes, bytes);
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(lastBlockBytes_));
+  const bool newBlock = blocks_.empty() || kBlockBytes - lastBlockUsed_ < bytes;
+  if (bytes > kBlockBytes || (newBlock && (blocks_.size() + 1) * kBlockBytes > kLongName)) {
+    where_.push_back(kLongName | uint32_t(longNames_.size()));
+    longNames_.emplace_back(name);
+    return;
+  }
+  if (newBlock) {
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockBytes));
     lastBlockUsed_ = 0;
   }
   char* at = blocks_.back().get() + lastBlockUsed_;
   std::memcpy(at, length, lengthBytes);
   if (!name.empty()) std::memcpy(at + lengthBytes, name.data(), name.size());
-  where_.push_back({uint32_t(blocks_.size() - 1), uint32_t(lastBlockUsed_)});
+  where_.push_back(uint32_t((blocks_.size() - 1) * kBlockBytes + lastBlockUsed_));
   lastBlockUsed_ += bytes;
 }
 
@@ -145,14 +150,18 @@ inline void FileList::assign(size_t count, std::string_view name) {
 inline void FileList::clear() {
   blocks_.clear();
   blocks_.shrink_to_fit();
+  longNames_.clear();
+  longNames_.shrink_to_fit();
   where_.clear();
   where_.shrink_to_fit();
-  lastBlockBytes_ = lastBlockUsed_ = 0;
+  lastBlockUsed_ = 0;
 }
 
 inline std::string_view FileList::view(size_t index) const {
-  const Where where = where_[index];
-  const auto* at = reinterpret_cast<const uint8_t*>(blocks_[where.block].get() + where.offset);
+  const uint32_t where = where_[index];
+  if (where & kLongName) return longNames_[where & ~kLongName];
+  const auto* at =
+      reinterpret_cast<const uint8_t*>(blocks_[where / kBlockBytes].get() + where % kBlockBytes);
   size_t length = 0;
   for (int shift = 0;; shift += 7) {
     const uint8_t byte = *at++;
