@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "records/length_prefix.h"
+
 namespace tarnwick {
 namespace {
 
@@ -80,10 +82,8 @@ uint32_t DestinationClaims::Owners::add(const std::string& source) {
     longNames_.push_back(source.substr(nameStart));
   } else {
     entries_.push_back({uint32_t(names_.size()), folder->second});
-    for (size_t rest = bytes;; rest >>= 7) {
-      names_.push_back(char((rest & 0x7F) | (rest > 0x7F ? 0x80 : 0)));
-      if (rest <= 0x7F) break;
-    }
+    uint8_t length[kLengthPrefixMostBytes];
+    names_.append(reinterpret_cast<const char*>(length), putLengthPrefix(bytes, length));
     names_.append(source, nameStart);
   }
   return uint32_t(entries_.size() - 1);
@@ -92,13 +92,10 @@ uint32_t DestinationClaims::Owners::add(const std::string& source) {
 std::string DestinationClaims::Owners::name(uint32_t owner) const {
   const Entry& e = entries_[owner];
   if (e.folder & kLongName) return folders_[e.folder & ~kLongName] + longNames_[e.nameOffset];
-  size_t at = e.nameOffset, bytes = 0;
-  for (int shift = 0;; shift += 7) {
-    const auto byte = uint8_t(names_[at++]);
-    bytes |= size_t(byte & 0x7F) << shift;
-    if ((byte & 0x80) == 0) break;
-  }
-  return folders_[e.folder] + names_.substr(at, bytes);
+  const auto* start = reinterpret_cast<const uint8_t*>(names_.data()) + e.nameOffset;
+  const uint8_t* at = start;
+  const size_t bytes = takeLengthPrefix(at);
+  return folders_[e.folder] + names_.substr(e.nameOffset + size_t(at - start), bytes);
 }
 
 // The table's size need not be a power of two: a key's first slot is its

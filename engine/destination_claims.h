@@ -77,8 +77,8 @@ class DestinationClaims {
 
    private:
     // 8 bytes an owner. A name is at nameOffset in names_, after its length
-    // (7 bits a byte, the last byte's top bit clear); once names_ would pass
-    // 4 GB, at index nameOffset of longNames_, with kLongName set in folder.
+    // (records/length_prefix.h); once names_ would pass 4 GB, at index
+    // nameOffset of longNames_, with kLongName set in folder.
     struct Entry {
       uint32_t nameOffset;
       uint32_t folder;

@@ -1,7 +1,6 @@
 #pragma once
 // A folder job's list of files, relative to the source folder.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "records/length_prefix.h"
 
 namespace tarnwick {
 
@@ -66,7 +67,7 @@ class FileList {
   }
   void assign(size_t count, std::string_view name);
   void clear();
-  // Gives back the room of the last block the list did not fill.
+  // Gives back the spare room of the index of names.
   void shrink_to_fit() { where_.shrink_to_fit(); }
 
   // Keeps, in order, the names `keep` (called with a std::string_view) is
@@ -115,15 +116,10 @@ inline FileList& FileList::operator=(const FileList& other) {
   return *this;
 }
 
-// A name is its length, 7 bits a byte with the top bit set on all but the
-// last, then its bytes.
+// A name is its length (records/length_prefix.h), then its bytes.
 inline void FileList::push_back(std::string_view name) {
-  uint8_t length[10];
-  size_t lengthBytes = 0;
-  for (uint64_t rest = name.size();; rest >>= 7) {
-    length[lengthBytes++] = uint8_t((rest & 0x7F) | (rest > 0x7F ? 0x80 : 0));
-    if (rest <= 0x7F) break;
-  }
+  uint8_t length[kLengthPrefixMostBytes];
+  const size_t lengthBytes = putLengthPrefix(name.size(), length);
   const size_t bytes = lengthBytes + name.size();
   const bool newBlock = blocks_.empty() || kBlockBytes - lastBlockUsed_ < bytes;
   if (bytes > kBlockBytes || (newBlock && (blocks_.size() + 1) * kBlockBytes > kLongName)) {
@@ -162,12 +158,7 @@ inline std::string_view FileList::view(size_t index) const {
   if (where & kLongName) return longNames_[where & ~kLongName];
   const auto* at =
       reinterpret_cast<const uint8_t*>(blocks_[where / kBlockBytes].get() + where % kBlockBytes);
-  size_t length = 0;
-  for (int shift = 0;; shift += 7) {
-    const uint8_t byte = *at++;
-    length |= size_t(byte & 0x7F) << shift;
-    if ((byte & 0x80) == 0) break;
-  }
+  const size_t length = takeLengthPrefix(at);
   return {reinterpret_cast<const char*>(at), length};
 }
 
