@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <string_view>
 
 #include "records/length_prefix.h"
@@ -69,33 +70,38 @@ void sortUnique(std::vector<uint64_t>& values) {
 }  // namespace
 
 uint32_t DestinationClaims::Owners::add(const std::string& source) {
-  if (!entries_.empty() && name(uint32_t(entries_.size() - 1)) == source)
-    return uint32_t(entries_.size() - 1);
+  if (last_ != kNone && name(last_) == source) return last_;
   const size_t slash = source.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   const auto [folder, added] =
       folderNumbers_.try_emplace(source.substr(0, nameStart), uint32_t(folders_.size()));
   if (added) folders_.push_back(folder->first);
   const size_t bytes = source.size() - nameStart;
-  if (names_.size() + bytes + 10 > UINT32_MAX) {
-    entries_.push_back({uint32_t(longNames_.size()), folder->second | kLongName});
-    longNames_.push_back(source.substr(nameStart));
-  } else {
-    entries_.push_back({uint32_t(names_.size()), folder->second});
-    uint8_t length[kLengthPrefixMostBytes];
-    names_.append(reinterpret_cast<const char*>(length), putLengthPrefix(bytes, length));
-    names_.append(source, nameStart);
+  if (names_.size() + bytes + 2 * kLengthPrefixMostBytes >= kLongName) {
+    if (longNames_.size() >= kLongName - 1) throw std::length_error("too many claim owners");
+    last_ = kLongName | uint32_t(longNames_.size());
+    longNames_.emplace_back(folder->second, source.substr(nameStart));
+    return last_;
   }
-  return uint32_t(entries_.size() - 1);
+  last_ = uint32_t(names_.size());
+  uint8_t prefix[2 * kLengthPrefixMostBytes];
+  size_t prefixBytes = putLengthPrefix(folder->second, prefix);
+  prefixBytes += putLengthPrefix(bytes, prefix + prefixBytes);
+  names_.append(reinterpret_cast<const char*>(prefix), prefixBytes);
+  names_.append(source, nameStart);
+  return last_;
 }
 
 std::string DestinationClaims::Owners::name(uint32_t owner) const {
-  const Entry& e = entries_[owner];
-  if (e.folder & kLongName) return folders_[e.folder & ~kLongName] + longNames_[e.nameOffset];
-  const auto* start = reinterpret_cast<const uint8_t*>(names_.data()) + e.nameOffset;
+  if (owner & kLongName) {
+    const auto& [folder, name] = longNames_[owner & ~kLongName];
+    return folders_[folder] + name;
+  }
+  const auto* start = reinterpret_cast<const uint8_t*>(names_.data()) + owner;
   const uint8_t* at = start;
+  const size_t folder = takeLengthPrefix(at);
   const size_t bytes = takeLengthPrefix(at);
-  return folders_[e.folder] + names_.substr(e.nameOffset + size_t(at - start), bytes);
+  return folders_[folder] + names_.substr(owner + size_t(at - start), bytes);
 }
 
 // The table's size need not be a power of two: a key's first slot is its

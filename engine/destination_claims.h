@@ -67,8 +67,7 @@ class DestinationClaims {
   class Owners {
    public:
     void reserve(size_t owners, size_t nameBytes) {
-      entries_.reserve(owners);
-      names_.reserve(nameBytes + owners);  // a byte of length each, mostly
+      names_.reserve(nameBytes + 2 * owners);  // a byte of folder and one of length, mostly
     }
     // The owner `source`; the last one added again when it is `source`, as
     // for the page files of one fax claimed one after the other.
@@ -76,19 +75,17 @@ class DestinationClaims {
     std::string name(uint32_t owner) const;
 
    private:
-    // 8 bytes an owner. A name is at nameOffset in names_, after its length
-    // (records/length_prefix.h); once names_ would pass 4 GB, at index
-    // nameOffset of longNames_, with kLongName set in folder.
-    struct Entry {
-      uint32_t nameOffset;
-      uint32_t folder;
-    };
+    // An owner's number is where it starts in names_: its folder's number
+    // and its name's length (records/length_prefix.h), then the name. Once
+    // names_ would pass 2 GB, an owner is kLongName plus its index in
+    // longNames_.
     static constexpr uint32_t kLongName = 0x80000000u;
+    static constexpr uint32_t kNone = UINT32_MAX;
     std::vector<std::string> folders_;
     std::unordered_map<std::string, uint32_t> folderNumbers_;
-    std::string names_;  // every name after its length, back to back
-    std::vector<std::string> longNames_;
-    std::vector<Entry> entries_;
+    std::string names_;                                        // owner after owner, back to back
+    std::vector<std::pair<uint32_t, std::string>> longNames_;  // folder, name
+    uint32_t last_ = kNone;
   };
 
   // The claimed entries: the hash of an entry key and the number of its
