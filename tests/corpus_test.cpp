@@ -1,6 +1,6 @@
 // Every file of the real corpus through the whole pipeline (run it under the
 // asan preset too): each is converted or refused as "Not Fax" / "Error Fax",
-// never anything else, and the files known to convert do. A stream with a
+// never anything else, and the files known to convert do. A file with a
 // reference rendering (PBM, or PNG when libpng is there) must match it
 // pixel for pixel.
 #include <gtest/gtest.h>
