@@ -9,6 +9,7 @@
 #include "codec/fax_decode.h"
 #include "codec/raw_probe.h"
 #include "platform/checked_write.h"
+#include "platform/files.h"
 
 namespace tarnwick {
 
@@ -21,6 +22,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 FilePtr openFile(const std::string& path, const char* mode) {
   if (path.empty()) return nullptr;
+  if (mode[0] == 'w') return FilePtr(platform::openNewWorkFile(path, mode));
   return FilePtr(std::fopen(path.c_str(), mode));
 }
 
@@ -335,7 +337,7 @@ void placeAt(FaxStream& s, int64_t bit) {
 }
 
 bool createEmpty(const std::string& path) {
-  std::FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+  std::FILE* f = path.empty() ? nullptr : platform::openNewWorkFile(path, "wb");
   if (!f) return platform::recordWriteFailure(errno);
   return platform::closeFile(f);
 }

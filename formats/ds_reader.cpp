@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "formats/tiff_structured_reader.h"
+#include "platform/files.h"
 #include "tiffout/tiff_writer.h"
 
 namespace tarnwick {
@@ -31,7 +32,7 @@ uint32_t le32(const uint8_t* p) {
 }
 
 bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FilePtr file(std::fopen(path.c_str(), "wb"));
+  FilePtr file(platform::openNewWorkFile(path, "wb"));
   if (!file) return false;
   const bool written =
       bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();

@@ -108,6 +108,11 @@ bool fileExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::FILE* openNewWorkFile(const std::string& path, const char* mode) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
+  return std::fopen(path.c_str(), mode);
+}
+
 int copyFileTimes(const std::string& from, const std::string& to) {
   struct stat st {};
   if (::stat(from.c_str(), &st) != 0) return kCopyTimesSourceMissing;

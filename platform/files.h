@@ -2,6 +2,7 @@
 // Small file operations the pipeline and the folder walk use. None of them
 // changes the process's current directory.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ bool ensureFolder(const std::string& path);  // false with errno set
 bool fileHasData(const std::string& path);
 
 bool fileExists(const std::string& path);
+
+// Opens a work file for writing from its start (`mode` "wb" or "w+b") as a
+// new file: whatever is at `path` is removed first, never truncated. ext4
+// writes a file that was truncated to zero out to the disk when it is
+// closed, and discards its blocks when it is cut or removed again; a new
+// file's data can stay in memory until it is removed. nullptr with errno
+// set when it cannot be created.
+std::FILE* openNewWorkFile(const std::string& path, const char* mode);
 
 enum CopyTimesStatus : int {
   kCopyTimesSourceMissing = -1,  // `from` cannot be read

@@ -77,6 +77,28 @@ TEST(Files, EmptyFileCountsAsAbsent) {
   EXPECT_TRUE(fileHasData(dir.file("full")));
 }
 
+// A work file is written as a new file: one left there before is replaced,
+// never truncated, so a link at the path cannot carry the write elsewhere.
+TEST(Files, NewWorkFileReplacesWhatWasThereAndLinksStayIntact) {
+  TempDir dir;
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("kept"), {1, 2, 3}));
+  ASSERT_EQ(0, ::link(dir.file("kept").c_str(), dir.file("hard").c_str()));
+  ASSERT_EQ(0, ::symlink(dir.file("kept").c_str(), dir.file("soft").c_str()));
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("old"), {9, 9, 9, 9}));
+  for (const char* name : {"hard", "soft", "old", "missing"}) {
+    std::FILE* f = openNewWorkFile(dir.file(name), "w+b");
+    ASSERT_NE(nullptr, f) << name;
+    EXPECT_EQ(1u, std::fwrite("x", 1, 1, f)) << name;
+    EXPECT_EQ(0, std::fclose(f)) << name;
+    EXPECT_EQ(std::vector<uint8_t>{'x'}, testing::readFileBytes(dir.file(name))) << name;
+  }
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), testing::readFileBytes(dir.file("kept")));
+  struct stat st {};
+  ASSERT_EQ(0, ::lstat(dir.file("soft").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(nullptr, openNewWorkFile(dir.file("no-folder/work"), "wb"));
+}
+
 TEST(Files, CopyFileTimesReportsWhichSideIsMissing) {
   TempDir dir;
   ASSERT_TRUE(testing::writeFileBytes(dir.file("from"), {1}));

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/checked_write.h"
+#include "platform/files.h"
 
 namespace tarnwick {
 namespace {
@@ -89,7 +90,8 @@ std::array<char, kDateTimeBytes> localDateTime() {
 
 TiffWriter::TiffWriter(const std::string& path, uint16_t byteOrder, const char* mode)
     : bigEndian_(byteOrder == kTiffBigEndian) {
-  file_.reset(std::fopen(path.c_str(), mode));
+  file_.reset(mode[0] == 'w' ? platform::openNewWorkFile(path, mode)
+                             : std::fopen(path.c_str(), mode));
   if (!file_) file_.reset(std::fopen(path.c_str(), "wb"));
   if (!file_) platform::recordWriteFailure(errno);
   // The tags of the fixed directory never change; loadDefaultEntries and the
