@@ -73,8 +73,11 @@ enum TiffWriterStatus : int {
 
 class TiffWriter {
  public:
-  // Opens `path` with the stdio `mode`; when that fails, tries "wb". Every
-  // caller passes kTiffLittleEndian and "wb". A byte order other than
+  // Opens `path` with the stdio `mode`, a writing mode ("wb") as a new work
+  // file (platform::openNewWorkFile: what was there is removed, never
+  // truncated); when that fails, tries "wb". Every caller passes
+  // kTiffLittleEndian and "wb", for a reader's intermediate file in the work
+  // folder. A byte order other than
   // kTiffBigEndian writes a little-endian file. Whether a file is open is
   // asked with isOpen(); every write on a writer without a file gives
   // kTiffWriterNoFile.
