@@ -62,7 +62,9 @@ struct RunList {
 };
 
 // Line decoders. Each writes the line into `writer` (row zeroed by the
-// caller) and, when `runs` is not null, appends every written run to it.
+// caller) and, when `runs` is not null, appends every written run to it. A
+// writer whose row is null takes no pixels, and costs nothing: the line is
+// decoded for its run list and total alone.
 // Results: a pixel count (>= 0) or kEndOfData, kBadCode, kEolFound,
 // kEndAfterFullLine (the data ended when exactly `width` pixels were decoded).
 

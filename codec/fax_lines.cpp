@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <type_traits>
+#include <variant>
 
 #include "codec/bit_cursor.h"
 #include "codec/fax_decode.h"
@@ -23,7 +25,8 @@ int32_t clamp32(int64_t v) {
   return int32_t(std::min<int64_t>(v, INT32_MAX));
 }
 
-// The line's output: the row through a FastRow, and the run list.
+// The line's output: the row through a FastRow (kRows), and the run list.
+template <bool kRows>
 class LineOut {
  public:
   LineOut(RowWriter& writer, RunList* runs, int invert) : out_(writer), runs_(runs), skip_(invert) {
@@ -32,10 +35,10 @@ class LineOut {
       count_ = runs->count;
       room_ = uint32_t(runs->runs.size());
     }
-    row_.begin(writer);
+    if constexpr (kRows) row_.begin(writer);
   }
   ~LineOut() {
-    out_ = row_.end();
+    if constexpr (kRows) out_ = row_.end();
     if (runs_) runs_->count = count_;
   }
   LineOut(const LineOut&) = delete;
@@ -44,7 +47,7 @@ class LineOut {
   // Runs alternate in colour, white first, so the colour is implied.
   [[gnu::always_inline]] void emit(int64_t n) {
     int32_t run = clamp32(n);
-    row_.put(run, skip_);
+    if constexpr (kRows) row_.put(run, skip_);
     skip_ ^= 1;
     if (count_ < room_) list_[count_++] = run;
     total += n;
@@ -52,9 +55,9 @@ class LineOut {
   // As emit, for decoders that know the run's colour and keep the total
   // themselves: the fewer values the hot loop carries, the fewer it spills.
   // Leaves `total` and the implied colour behind.
-  [[gnu::always_inline]] void emitAs(int64_t n, int skip) {
+  [[gnu::always_inline]] void emitAs(int64_t n, [[maybe_unused]] int skip) {
     int32_t run = clamp32(n);
-    row_.put(run, skip);
+    if constexpr (kRows) row_.put(run, skip);
     if (count_ < room_) list_[count_++] = run;
   }
   int64_t total = 0;
@@ -65,7 +68,7 @@ class LineOut {
   int32_t* list_ = nullptr;
   uint32_t count_ = 0, room_ = 0;
   int skip_;  // colour ^ invert of the next run
-  FastRow row_;
+  [[no_unique_address]] std::conditional_t<kRows, FastRow, std::monostate> row_;
 };
 
 // A full run in horizontal mode: make-up codes then one terminating code.
@@ -86,11 +89,11 @@ int endOfData(const FaxStream& s, int64_t total) {
 
 // Two-dimensional decoding against `ref`. T.6 lines end at `width`; T.4
 // lines only at an EOL.
-template <bool kMmr, bool kLsb>
+template <bool kMmr, bool kLsb, bool kRows>
 int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int64_t& total) {
   WordCursor<kLsb> c(s);
   const int invert = s.invert & 1;
-  LineOut out(writer, runs, invert);
+  LineOut<kRows> out(writer, runs, invert);
   const int64_t width = s.width;
   const int32_t* r = ref.runs.data();
   const uint32_t count = ref.count;
@@ -187,10 +190,10 @@ int decodeTwoD(FaxStream& s, RowWriter& writer, RunList* runs, RunList& ref, int
   return status != 0 ? status : clamp32(total);
 }
 
-template <bool kLsb>
+template <bool kLsb, bool kRows>
 int decodeMh(FaxStream& s, RowWriter& writer, RunList* runs) {
   WordCursor<kLsb> c(s);
-  LineOut out(writer, runs, s.invert & 1);
+  LineOut<kRows> out(writer, runs, s.invert & 1);
   int colour = 0;
   int64_t pending = 0;
   for (;;) {
@@ -214,22 +217,40 @@ int decodeMh(FaxStream& s, RowWriter& writer, RunList* runs) {
 
 }  // namespace
 
+// A writer without a row takes no pixels: the decoders then skip the row's
+// work altogether (the trial decoding of the analysis, and the spools, which
+// code from the run list).
 int decodeMhLine(FaxStream& s, RowWriter& writer, RunList* runs) {
-  return s.bitOrder == kMsbFirst ? decodeMh<false>(s, writer, runs)
-                                 : decodeMh<true>(s, writer, runs);
+  const bool lsb = s.bitOrder != kMsbFirst;
+  if (writer.row == nullptr)
+    return lsb ? decodeMh<true, false>(s, writer, runs) : decodeMh<false, false>(s, writer, runs);
+  return lsb ? decodeMh<true, true>(s, writer, runs) : decodeMh<false, true>(s, writer, runs);
 }
+
+namespace {
+
+template <bool kMmr>
+int decodeTwoDLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference,
+                   int64_t& total) {
+  const bool lsb = s.bitOrder != kMsbFirst;
+  if (writer.row == nullptr)
+    return lsb ? decodeTwoD<kMmr, true, false>(s, writer, runs, reference, total)
+               : decodeTwoD<kMmr, false, false>(s, writer, runs, reference, total);
+  return lsb ? decodeTwoD<kMmr, true, true>(s, writer, runs, reference, total)
+             : decodeTwoD<kMmr, false, true>(s, writer, runs, reference, total);
+}
+
+}  // namespace
 
 int decode2dLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference) {
   int64_t total = 0;
-  return s.bitOrder == kMsbFirst ? decodeTwoD<false, false>(s, writer, runs, reference, total)
-                                 : decodeTwoD<false, true>(s, writer, runs, reference, total);
+  return decodeTwoDLine<false>(s, writer, runs, reference, total);
 }
 
 int decodeMmrLine(FaxStream& s, RowWriter& writer, RunList* runs, RunList& reference,
                   int32_t& total) {
   int64_t t = 0;
-  int r = s.bitOrder == kMsbFirst ? decodeTwoD<true, false>(s, writer, runs, reference, t)
-                                  : decodeTwoD<true, true>(s, writer, runs, reference, t);
+  const int r = decodeTwoDLine<true>(s, writer, runs, reference, t);
   total = clamp32(t);
   return r;
 }

@@ -163,18 +163,16 @@ class SpoolWriter {
     return ok_ ? 0 : kSpoolWriteFailed;
   }
 
-  // The row the line decoders write into, as the last line left it: a
-  // line's pixels are read only when its run list overflowed, and such a
-  // line is decoded again into clearedRow().
-  RowWriter scratchRow() {
+  // The writer the line decoders first get: none of a row, so they only
+  // fill the run list. A line's pixels are needed only when its run list
+  // overflowed, and such a line is decoded again into clearedRow().
+  static RowWriter scratchRow() { return RowWriter{}; }
+  RowWriter clearedRow() {
+    std::fill(row_.begin(), row_.end(), uint8_t(0));
     RowWriter w;
     w.capacity = uint32_t(row_.size());
     w.row = row_.data();
     return w;
-  }
-  RowWriter clearedRow() {
-    std::fill(row_.begin(), row_.end(), uint8_t(0));
-    return scratchRow();
   }
 
   // Counts the current line in the open segment and, for a T.4 coding,
