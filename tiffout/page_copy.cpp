@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "platform/checked_write.h"
 #include "platform/partial_files.h"
@@ -48,12 +49,125 @@ std::unique_ptr<TIFFOpenOptions, OptionsFree> quietOptions() {
   return options;
 }
 
+// Neither file is mapped (see InputFile).
+int noMapping(thandle_t, void**, toff_t*) {
+  return 0;
+}
+void noUnmapping(thandle_t, void*, toff_t) {}
+
+// ---- Input file --------------------------------------------------------------
+//
+// libtiff reads a directory a field at a time, each read after a seek of its
+// own: a few dozen system calls a page. Reads through a window of the file
+// make that one; reads at least half a window long (strips, mostly) go
+// straight to the file. Not mapped: a mapped input stays resident as it is
+// read, so memory would follow the whole fax rather than the page copied.
+
+class InputFile {
+ public:
+  static constexpr size_t kWindowBytes = size_t(64) << 10;
+
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { close(); }
+
+  bool open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+    size_ = uint64_t(st.st_size);
+    return true;
+  }
+  int close() {
+    const int closed = fd_ >= 0 ? ::close(fd_) : 0;
+    fd_ = -1;
+    return closed;
+  }
+
+  tmsize_t read(uint8_t* data, tmsize_t size) {
+    if (size <= 0) return 0;
+    const uint64_t want = uint64_t(size);
+    if (want >= kWindowBytes / 2) {
+      const size_t got = readAt(pos_, data, size_t(want));
+      pos_ += got;
+      return tmsize_t(got);
+    }
+    if (pos_ < windowStart_ || pos_ + want > windowStart_ + windowBytes_) {
+      window_.resize(kWindowBytes);
+      windowStart_ = pos_;
+      windowBytes_ = readAt(pos_, window_.data(), kWindowBytes);
+    }
+    const uint64_t from = pos_ - windowStart_;
+    const size_t got = size_t(std::min<uint64_t>(want, windowBytes_ - std::min(from, windowBytes_)));
+    if (got > 0) std::memcpy(data, window_.data() + from, got);
+    pos_ += got;
+    return tmsize_t(got);
+  }
+
+  toff_t seek(toff_t offset, int whence) {
+    uint64_t base = 0;
+    if (whence == SEEK_CUR) base = pos_;
+    if (whence == SEEK_END) base = size_;
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return toff_t(-1);
+    const int64_t delta = int64_t(offset);
+    if (delta < 0 && uint64_t(-delta) > base) return toff_t(-1);
+    pos_ = base + uint64_t(delta);
+    return toff_t(pos_);
+  }
+
+  toff_t size() const { return toff_t(size_); }
+
+ private:
+  // Up to `bytes` from `at` on; fewer only at the end of the file or at a
+  // read error, which libtiff sees as a short read.
+  size_t readAt(uint64_t at, uint8_t* data, size_t bytes) const {
+    size_t done = 0;
+    while (done < bytes) {
+      const ssize_t got = ::pread(fd_, data + done, bytes - done, off_t(at + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += size_t(got);
+    }
+    return done;
+  }
+
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  uint64_t pos_ = 0;
+  std::vector<uint8_t> window_;
+  uint64_t windowStart_ = 0;
+  uint64_t windowBytes_ = 0;
+};
+
+InputFile& inputOf(thandle_t handle) {
+  return *static_cast<InputFile*>(handle);
+}
+tmsize_t readInput(thandle_t handle, void* data, tmsize_t size) {
+  return inputOf(handle).read(static_cast<uint8_t*>(data), size);
+}
+tmsize_t refuseWrite(thandle_t, void*, tmsize_t) {
+  return -1;
+}
+toff_t seekInput(thandle_t handle, toff_t offset, int whence) {
+  return inputOf(handle).seek(offset, whence);
+}
+int closeInput(thandle_t handle) {
+  return inputOf(handle).close();
+}
+toff_t inputSize(thandle_t handle) {
+  return inputOf(handle).size();
+}
+
+// Opens `path` for reading under `file`, which must outlive the handle.
 // libtiff's messages are of no use to anyone here; per-file handlers keep
 // them quiet without touching the process-wide ones.
-TiffPtr openQuiet(const std::string& path, const char* mode) {
+TiffPtr openInput(const std::string& path, InputFile& file) {
   auto options = quietOptions();
-  if (!options) return nullptr;
-  return TiffPtr(TIFFOpenExt(path.c_str(), mode, options.get()));
+  if (!options || !file.open(path)) return nullptr;
+  return TiffPtr(TIFFClientOpenExt(path.c_str(), "rm", &file, readInput, refuseWrite, seekInput,
+                                   closeInput, inputSize, noMapping, noUnmapping,
+                                   options.get()));
 }
 
 // ---- Output file -------------------------------------------------------------
@@ -129,10 +243,6 @@ toff_t outputSize(thandle_t handle) {
   return ::fstat(outputOf(handle).fd, &st) == 0 ? toff_t(st.st_size) : 0;
 }
 
-int noMapping(thandle_t, void**, toff_t*) {
-  return 0;
-}
-void noUnmapping(thandle_t, void*, toff_t) {}
 
 // Opens `path` for writing (mode "w" replaces it, "a" appends to it) under
 // `file`, which must outlive the handle. nullptr, with the reason recorded
@@ -630,9 +740,8 @@ int copyTiffPages(const std::string& input, const std::string& output,
   OutputFile file;  // outlives the handle, whose procedures use it
   TiffPtr out = openOutput(output, settings.append != 0 ? "a" : "w", file);
   if (!out) return file.error != 0 ? kPageCopyOutputFailed : kPageCopyOutputNotOpened;
-  // Not mapped ("m"): a mapped input stays resident as it is read, so memory
-  // would follow the whole fax rather than the page being copied.
-  TiffPtr in = openQuiet(input, "rm");
+  InputFile inputFile;  // outlives the handle, whose procedures use it
+  TiffPtr in = openInput(input, inputFile);
   if (!in) return kPageCopyInputNotOpened;
   DirectoryWalk walk(in.get(), dirs);
   if (!walk.selectFirst()) return kPageCopyInputNotOpened;

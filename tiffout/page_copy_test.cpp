@@ -108,6 +108,25 @@ TEST(PageCopy, IntermediateBecomesT6WithItsTagsAndPixels) {
   }
 }
 
+// The input is read through a window of the file: strips and directories
+// that start, end or lie across its edges, strips longer than it and pages
+// far apart must all come through whole.
+TEST(PageCopy, PagesOfEverySizeAroundTheReadWindowKeepThePixels) {
+  TempDir dir;
+  const std::string in = dir.file("in.tif"), out = dir.file("out.tif");
+  std::vector<Bitmap> pages;
+  uint32_t seed = 11;
+  for (const int height : {1, 900, 3, 2400, 40, 1, 600, 1300, 7, 3000, 2})
+    pages.push_back(testing::makeRandomRuns(1728, height, seed++, 40));
+  writeIntermediate(in, pages);
+  for (const int32_t choice : {6, 0}) {  // our T.6 path, and libtiff's own
+    PageCopySettings settings;
+    settings.compression = choice;
+    ASSERT_EQ(kPageCopyOk, copyTiffPages(in, out, settings)) << "choice " << choice;
+    EXPECT_EQ(pages, readTiffPages(out)) << "choice " << choice;
+  }
+}
+
 TEST(PageCopy, EveryBiLevelCompressionKeepsThePixels) {
   TempDir dir;
   const std::string in = dir.file("in.tif"), out = dir.file("out.tif");
