@@ -99,7 +99,8 @@ class InputFile {
       windowBytes_ = readAt(pos_, window_.data(), kWindowBytes);
     }
     const uint64_t from = pos_ - windowStart_;
-    const size_t got = size_t(std::min<uint64_t>(want, windowBytes_ - std::min(from, windowBytes_)));
+    const size_t got =
+        size_t(std::min<uint64_t>(want, windowBytes_ - std::min(from, windowBytes_)));
     if (got > 0) std::memcpy(data, window_.data() + from, got);
     pos_ += got;
     return tmsize_t(got);
@@ -166,8 +167,7 @@ TiffPtr openInput(const std::string& path, InputFile& file) {
   auto options = quietOptions();
   if (!options || !file.open(path)) return nullptr;
   return TiffPtr(TIFFClientOpenExt(path.c_str(), "rm", &file, readInput, refuseWrite, seekInput,
-                                   closeInput, inputSize, noMapping, noUnmapping,
-                                   options.get()));
+                                   closeInput, inputSize, noMapping, noUnmapping, options.get()));
 }
 
 // ---- Output file -------------------------------------------------------------
@@ -242,7 +242,6 @@ toff_t outputSize(thandle_t handle) {
   struct stat st {};
   return ::fstat(outputOf(handle).fd, &st) == 0 ? toff_t(st.st_size) : 0;
 }
-
 
 // Opens `path` for writing (mode "w" replaces it, "a" appends to it) under
 // `file`, which must outlive the handle. nullptr, with the reason recorded
