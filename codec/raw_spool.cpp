@@ -334,10 +334,15 @@ void placeAt(FaxStream& s, int64_t bit) {
   if (bit % 8) s.readBits(int(bit % 8));
 }
 
-bool createEmpty(const std::string& path) {
-  std::FILE* f = path.empty() ? nullptr : platform::openNewWorkFile(path, "wb");
-  if (!f) return platform::recordWriteFailure(errno);
-  return platform::closeFile(f);
+// Clears a spool before a trial: whatever an earlier fax or trial left
+// there is removed, and a spool that is not there reads as one that holds
+// nothing. Removed rather than created empty, since each trial would make a
+// new file for nothing: a file system pays for every file it makes (ext4
+// without a journal searches past every recently freed inode for a new
+// one), and only a trial that fits writes the spools.
+bool clearSpool(const std::string& path) {
+  if (path.empty()) return platform::recordWriteFailure(ENOENT);
+  return platform::removeWorkFile(path) || platform::recordWriteFailure(errno);
 }
 
 }  // namespace
@@ -691,7 +696,7 @@ void adoptProbe(FaxStream& s, const FaxStream& window) {
 
 int convertMhMrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t bitOrder,
                    bool nonStandard, int32_t minWidth, ProbeWork* work) {
-  if (!createEmpty(paths.bitmap) || !createEmpty(paths.index)) return kSpoolWriteFailed;
+  if (!clearSpool(paths.bitmap) || !clearSpool(paths.index)) return kSpoolWriteFailed;
   FaxStream w = probeWindow(s);
   if (probeMhWidth(w, bitOrder, threshold, work) == 0 ||
       (nonStandard && probeMhWidthAbove(w, bitOrder, threshold, minWidth, work) == 0)) {
@@ -720,7 +725,7 @@ void addMmrTrials(std::vector<MmrTrial>& trials, uint8_t bitOrder, bool nonStand
 
 int convertMmrRaw(FaxStream& s, const SpoolPaths& paths, uint16_t threshold, uint8_t flagCount,
                   uint8_t bitOrder, bool nonStandard, int32_t minWidth, ProbeWork* work) {
-  if (!createEmpty(paths.bitmap)) return kSpoolWriteFailed;
+  if (!clearSpool(paths.bitmap)) return kSpoolWriteFailed;
   std::vector<MmrTrial> trials;
   if (bitOrder == kAnyBitOrder) {
     addMmrTrials(trials, kLsbFirst, nonStandard, minWidth);

@@ -109,8 +109,12 @@ bool fileExists(const std::string& path) {
 }
 
 std::FILE* openNewWorkFile(const std::string& path, const char* mode) {
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
+  if (!removeWorkFile(path)) return nullptr;
   return std::fopen(path.c_str(), mode);
+}
+
+bool removeWorkFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 int copyFileTimes(const std::string& from, const std::string& to) {

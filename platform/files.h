@@ -26,6 +26,10 @@ bool fileExists(const std::string& path);
 // set when it cannot be created.
 std::FILE* openNewWorkFile(const std::string& path, const char* mode);
 
+// Removes a work file; true when it is gone, also when it was never there.
+// False with errno set when it stays.
+bool removeWorkFile(const std::string& path);
+
 enum CopyTimesStatus : int {
   kCopyTimesSourceMissing = -1,  // `from` cannot be read
   kCopyTimesTargetMissing = -2,  // `to` does not exist or cannot be changed
