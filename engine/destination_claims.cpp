@@ -25,13 +25,20 @@ std::string resolvedKey(const std::string& path) {
 }
 
 // The directory entry a rename at `path` replaces: its folder resolved, its
-// own name kept, so a link at the path is not followed.
-std::string entryKey(const std::string& path) {
+// own name kept, so a link at the path is not followed. With `last`, the
+// folder resolved the call before is taken again when it is the same one.
+std::string entryKey(const std::string& path, DestinationClaims::ResolvedFolder* last = nullptr) {
   const fs::path given(path);
   const fs::path name = given.filename();
   if (name.empty() || name == "." || name == "..") return resolvedKey(path);
-  const fs::path folder = given.parent_path();
-  return (fs::path(resolvedKey(folder.empty() ? "." : folder.string())) / name).string();
+  fs::path folder = given.parent_path();
+  if (folder.empty()) folder = ".";
+  if (!last) return (fs::path(resolvedKey(folder.string())) / name).string();
+  if (last->folder != folder.native()) {
+    last->resolved = resolvedKey(folder.string());
+    last->folder = folder.native();
+  }
+  return (fs::path(last->resolved) / name).string();
 }
 
 // FNV-1a, then a final mix so that nearby inputs spread over all 64 bits.
@@ -157,7 +164,7 @@ void DestinationClaims::reserve(size_t sources, size_t nameBytes) {
 // Most sources are no link: the entry and the file it leads to are one, and
 // are kept once.
 void DestinationClaims::addSource(const std::string& path) {
-  const PathFacts facts = factsOf(path, entryKey(path));
+  const PathFacts facts = factsOf(path, entryKey(path, &lastSourceFolder_));
   const std::lock_guard lock(mutex_);
   sourceKeys_.push_back(facts.entryHash);
   if (facts.resolvedHash != facts.entryHash) sourceKeys_.push_back(facts.resolvedHash);
@@ -169,7 +176,7 @@ void DestinationClaims::addSource(const std::string& path) {
 
 bool DestinationClaims::claim(const std::string& destination, const std::string& source) {
   const std::lock_guard lock(mutex_);
-  const uint64_t key = claimKey(entryKey(destination));
+  const uint64_t key = claimKey(entryKey(destination, &lastClaimFolder_));
   const uint32_t owner = claims_.find(key);
   if (owner == ClaimTable::kNoOwner) {
     claims_.insert(key, owners_.add(source));

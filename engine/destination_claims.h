@@ -35,7 +35,11 @@ struct ClaimCheck {
 // same file. Files left by earlier runs are no one's: they may be replaced.
 //
 // check() may be called from several threads; addSource() and claim() are
-// for the set-up before the conversions start.
+// for the set-up before the conversions start, from one thread. The set-up
+// resolves a folder once for a run of paths in it (the list comes folder by
+// folder): the files of a large folder would otherwise each walk the same
+// path through the file system, twice. check() resolves every time, as the
+// folders may have changed since.
 //
 // Memory stays small for runs of many files: paths and file ids are kept as
 // 64-bit hashes, and the sources that own claims as a folder shared with
@@ -44,6 +48,12 @@ struct ClaimCheck {
 // refusal, never a replaced file.
 class DestinationClaims {
  public:
+  // A folder as given and as resolved, kept from one set-up call to the next.
+  struct ResolvedFolder {
+    std::string folder;
+    std::string resolved;
+  };
+
   // Makes room for `sources` sources and as many claims, their file names
   // (the part after the last '/') taking `nameBytes` in all, so that a large
   // run's set-up does not hold both the old and the grown tables at once.
@@ -126,6 +136,8 @@ class DestinationClaims {
   bool sorted_ = true;
   Owners owners_;
   ClaimTable claims_;
+  ResolvedFolder lastSourceFolder_;  // addSource()'s, set-up only
+  ResolvedFolder lastClaimFolder_;   // claim()'s
 };
 
 }  // namespace tarnwick

@@ -30,6 +30,12 @@ TEST(DestinationClaims, SourcesAndClaimsHoldUnderEverySpelling) {
   const std::string b = dir.file("in/b.g3");
   EXPECT_TRUE(claims.claim(dir.file("out/a.tif"), a));
   EXPECT_FALSE(claims.claim(dir.file("out/./a.tif"), b)) << "the first claim wins";
+  // One folder by two spellings, claimed in turn, and the same name in
+  // another folder.
+  EXPECT_TRUE(claims.claim(dir.file("alias/c.tif"), a));
+  EXPECT_FALSE(claims.claim(dir.file("in/c.tif"), b));
+  EXPECT_TRUE(claims.claim(dir.file("other/c.tif"), b));
+  EXPECT_FALSE(claims.claim(dir.file("alias/c.tif"), b));
 
   const struct {
     const char* name;
