@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/heap_tuning.h"
+#include "platform/held_work_files.h"
 #include "shell/program.h"
 
 namespace {
@@ -48,6 +49,7 @@ int execWindowProgram(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   tarnwick::app::tuneHeapForPageBuffers();
+  tarnwick::platform::holdWorkFilesAsConfigured();
   const std::vector<std::string> args(argv + 1, argv + argc);
   tarnwick::shell::ProgramHooks hooks;
 #ifdef TARNWICK_WINDOW_PROGRAM

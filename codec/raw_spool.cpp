@@ -10,6 +10,7 @@
 #include "codec/raw_probe.h"
 #include "platform/checked_write.h"
 #include "platform/files.h"
+#include "platform/held_work_files.h"
 
 namespace tarnwick {
 
@@ -20,10 +21,12 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// The spools are work files, held in memory while they are small
+// (platform/held_work_files.h).
 FilePtr openFile(const std::string& path, const char* mode) {
   if (path.empty()) return nullptr;
-  if (mode[0] == 'w') return FilePtr(platform::openNewWorkFile(path, mode));
-  return FilePtr(std::fopen(path.c_str(), mode));
+  if (mode[0] == 'w') return FilePtr(platform::createWorkFile(path, mode));
+  return FilePtr(platform::openWorkFile(path, mode));
 }
 
 void put16(uint8_t* p, uint16_t v) {
@@ -978,9 +981,9 @@ int64_t sizeOf(std::FILE* f) {
 }  // namespace
 
 int T6PageAssembler::open(const SpoolPaths& paths) {
-  index_.reset(std::fopen(paths.index.c_str(), "rb"));
-  code_.reset(std::fopen(paths.code.c_str(), "rb"));
-  firstLines_.reset(std::fopen(paths.firstLines.c_str(), "rb"));
+  index_.reset(openFile(paths.index, "rb").release());
+  code_.reset(openFile(paths.code, "rb").release());
+  firstLines_.reset(openFile(paths.firstLines, "rb").release());
   if (!index_ || !code_ || !firstLines_) return kSpoolFileFailed;
   if (readIndex(index_.get(), header_) != 0 || header_.coding == kCodingT6) return kSpoolFileFailed;
   if (header_.records == 0) return kSpoolNoSegments;

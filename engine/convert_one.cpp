@@ -17,6 +17,7 @@
 #include "engine/fax_type_detect.h"
 #include "platform/checked_write.h"
 #include "platform/files.h"
+#include "platform/held_work_files.h"
 #include "platform/partial_files.h"
 #include "platform/paths.h"
 #include "platform/system_reason.h"
@@ -66,13 +67,19 @@ bool isPageFileOf(std::string_view name, std::string_view stem) {
 // only an unbroken run from page 1, since a page the writer could not write
 // leaves a gap behind which a stale later page would survive.
 void removeIntermediates(const std::string& intermediate) {
-  std::remove(intermediate.c_str());
+  (void)platform::removeWorkFile(intermediate);
   const std::string folder = platform::folderOf(intermediate);
   const std::string stem = platform::fileNameOf(platform::cutExtension(intermediate));
+  for (const std::string& name : platform::heldWorkFilesIn(folder))
+    if (isPageFileOf(name, stem)) (void)platform::removeWorkFile(platform::joinPath(folder, name));
+  // Page files made while work files are held are all held (or were moved
+  // to the disk, and are still known): the folder need not be listed.
+  if (platform::holdingWorkFiles()) return;
   std::vector<platform::FolderEntry> entries;
   if (platform::listFolder(folder.empty() ? "." : folder, entries) != 0) return;
   for (const platform::FolderEntry& entry : entries)
-    if (isPageFileOf(entry.name, stem)) std::remove(platform::joinPath(folder, entry.name).c_str());
+    if (isPageFileOf(entry.name, stem))
+      (void)platform::removeWorkFile(platform::joinPath(folder, entry.name));
 }
 
 // Removes the work files one conversion wrote, once it is done with them.
@@ -83,10 +90,10 @@ void removeIntermediates(const std::string& intermediate) {
 // both times waited for.
 void removeWorkFiles(const ConversionOptions& options) {
   for (const std::string* path : {&options.workFile, &options.segmentFile, &options.tiffWorkFile})
-    if (!path->empty()) std::remove(path->c_str());
+    if (!path->empty()) (void)platform::removeWorkFile(*path);
   if (!options.segmentFile.empty()) {
-    std::remove(codeSpoolPath(options.segmentFile).c_str());
-    std::remove(firstLineSpoolPath(options.segmentFile).c_str());
+    (void)platform::removeWorkFile(codeSpoolPath(options.segmentFile));
+    (void)platform::removeWorkFile(firstLineSpoolPath(options.segmentFile));
   }
   if (!options.intermediateFile.empty()) removeIntermediates(options.intermediateFile);
 }

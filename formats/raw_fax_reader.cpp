@@ -6,6 +6,7 @@
 
 #include "codec/fax_decode.h"
 #include "codec/raw_spool.h"
+#include "platform/held_work_files.h"
 #include "tiffout/tiff_writer.h"
 
 namespace tarnwick {
@@ -14,7 +15,7 @@ namespace {
 
 FilePtr openRead(const std::string& path) {
   if (path.empty()) return nullptr;
-  return FilePtr(std::fopen(path.c_str(), "rb"));
+  return FilePtr(platform::openWorkFile(path, "rb"));
 }
 
 // Reads the 37-byte header; false for a file shorter than that.

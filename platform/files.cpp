@@ -109,11 +109,11 @@ bool fileExists(const std::string& path) {
 }
 
 std::FILE* openNewWorkFile(const std::string& path, const char* mode) {
-  if (!removeWorkFile(path)) return nullptr;
+  if (!removeWorkFileOnDisk(path)) return nullptr;
   return std::fopen(path.c_str(), mode);
 }
 
-bool removeWorkFile(const std::string& path) {
+bool removeWorkFileOnDisk(const std::string& path) {
   return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 

@@ -26,9 +26,10 @@ bool fileExists(const std::string& path);
 // set when it cannot be created.
 std::FILE* openNewWorkFile(const std::string& path, const char* mode);
 
-// Removes a work file; true when it is gone, also when it was never there.
-// False with errno set when it stays.
-bool removeWorkFile(const std::string& path);
+// Removes a work file from the disk; true when it is gone, also when it was
+// never there. False with errno set when it stays. (removeWorkFile, in
+// held_work_files.h, removes a held one too.)
+bool removeWorkFileOnDisk(const std::string& path);
 
 enum CopyTimesStatus : int {
   kCopyTimesSourceMissing = -1,  // `from` cannot be read

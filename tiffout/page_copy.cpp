@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/checked_write.h"
+#include "platform/held_work_files.h"
 #include "platform/partial_files.h"
 #include "platform/paths.h"
 #include "tiffout/fast_t6_copy.h"
@@ -57,46 +58,37 @@ void noUnmapping(thandle_t, void*, toff_t) {}
 
 // ---- Input file --------------------------------------------------------------
 //
-// libtiff reads a directory a field at a time, each read after a seek of its
-// own: a few dozen system calls a page. Reads through a window of the file
-// make that one; reads at least half a window long (strips, mostly) go
-// straight to the file. Not mapped: a mapped input stays resident as it is
-// read, so memory would follow the whole fax rather than the page copied.
+// The input is an intermediate file (a work file, held in memory or on the
+// disk: platform/held_work_files.h) or a TIFF on the disk. libtiff reads a
+// directory a field at a time, each read after a seek of its own: a few
+// dozen system calls a page. Reads through a window of the file make that
+// one; reads at least half a window long (strips, mostly) go straight to
+// the file. Not mapped: a mapped input stays resident as it is read, so
+// memory would follow the whole fax rather than the page copied.
 
 class InputFile {
  public:
   static constexpr size_t kWindowBytes = size_t(64) << 10;
 
-  InputFile() = default;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile() { close(); }
-
   bool open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
-    size_ = uint64_t(st.st_size);
+    if (!file_.open(path)) return false;
+    size_ = file_.size();
     return true;
   }
-  int close() {
-    const int closed = fd_ >= 0 ? ::close(fd_) : 0;
-    fd_ = -1;
-    return closed;
-  }
+  int close() { return file_.close() == 0 ? 0 : -1; }
 
   tmsize_t read(uint8_t* data, tmsize_t size) {
     if (size <= 0) return 0;
     const uint64_t want = uint64_t(size);
     if (want >= kWindowBytes / 2) {
-      const size_t got = readAt(pos_, data, size_t(want));
+      const size_t got = file_.readAt(pos_, data, size_t(want));
       pos_ += got;
       return tmsize_t(got);
     }
     if (pos_ < windowStart_ || pos_ + want > windowStart_ + windowBytes_) {
       window_.resize(kWindowBytes);
       windowStart_ = pos_;
-      windowBytes_ = readAt(pos_, window_.data(), kWindowBytes);
+      windowBytes_ = file_.readAt(pos_, window_.data(), kWindowBytes);
     }
     const uint64_t from = pos_ - windowStart_;
     const size_t got =
@@ -120,20 +112,7 @@ class InputFile {
   toff_t size() const { return toff_t(size_); }
 
  private:
-  // Up to `bytes` from `at` on; fewer only at the end of the file or at a
-  // read error, which libtiff sees as a short read.
-  size_t readAt(uint64_t at, uint8_t* data, size_t bytes) const {
-    size_t done = 0;
-    while (done < bytes) {
-      const ssize_t got = ::pread(fd_, data + done, bytes - done, off_t(at + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      done += size_t(got);
-    }
-    return done;
-  }
-
-  int fd_ = -1;
+  platform::WorkFileReader file_;  // held in memory or on the disk
   uint64_t size_ = 0;
   uint64_t pos_ = 0;
   std::vector<uint8_t> window_;

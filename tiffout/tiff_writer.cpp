@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "platform/checked_write.h"
-#include "platform/files.h"
+#include "platform/held_work_files.h"
 
 namespace tarnwick {
 namespace {
@@ -90,7 +90,7 @@ std::array<char, kDateTimeBytes> localDateTime() {
 
 TiffWriter::TiffWriter(const std::string& path, uint16_t byteOrder, const char* mode)
     : bigEndian_(byteOrder == kTiffBigEndian) {
-  file_.reset(mode[0] == 'w' ? platform::openNewWorkFile(path, mode)
+  file_.reset(mode[0] == 'w' ? platform::createWorkFile(path, mode)
                              : std::fopen(path.c_str(), mode));
   if (!file_) file_.reset(std::fopen(path.c_str(), "wb"));
   if (!file_) platform::recordWriteFailure(errno);
