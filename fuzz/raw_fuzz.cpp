@@ -9,6 +9,7 @@
 
 #include "codec/raw_spool.h"
 #include "formats/raw_fax_reader.h"
+#include "platform/held_work_files.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = scratch("in");
   static const std::string bitmap = scratch("bitmap");
   static const std::string index = scratch("index");
+  // The spools and the output held in memory, as the program holds them.
+  static const bool held = (platform::holdWorkFiles(true), true);
+  (void)held;
   if (size < 2) return 0;
   // The first byte picks the settings; the rest is the stream.
   const uint8_t knobs = data[0];
