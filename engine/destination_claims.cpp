@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <string_view>
@@ -193,6 +194,12 @@ DestinationClaims::PathFacts DestinationClaims::factsOf(const std::string& path,
   facts.entryHash = hashOf(entry);
   struct stat st {};
   facts.hasLinkId = ::lstat(path.c_str(), &st) == 0;
+  if (!facts.hasLinkId && errno == ENOENT) {
+    // Nothing at the path, nor maybe at its folder: it leads to its own
+    // entry, whose folder was resolved as far as it exists.
+    facts.resolvedHash = facts.entryHash;
+    return facts;
+  }
   if (facts.hasLinkId) facts.linkId = idHash(st);
   if (facts.hasLinkId && !S_ISLNK(st.st_mode)) {
     // No link at the path: it leads to its own entry, whose folder is
