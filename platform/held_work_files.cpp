@@ -19,20 +19,29 @@
 
 namespace tarnwick::platform {
 
-// One work file held in memory, or, once it outgrew the budget, on the disk.
+// One work file held in memory, or, once it outgrew its room, on the disk.
+// Held in chunks: a file grows without its bytes being moved, and a chunk
+// freed by one file is soon the next one's, already in memory.
 struct HeldFile {
+  static constexpr size_t kChunkBytes = size_t(16) << 10;
+
   explicit HeldFile(std::string at) : path(std::move(at)) {}
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
   ~HeldFile();
 
+  // Copies between the held contents at `at` and `data`, chunk by chunk.
+  void copyIn(uint64_t at, const uint8_t* data, size_t n);
+  void copyOut(uint64_t at, uint8_t* data, size_t n) const;
+  void zero(uint64_t from, uint64_t to);
+  void freeChunks();
+
   std::mutex mutex;
   const std::string path;
-  std::vector<uint8_t> bytes;  // the contents while held, bytes.size() == size
-  uint64_t size = 0;           // the contents' length, held or on the disk
-  uint64_t charged = 0;        // bytes counted against the budget (bytes' capacity)
-  int fd = -1;                 // on the disk
-  bool detached = false;       // removed, or replaced by a newer file at its path
+  std::vector<std::unique_ptr<uint8_t[]>> chunks;  // the contents while held
+  uint64_t size = 0;                               // the contents' length, held or on the disk
+  int fd = -1;                                     // on the disk
+  bool detached = false;  // removed, or replaced by a newer file at its path
 };
 
 namespace {
@@ -41,7 +50,8 @@ struct Registry {
   std::mutex mutex;
   std::unordered_map<std::string, std::shared_ptr<HeldFile>> files;
   bool on = false;
-  uint64_t budget = kDefaultHeldBytes;
+  std::atomic<uint64_t> budget{kDefaultHeldBytes};
+  std::atomic<uint64_t> fileBytes{kHeldFileBytes};
   std::atomic<uint64_t> charged{0};
 };
 
@@ -55,7 +65,7 @@ bool charge(uint64_t bytes) {
   Registry& r = registry();
   uint64_t now = r.charged.load();
   do {
-    if (now + bytes > r.budget || now + bytes < now) return false;
+    if (now + bytes > r.budget.load() || now + bytes < now) return false;
   } while (!r.charged.compare_exchange_weak(now, now + bytes));
   return true;
 }
@@ -108,36 +118,40 @@ int openSpillFile(const HeldFile& file) {
 bool spill(HeldFile& file) {
   const int fd = openSpillFile(file);
   if (fd < 0) return false;
-  if (!writeAllAt(fd, file.bytes.data(), file.bytes.size(), 0)) {
-    const int reason = errno;
-    ::close(fd);
-    if (!file.detached) (void)::unlink(file.path.c_str());
-    errno = reason;
-    return false;
+  for (size_t k = 0; k * HeldFile::kChunkBytes < file.size; ++k) {
+    const uint64_t at = uint64_t(k) * HeldFile::kChunkBytes;
+    const size_t n = size_t(std::min<uint64_t>(HeldFile::kChunkBytes, file.size - at));
+    if (!writeAllAt(fd, file.chunks[k].get(), n, at)) {
+      const int reason = errno;
+      ::close(fd);
+      if (!file.detached) (void)::unlink(file.path.c_str());
+      errno = reason;
+      return false;
+    }
   }
   file.fd = fd;
-  std::vector<uint8_t>().swap(file.bytes);
-  refund(file.charged);
-  file.charged = 0;
+  file.freeChunks();
   return true;
 }
 
-// Makes room for `end` bytes in a held file, within the budget, or moves it
-// to the disk. The caller holds the file's mutex.
+// Makes room for `end` bytes in a held file, or moves it to the disk when
+// that would pass the file's share or the budget. The caller holds the
+// file's mutex.
 bool makeRoom(HeldFile& file, uint64_t end) {
-  if (end <= file.bytes.capacity()) return true;
-  constexpr uint64_t kFirstBytes = uint64_t(64) << 10;
-  const uint64_t wanted = std::max({end, kFirstBytes, file.charged + file.charged / 2});
-  if (end <= SIZE_MAX / 2 && charge(wanted - file.charged)) {
+  Registry& r = registry();
+  const uint64_t most = std::min(r.budget.load(), r.fileBytes.load());
+  while (uint64_t(file.chunks.size()) * HeldFile::kChunkBytes < end) {
+    if (uint64_t(file.chunks.size() + 1) * HeldFile::kChunkBytes > most ||
+        !charge(HeldFile::kChunkBytes))
+      return spill(file);
     try {
-      file.bytes.reserve(size_t(wanted));
-      file.charged = wanted;
-      return true;
+      file.chunks.push_back(std::make_unique_for_overwrite<uint8_t[]>(HeldFile::kChunkBytes));
     } catch (const std::bad_alloc&) {
-      refund(wanted - file.charged);
+      refund(HeldFile::kChunkBytes);
+      return spill(file);
     }
   }
-  return spill(file);
+  return true;
 }
 
 // An open held file: the file and this opening's position.
@@ -155,7 +169,7 @@ ssize_t streamRead(void* cookie, char* data, size_t n) {
     got = readAllAt(f.fd, reinterpret_cast<uint8_t*>(data), n, s.position);
   } else if (s.position < f.size) {
     got = size_t(std::min<uint64_t>(n, f.size - s.position));
-    std::memcpy(data, f.bytes.data() + s.position, got);
+    f.copyOut(s.position, reinterpret_cast<uint8_t*>(data), got);
   }
   s.position += got;
   return ssize_t(got);
@@ -175,8 +189,8 @@ ssize_t streamWrite(void* cookie, const char* data, size_t n) {
   if (f.fd >= 0) {
     if (!writeAllAt(f.fd, from, n, s.position)) return -1;
   } else {
-    if (end > f.bytes.size()) f.bytes.resize(size_t(end));  // a gap reads as zeros
-    std::memcpy(f.bytes.data() + s.position, from, n);
+    if (s.position > f.size) f.zero(f.size, s.position);  // a gap reads as zeros
+    f.copyIn(s.position, from, n);
   }
   f.size = std::max(f.size, end);
   s.position = end;
@@ -244,7 +258,43 @@ void forgetHeld(Registry& r, const std::string& path) {
 
 HeldFile::~HeldFile() {
   if (fd >= 0) ::close(fd);
-  refund(charged);
+  freeChunks();
+}
+
+void HeldFile::copyIn(uint64_t at, const uint8_t* data, size_t n) {
+  while (n > 0) {
+    const size_t within = size_t(at % kChunkBytes);
+    const size_t part = std::min(n, kChunkBytes - within);
+    std::memcpy(chunks[size_t(at / kChunkBytes)].get() + within, data, part);
+    at += part;
+    data += part;
+    n -= part;
+  }
+}
+
+void HeldFile::copyOut(uint64_t at, uint8_t* data, size_t n) const {
+  while (n > 0) {
+    const size_t within = size_t(at % kChunkBytes);
+    const size_t part = std::min(n, kChunkBytes - within);
+    std::memcpy(data, chunks[size_t(at / kChunkBytes)].get() + within, part);
+    at += part;
+    data += part;
+    n -= part;
+  }
+}
+
+void HeldFile::zero(uint64_t from, uint64_t to) {
+  while (from < to) {
+    const size_t within = size_t(from % kChunkBytes);
+    const size_t part = size_t(std::min<uint64_t>(to - from, kChunkBytes - within));
+    std::memset(chunks[size_t(from / kChunkBytes)].get() + within, 0, part);
+    from += part;
+  }
+}
+
+void HeldFile::freeChunks() {
+  refund(uint64_t(chunks.size()) * kChunkBytes);
+  std::vector<std::unique_ptr<uint8_t[]>>().swap(chunks);
 }
 
 void holdWorkFiles(bool on, uint64_t budgetBytes) {
@@ -363,7 +413,7 @@ size_t WorkFileReader::readAt(uint64_t at, uint8_t* data, size_t bytes) const {
   if (held_->fd >= 0) return readAllAt(held_->fd, data, bytes, at);
   if (at >= held_->size) return 0;
   const size_t got = size_t(std::min<uint64_t>(bytes, held_->size - at));
-  std::memcpy(data, held_->bytes.data() + at, got);
+  held_->copyOut(at, data, got);
   return got;
 }
 

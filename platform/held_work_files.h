@@ -26,9 +26,12 @@
 
 namespace tarnwick::platform {
 
-// Bytes all held work files may take together before the next one that
-// grows goes to the disk.
+// Bytes all held work files may take together, and one of them alone,
+// before the one that grows goes to the disk. Most faxes' work files are a
+// few hundred KB; the first bytes of a large one would only be written
+// twice, to memory and then to the disk.
 inline constexpr uint64_t kDefaultHeldBytes = uint64_t(4) << 20;
+inline constexpr uint64_t kHeldFileBytes = uint64_t(1) << 20;
 
 // Turns holding on (for files made from now on) or off; off is the default.
 void holdWorkFiles(bool on, uint64_t budgetBytes = kDefaultHeldBytes);

@@ -134,6 +134,20 @@ TEST_F(HeldWorkFiles, PastTheBudgetAFileGoesToTheDiskWhole) {
   early.reset();
 }
 
+// One file alone is held up to its share of the budget: a large one goes to
+// the disk early and leaves the budget to the small files.
+TEST_F(HeldWorkFiles, ALargeFileGoesToTheDiskAtItsShare) {
+  hold(kDefaultHeldBytes);
+  const std::string path = dir_.file("code.t6");
+  const std::vector<uint8_t> expected = pattern(size_t(kHeldFileBytes) + 1, 10);
+  FilePtr f(createWorkFile(path, "wb"));
+  ASSERT_TRUE(writeAll(f.get(), expected.data(), expected.size()));
+  ASSERT_TRUE(closeFile(f.release()));
+  EXPECT_EQ(expected, testing::readFileBytes(path));
+  EXPECT_EQ(0u, heldWorkFileBytes());
+  ASSERT_TRUE(removeWorkFile(path));
+}
+
 // A file made anew at a path in use leaves the old one to its opener: what
 // the old one writes later, in memory or past the budget, never shows at
 // the path.
