@@ -8,6 +8,9 @@
 #   raw T.6 stream -> G4           tarnwick /f=in.g4 /raw  fax2tiff -M -4 -8
 #   folder of 200 mixed faxes      tarnwick /j=1           tarnwick /j=2
 #
+# /j=1 runs pinned to each core in turn and counts on the fastest; /j=2
+# runs on every core. Folder runs count by wall time.
+#
 # The folder line also gives the machine's own ceiling for that ratio: the
 # raw MH file converted on each core alone and on every core at once
 # (pinned). On a virtual machine one core may run our code markedly slower
@@ -16,8 +19,8 @@
 #
 # tarnwick reads each page set as one file (the raw pages end to end);
 # fax2tiff gets the page files, one page each, as it expects them. Each
-# command runs REPEAT times (default 3) and the fastest CPU time (user + sys)
-# counts. Prints pages/s by CPU time and wall time, tarnwick's ratio, and
+# command runs REPEAT times (default 3), alternating with the other side,
+# and the fastest CPU time (user + sys) counts. Prints pages/s by CPU time and wall time, tarnwick's ratio, and
 # the peak resident memory of each side against the input's size.
 #
 #   bench/convert_bench.sh BUILD_DIR PAGES_DIR
@@ -43,23 +46,22 @@ cat "$pages"/mr/p*.mr >"$work/in.mr"
 cat "$pages"/g4/p*.g4 >"$work/in.g4"
 n=$(ls "$pages"/g3/p*.g3 | wc -l)
 
-# Fastest of $repeat runs on core 0: prints "cpu_seconds wall_seconds
-# peak_kB" (the peak of the fastest run).
-measure() {
-  local best_cpu="" best_wall="" best_rss="" out
-  for _ in $(seq "$repeat"); do
-    out=$(taskset -c 0 /usr/bin/time -f '%U %S %e %M' -o "$work/time.txt" "$@" >/dev/null 2>&1 &&
-      cat "$work/time.txt") || { echo "convert_bench: failed: $*" >&2; exit 1; }
-    read -r user sys wall rss <<<"$out"
-    local cpu
-    cpu=$(echo "$user + $sys" | bc -l)
-    if [ -z "$best_cpu" ] || [ "$(echo "$cpu < $best_cpu" | bc -l)" = 1 ]; then
-      best_cpu=$cpu
-      best_wall=$wall
-      best_rss=$rss
-    fi
-  done
-  echo "$best_cpu $best_wall $best_rss"
+# One run on core 0: prints "cpu_seconds wall_seconds peak_kB".
+measure_once() {
+  local out user sys wall rss
+  out=$(taskset -c 0 /usr/bin/time -f '%U %S %e %M' -o "$work/time.txt" "$@" >/dev/null 2>&1 &&
+    cat "$work/time.txt") || { echo "convert_bench: failed: $*" >&2; exit 1; }
+  read -r user sys wall rss <<<"$out"
+  echo "$(echo "$user + $sys" | bc -l) $wall $rss"
+}
+
+# Keeps the faster of the run in $1 ("cpu wall rss") and the best so far in
+# $2: prints the faster.
+faster() {
+  local cpu best
+  read -r cpu _ <<<"$1"
+  read -r best _ <<<"${2:-}"
+  if [ -z "$best" ] || [ "$(echo "$cpu < $best" | bc -l)" = 1 ]; then echo "$1"; else echo "$2"; fi
 }
 
 mb() { echo "scale=1; $1 / 1024" | bc -l; }
@@ -68,9 +70,15 @@ rate() { echo "scale=1; $n / $1" | bc -l; }
 
 # compare LABEL INPUT "tarnwick command..." "reference command..." REFERENCE_NAME
 compare() {
-  local label=$1 input=$2 ours=$3 theirs=$4 name=$5
-  read -r ours_cpu ours_wall ours_rss <<<"$(measure sh -c "exec $ours")"
-  read -r ref_cpu ref_wall ref_rss <<<"$(measure sh -c "exec $theirs")"
+  local label=$1 input=$2 ours=$3 theirs=$4 name=$5 best_ours="" best_ref=""
+  # Alternated, so that a core that slows down for a while (as a virtual
+  # machine's may) slows both sides alike.
+  for _ in $(seq "$repeat"); do
+    best_ours=$(faster "$(measure_once sh -c "exec $ours")" "$best_ours")
+    best_ref=$(faster "$(measure_once sh -c "exec $theirs")" "$best_ref")
+  done
+  read -r ours_cpu ours_wall ours_rss <<<"$best_ours"
+  read -r ref_cpu ref_wall ref_rss <<<"$best_ref"
   printf '%-22s tarnwick %7s pages/s (%5.2fs cpu, %5.2fs wall)   %-20s %7s pages/s (%5.2fs cpu, %5.2fs wall)   ratio %sx\n' \
     "$label" "$(rate "$ours_cpu")" "$ours_cpu" "$ours_wall" "$name" "$(rate "$ref_cpu")" \
     "$ref_cpu" "$ref_wall" "$(echo "scale=2; $ref_cpu / $ours_cpu" | bc -l)"
@@ -108,26 +116,41 @@ while [ "$i" -lt 200 ]; do
     i=$((i + 1))
   done
 done
-# Prints "wall_seconds peak_kB". The last run's writes are flushed first,
-# so that no run pays for the one before it.
+# Prints "wall_seconds peak_kB" of one run with /j=$1, pinned to core $2 when
+# given. The last run's writes are flushed first, so that no run pays for
+# the one before it.
 folder_run() {
+  local pin=()
+  [ -z "${2:-}" ] || pin=(taskset -c "$2")
   rm -rf "$work/fout"
   sync
-  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$tarnwick" "/d=$work/folder" "/sd=$work/fout" \
-    "/j=$1" /q "/log=$work/folder.log" >/dev/null 2>&1 || true
-  cat "$work/time.txt"
+  local start end
+  start=$(date +%s.%N)
+  "${pin[@]}" /usr/bin/time -f '%M' -o "$work/time.txt" "$tarnwick" "/d=$work/folder" \
+    "/sd=$work/fout" "/j=$1" /q "/log=$work/folder.log" >/dev/null 2>&1 || true
+  end=$(date +%s.%N)
+  echo "$(echo "$end - $start" | bc -l) $(cat "$work/time.txt")"
 }
-best_folder() {
-  local best="" best_rss=""
+# /j=1 pinned to each core in turn and /j=2 on every core, alternated,
+# $folder_repeat rounds: one file at a time counts on the core that runs it
+# fastest. Sets one, one_rss, two and two_rss to the best runs.
+best_folders() {
+  local t rss c
+  one="" two=""
   for _ in $(seq "$folder_repeat"); do
-    local t rss
-    read -r t rss <<<"$(folder_run "$1")"
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then
-      best=$t
-      best_rss=$rss
+    for c in $(seq 0 $(($(nproc) - 1))); do
+      read -r t rss <<<"$(folder_run 1 "$c")"
+      if [ -z "$one" ] || [ "$(echo "$t < $one" | bc -l)" = 1 ]; then
+        one=$t
+        one_rss=$rss
+      fi
+    done
+    read -r t rss <<<"$(folder_run 2)"
+    if [ -z "$two" ] || [ "$(echo "$t < $two" | bc -l)" = 1 ]; then
+      two=$t
+      two_rss=$rss
     fi
   done
-  echo "$best $best_rss"
 }
 # Best wall time of $repeat runs of the raw MH file on core $1 alone.
 core_alone() {
@@ -168,8 +191,7 @@ done
 together=$(cores_together)
 ceiling=$(echo "scale=2; $together / $fastest" | bc -l)
 
-read -r one one_rss <<<"$(best_folder 1)"
-read -r two two_rss <<<"$(best_folder 2)"
+best_folders
 ratio=$(echo "scale=2; $one / $two" | bc -l)
 printf '%-22s /j=1 %7s files/s (%5.2fs wall)   /j=2 %7s files/s (%5.2fs wall)   ratio %sx on %s cores\n' \
   "folder of 200 faxes" "$(echo "scale=1; 200 / $one" | bc -l)" "$one" \
