@@ -46,13 +46,15 @@ struct HeldFile {
 
 namespace {
 
+// The counts come first: they outlive the files, which refund their bytes
+// as they go, also when the registry itself goes at exit.
 struct Registry {
-  std::mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<HeldFile>> files;
-  bool on = false;
   std::atomic<uint64_t> budget{kDefaultHeldBytes};
   std::atomic<uint64_t> fileBytes{kHeldFileBytes};
   std::atomic<uint64_t> charged{0};
+  std::mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<HeldFile>> files;
+  bool on = false;
 };
 
 Registry& registry() {
