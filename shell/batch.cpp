@@ -1,5 +1,7 @@
 #include "shell/batch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -283,9 +285,11 @@ class ParallelRun {
         convert_(convert),
         outcomes_(std::min(list.size(), kOrderedRunMostAhead)) {}
 
-  // Returns the index past the last file taken.
+  // Returns the index past the last file taken. The workers' own folders
+  // go when the run ends (each conversion removed its work files).
   size_t run(int workers, const std::function<void(size_t, const ListedOutcome&)>& flush) {
     workers_.assign(size_t(std::max(workers, 1)), Worker{});
+    const RemovedAtEnd removed{workers_, options_};
     OrderedRunSteps steps;
     steps.prepare = [this](int k) { return prepare(k); };
     steps.item = [this](size_t index, int k) { return work(index, k); };
@@ -302,6 +306,18 @@ class ParallelRun {
   struct Worker {
     std::optional<BatchJob> job;
     std::optional<ConversionOptions> options;
+  };
+
+  // Removes the folders of the workers after the first when it goes, if
+  // they are empty.
+  struct RemovedAtEnd {
+    const std::vector<Worker>& workers;
+    const ConversionOptions& options;
+    ~RemovedAtEnd() {
+      for (const Worker& worker : workers)
+        if (worker.options && worker.options->intermediateFile != options.intermediateFile)
+          (void)::rmdir(platform::folderOf(worker.options->intermediateFile).c_str());
+    }
   };
 
   bool prepare(int k) {

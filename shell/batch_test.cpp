@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "engine/convert_one.h"
+#include "tests/fixtures/fax_fixtures.h"
 
 namespace tarnwick::shell {
 namespace {
@@ -117,6 +119,9 @@ TEST(ConvertFolder, SeveralAtOnceKeepTheListOrderAndTheTotals) {
   };
   std::string expectedText, expectedErrors;
   FolderRunCounts expected;
+  testing::TempDir work;
+  ConversionOptions options;
+  options.intermediateFile = work.file("qrvintif.tmp");
   for (int jobs : {1, 2, 5, 16}) {
     BatchJob job;
     job.source = "/in";
@@ -124,7 +129,8 @@ TEST(ConvertFolder, SeveralAtOnceKeepTheListOrderAndTheTotals) {
     job.jobs = jobs;
     job.fileList = list;
     FolderRunCounts counts;
-    ASSERT_EQ(0, convertFolder(job, ConversionOptions{}, converter, &counts));
+    ASSERT_EQ(0, convertFolder(job, options, converter, &counts));
+    EXPECT_TRUE(std::filesystem::is_empty(work.path())) << jobs << ": the workers' folders stay";
     EXPECT_EQ(list, job.fileList);
     if (jobs == 1) {
       expectedText = job.resultsText, expectedErrors = job.errorText, expected = counts;
