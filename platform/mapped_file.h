@@ -5,13 +5,22 @@
 // keeps the resident memory at what it is working on, whatever the file's
 // size. Released bytes stay readable; touching them again reads them in
 // again.
+//
+// A file of at most kReadWholeBytes is read into memory instead, and
+// release() leaves it be. Mapping a small file costs more than reading it:
+// every unmapping and every release makes the kernel stop each other core
+// that runs a thread of the process to flush its address cache, three times
+// a file when a folder job converts files on several threads.
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tarnwick::platform {
+
+inline constexpr uint64_t kReadWholeBytes = uint64_t(1) << 20;
 
 enum MapStatus : int {
   kMapOpenFailed = -1,  // the file cannot be opened or measured
@@ -29,12 +38,14 @@ class MappedFile {
       unmap();
       std::swap(data_, other.data_);
       std::swap(size_, other.size_);
+      std::swap(read_, other.read_);
     }
     return *this;
   }
   ~MappedFile() { unmap(); }
 
-  // Maps `path` whole, replacing any earlier mapping: 0 or a MapStatus.
+  // Maps `path` whole (or reads it, when small), replacing any earlier
+  // mapping: 0 or a MapStatus.
   int map(const std::string& path);
   void unmap();
 
@@ -47,8 +58,11 @@ class MappedFile {
   void releaseAll() { release(0, size_); }
 
  private:
+  int readWhole(int fd, size_t size);
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
+  std::vector<uint8_t> read_;  // a small file's bytes; data_ points into it
 };
 
 }  // namespace tarnwick::platform

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/checked_write.h"
 #include "platform/files.h"
+#include "platform/mapped_file.h"
 #include "platform/partial_files.h"
 #include "platform/paths.h"
 #include "platform/text_spool.h"
@@ -448,6 +450,34 @@ TEST(Locations, FollowTarnwickHomeThenXdg) {
   ::setenv("HOME", "/home/ann", 1);
   EXPECT_EQ("/home/ann/.config/tarnwick/tarnwick.ini", settingsFilePath());
   EXPECT_EQ("/home/ann/.local/state/tarnwick/log/qrvlog.txt", defaultLogFilePath());
+}
+
+// Small files are read and large ones mapped; either way the bytes are the
+// file's, and stay so after a release and a move.
+TEST(MappedFile, EverySizeGivesTheFilesBytes) {
+  testing::TempDir dir;
+  for (const uint64_t size : {uint64_t(1), uint64_t(4095), kReadWholeBytes, kReadWholeBytes + 1,
+                              3 * kReadWholeBytes + 5}) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7 + i / 4093);
+    const std::string path = dir.file("in" + std::to_string(size));
+    ASSERT_TRUE(testing::writeFileBytes(path, bytes));
+    MappedFile file;
+    ASSERT_EQ(0, file.map(path)) << size;
+    file.release(0, size / 2);
+    MappedFile moved(std::move(file));
+    EXPECT_FALSE(file.isMapped()) << size;
+    ASSERT_TRUE(moved.isMapped()) << size;
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), moved.bytes().begin(), moved.bytes().end()))
+        << size;
+    moved.releaseAll();
+    EXPECT_EQ(uint8_t(bytes.back()), moved.bytes().back()) << size;
+  }
+  ASSERT_TRUE(testing::writeFileBytes(dir.file("empty"), {}));
+  MappedFile file;
+  EXPECT_EQ(kMapFailed, file.map(dir.file("empty")));
+  EXPECT_EQ(kMapOpenFailed, file.map(dir.file("missing")));
+  EXPECT_FALSE(file.isMapped());
 }
 
 }  // namespace
