@@ -11,11 +11,12 @@
 # /j=1 runs pinned to each core in turn and counts on the fastest; /j=2
 # runs on every core. Folder runs count by wall time.
 #
-# The folder line also gives the machine's own ceiling for that ratio: the
-# raw MH file converted on each core alone and on every core at once
-# (pinned). On a virtual machine one core may run our code markedly slower
-# than another, alone as well as together; then N files at once can gain no
-# more than the cores' rates together over the fastest core's alone.
+# The folder lines also give the machine's own ceiling for that ratio: one
+# /j=1 run per core at once, each on a copy of the folder and pinned to its
+# core, share nothing but the machine. On a virtual machine one core may run
+# our code markedly slower than another, and conversions running at once
+# slow each other down in the host and its disk; /j=N can gain no more over
+# one run than those separate runs do.
 #
 # tarnwick reads each page set as one file (the raw pages end to end);
 # fax2tiff gets the page files, one page each, as it expects them. Each
@@ -116,6 +117,9 @@ while [ "$i" -lt 200 ]; do
     i=$((i + 1))
   done
 done
+cores=$(nproc)
+for c in $(seq 1 $((cores - 1))); do cp -r "$work/folder" "$work/folder$c"; done
+
 # Prints "wall_seconds peak_kB" of one run with /j=$1, pinned to core $2 when
 # given. The last run's writes are flushed first, so that no run pays for
 # the one before it.
@@ -131,15 +135,38 @@ folder_run() {
   end=$(date +%s.%N)
   echo "$(echo "$end - $start" | bc -l) $(cat "$work/time.txt")"
 }
-# /j=1 pinned to each core in turn and /j=2 on every core, alternated,
-# $folder_repeat rounds: one file at a time counts on the core that runs it
-# fastest. Sets one, one_rss, two and two_rss to the best runs.
+# Prints the wall seconds of one /j=1 run per core at once, each on a copy
+# of the folder and pinned to its core: what the machine gives to as many
+# conversions at once as it has cores, with no sharing between them.
+separate_runs() {
+  local c start end
+  for c in $(seq 0 $((cores - 1))); do rm -rf "$work/fout$c"; done
+  sync
+  start=$(date +%s.%N)
+  for c in $(seq 0 $((cores - 1))); do
+    local from="$work/folder"
+    [ "$c" = 0 ] || from="$work/folder$c"
+    taskset -c "$c" "$tarnwick" "/d=$from" "/sd=$work/fout$c" /j=1 /q \
+      "/log=$work/folder$c.log" >/dev/null 2>&1 &
+  done
+  wait
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+# /j=1 pinned to each core in turn, /j=2 on every core and the separate runs,
+# alternated, $folder_repeat rounds: one file at a time counts on the core
+# that runs it fastest. Sets one, one_rss, two, two_rss and apart to the
+# best runs, and alone[c] to each core's best /j=1.
 best_folders() {
   local t rss c
-  one="" two=""
+  one="" two="" apart=""
+  alone=()
   for _ in $(seq "$folder_repeat"); do
-    for c in $(seq 0 $(($(nproc) - 1))); do
+    for c in $(seq 0 $((cores - 1))); do
       read -r t rss <<<"$(folder_run 1 "$c")"
+      if [ -z "${alone[$c]:-}" ] || [ "$(echo "$t < ${alone[$c]}" | bc -l)" = 1 ]; then
+        alone[$c]=$t
+      fi
       if [ -z "$one" ] || [ "$(echo "$t < $one" | bc -l)" = 1 ]; then
         one=$t
         one_rss=$rss
@@ -150,53 +177,24 @@ best_folders() {
       two=$t
       two_rss=$rss
     fi
+    t=$(separate_runs)
+    if [ -z "$apart" ] || [ "$(echo "$t < $apart" | bc -l)" = 1 ]; then apart=$t; fi
   done
 }
-# Best wall time of $repeat runs of the raw MH file on core $1 alone.
-core_alone() {
-  local best="" t
-  for _ in $(seq "$repeat"); do
-    /usr/bin/time -f '%e' -o "$work/core.txt" taskset -c "$1" "$tarnwick" "/f=$work/in.g3" \
-      "/sf=$work/core$1.tif" /q >/dev/null 2>&1 || { echo "convert_bench: failed on core $1" >&2; exit 1; }
-    t=$(cat "$work/core.txt")
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  echo "$best"
-}
-# Prints the sum of the cores' pages/s with one conversion pinned to each at
-# once, the best of $repeat rounds.
-cores_together() {
-  local best="" sum c
-  for _ in $(seq "$repeat"); do
-    for c in $(seq 0 $(($(nproc) - 1))); do
-      /usr/bin/time -f '%e' -o "$work/together$c.txt" taskset -c "$c" "$tarnwick" \
-        "/f=$work/in.g3" "/sf=$work/together$c.tif" /q >/dev/null 2>&1 &
-    done
-    wait
-    sum=0
-    for c in $(seq 0 $(($(nproc) - 1))); do
-      sum=$(echo "$sum + $n / $(cat "$work/together$c.txt")" | bc -l)
-    done
-    if [ -z "$best" ] || [ "$(echo "$sum > $best" | bc -l)" = 1 ]; then best=$sum; fi
-  done
-  echo "$best"
-}
-fastest=0
-rates=""
-for c in $(seq 0 $(($(nproc) - 1))); do
-  rate=$(echo "$n / $(core_alone "$c")" | bc -l)
-  rates="$rates core $c $(printf '%.0f' "$rate"),"
-  if [ "$(echo "$rate > $fastest" | bc -l)" = 1 ]; then fastest=$rate; fi
-done
-together=$(cores_together)
-ceiling=$(echo "scale=2; $together / $fastest" | bc -l)
 
 best_folders
 ratio=$(echo "scale=2; $one / $two" | bc -l)
+ceiling=$(echo "scale=2; $cores * $one / $apart" | bc -l)
+speeds=""
+for c in $(seq 0 $((cores - 1))); do
+  speeds="$speeds core $c $(echo "scale=1; 200 / ${alone[$c]}" | bc -l),"
+done
 printf '%-22s /j=1 %7s files/s (%5.2fs wall)   /j=2 %7s files/s (%5.2fs wall)   ratio %sx on %s cores\n' \
   "folder of 200 faxes" "$(echo "scale=1; 200 / $one" | bc -l)" "$one" \
-  "$(echo "scale=1; 200 / $two" | bc -l)" "$two" "$ratio" "$(nproc)"
-printf '%-22s the cores (raw MH pages/s alone:%s together %.0f): ceiling %sx, reached %s%%\n' "" \
-  "${rates%,}" "$together" "$ceiling" "$(echo "scale=0; 100 * $ratio / $ceiling" | bc -l)"
+  "$(echo "scale=1; 200 / $two" | bc -l)" "$two" "$ratio" "$cores"
+printf '%-22s /j=1 alone on each core:%s files/s; %s separate /j=1 runs at once, one a core: %s files/s\n' \
+  "" "${speeds%,}" "$cores" "$(echo "scale=1; $cores * 200 / $apart" | bc -l)"
+printf '%-22s the machine'"'"'s ceiling %sx one run; /j=2 reached %s%% of it\n' "" "$ceiling" \
+  "$(echo "scale=0; 100 * $ratio / $ceiling" | bc -l)"
 printf '%-22s peak memory: /j=1 %s MB, /j=2 %s MB; largest input %s MB\n' "" "$(mb "$one_rss")" \
   "$(mb "$two_rss")" "$(mb $(($(find "$work/folder" -type f -printf '%s\n' | sort -n | tail -1) / 1024)))"
