@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -20,8 +22,8 @@
 namespace tarnwick::platform {
 
 // One work file held in memory, or, once it outgrew its room, on the disk.
-// Held in chunks: a file grows without its bytes being moved, and a chunk
-// freed by one file is soon the next one's, already in memory.
+// Held in chunks (ChunkArena): a file grows without its bytes being moved,
+// and a chunk freed by one file is soon the next one's, already in memory.
 struct HeldFile {
   static constexpr size_t kChunkBytes = size_t(16) << 10;
 
@@ -38,10 +40,10 @@ struct HeldFile {
 
   std::mutex mutex;
   const std::string path;
-  std::vector<std::unique_ptr<uint8_t[]>> chunks;  // the contents while held
-  uint64_t size = 0;                               // the contents' length, held or on the disk
-  int fd = -1;                                     // on the disk
-  bool detached = false;  // removed, or replaced by a newer file at its path
+  std::vector<uint8_t*> chunks;  // the contents while held, the arena's chunks
+  uint64_t size = 0;             // the contents' length, held or on the disk
+  int fd = -1;                   // on the disk
+  bool detached = false;         // removed, or replaced by a newer file at its path
 };
 
 namespace {
@@ -60,6 +62,54 @@ struct Registry {
 Registry& registry() {
   static Registry r;
   return r;
+}
+
+// The memory held files live in: one mapping of address space, made once
+// and used a chunk at a time, lowest free chunk first. Taken from the heap
+// in between its other allocations, chunks would scatter through it and
+// leave the heap a little larger after every fax of a long run. A page of
+// the mapping is in memory once a chunk on it was used; lowest first keeps
+// those to the most that was ever held at once. The mapping lasts as long
+// as the process.
+class ChunkArena {
+ public:
+  static constexpr size_t kChunks = 4096;  // 64 MB of address space: the most ever held
+
+  // A free chunk, or nullptr when none is left or there is no mapping.
+  uint8_t* take() {
+    const std::lock_guard lock(mutex_);
+    if (!mapped_) {
+      mapped_ = true;
+      void* p = ::mmap(nullptr, kChunks * HeldFile::kChunkBytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      base_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+    }
+    if (!base_) return nullptr;
+    for (size_t w = 0; w < used_.size(); ++w) {
+      if (~used_[w] == 0) continue;
+      const int bit = __builtin_ctzll(~used_[w]);
+      used_[w] |= uint64_t(1) << bit;
+      return base_ + (w * 64 + size_t(bit)) * HeldFile::kChunkBytes;
+    }
+    return nullptr;
+  }
+
+  void give(const uint8_t* chunk) {
+    const std::lock_guard lock(mutex_);
+    const size_t index = size_t(chunk - base_) / HeldFile::kChunkBytes;
+    used_[index / 64] &= ~(uint64_t(1) << (index % 64));
+  }
+
+ private:
+  std::mutex mutex_;
+  bool mapped_ = false;
+  uint8_t* base_ = nullptr;
+  std::array<uint64_t, kChunks / 64> used_{};
+};
+
+ChunkArena& chunkArena() {
+  static ChunkArena arena;
+  return arena;
 }
 
 // Counts `bytes` more against the budget; false when they do not fit.
@@ -123,7 +173,7 @@ bool spill(HeldFile& file) {
   for (size_t k = 0; k * HeldFile::kChunkBytes < file.size; ++k) {
     const uint64_t at = uint64_t(k) * HeldFile::kChunkBytes;
     const size_t n = size_t(std::min<uint64_t>(HeldFile::kChunkBytes, file.size - at));
-    if (!writeAllAt(fd, file.chunks[k].get(), n, at)) {
+    if (!writeAllAt(fd, file.chunks[k], n, at)) {
       const int reason = errno;
       ::close(fd);
       if (!file.detached) (void)::unlink(file.path.c_str());
@@ -146,9 +196,15 @@ bool makeRoom(HeldFile& file, uint64_t end) {
     if (uint64_t(file.chunks.size() + 1) * HeldFile::kChunkBytes > most ||
         !charge(HeldFile::kChunkBytes))
       return spill(file);
+    uint8_t* chunk = chunkArena().take();
+    if (!chunk) {
+      refund(HeldFile::kChunkBytes);
+      return spill(file);
+    }
     try {
-      file.chunks.push_back(std::make_unique_for_overwrite<uint8_t[]>(HeldFile::kChunkBytes));
+      file.chunks.push_back(chunk);
     } catch (const std::bad_alloc&) {
+      chunkArena().give(chunk);
       refund(HeldFile::kChunkBytes);
       return spill(file);
     }
@@ -267,7 +323,7 @@ void HeldFile::copyIn(uint64_t at, const uint8_t* data, size_t n) {
   while (n > 0) {
     const size_t within = size_t(at % kChunkBytes);
     const size_t part = std::min(n, kChunkBytes - within);
-    std::memcpy(chunks[size_t(at / kChunkBytes)].get() + within, data, part);
+    std::memcpy(chunks[size_t(at / kChunkBytes)] + within, data, part);
     at += part;
     data += part;
     n -= part;
@@ -278,7 +334,7 @@ void HeldFile::copyOut(uint64_t at, uint8_t* data, size_t n) const {
   while (n > 0) {
     const size_t within = size_t(at % kChunkBytes);
     const size_t part = std::min(n, kChunkBytes - within);
-    std::memcpy(data, chunks[size_t(at / kChunkBytes)].get() + within, part);
+    std::memcpy(data, chunks[size_t(at / kChunkBytes)] + within, part);
     at += part;
     data += part;
     n -= part;
@@ -289,14 +345,15 @@ void HeldFile::zero(uint64_t from, uint64_t to) {
   while (from < to) {
     const size_t within = size_t(from % kChunkBytes);
     const size_t part = size_t(std::min<uint64_t>(to - from, kChunkBytes - within));
-    std::memset(chunks[size_t(from / kChunkBytes)].get() + within, 0, part);
+    std::memset(chunks[size_t(from / kChunkBytes)] + within, 0, part);
     from += part;
   }
 }
 
 void HeldFile::freeChunks() {
   refund(uint64_t(chunks.size()) * kChunkBytes);
-  std::vector<std::unique_ptr<uint8_t[]>>().swap(chunks);
+  for (const uint8_t* chunk : chunks) chunkArena().give(chunk);
+  std::vector<uint8_t*>().swap(chunks);
 }
 
 void holdWorkFiles(bool on, uint64_t budgetBytes) {

@@ -118,13 +118,23 @@ class Load : public ::testing::Test {
   }
 
   void checkRun(const std::string& jobs) {
-    const ChildRun small = run(dir_.file("in/a"), dir_.file("out-small"), jobs);
+    // A peak is a high-water mark that differs by a few percent from run to
+    // run; the small job's is the highest of three runs, so that one low
+    // sample does not pass for growth.
+    ChildRun small = run(dir_.file("in/a"), dir_.file("out-small"), jobs);
     const std::string smallText = readText(dir_.file("stdout"));
+    for (int again = 0; again < 2; ++again) {
+      fs::remove_all(dir_.file("out-small"));
+      const ChildRun more = run(dir_.file("in/a"), dir_.file("out-small"), jobs);
+      EXPECT_EQ(small.status, more.status);
+      small.peakRssKb = std::max(small.peakRssKb, more.peakRssKb);
+      small.mostOpenFds = std::max(small.mostOpenFds, more.mostOpenFds);
+    }
     const ChildRun large = run(dir_.file("in"), dir_.file("out-large"), jobs);
     const std::string largeText = readText(dir_.file("stdout"));
     const std::string report = readText(dir_.file("report.jsonl"));
-    std::printf("%s 1,000 files: %.1f s, peak %ld KB, at most %d fds\n", jobs.c_str(),
-                small.seconds, small.peakRssKb, small.mostOpenFds);
+    std::printf("%s 1,000 files: %.1f s, peak %ld KB (highest of 3 runs), at most %d fds\n",
+                jobs.c_str(), small.seconds, small.peakRssKb, small.mostOpenFds);
     std::printf("%s 10,000 files: %.1f s, peak %ld KB, at most %d fds\n", jobs.c_str(),
                 large.seconds, large.peakRssKb, large.mostOpenFds);
     // Some files fail on purpose.
