@@ -59,11 +59,6 @@ struct Registry {
   bool on = false;
 };
 
-Registry& registry() {
-  static Registry r;
-  return r;
-}
-
 // The memory held files live in: one mapping of address space, made once
 // and used a chunk at a time, lowest free chunk first. Taken from the heap
 // in between its other allocations, chunks would scatter through it and
@@ -110,6 +105,15 @@ class ChunkArena {
 ChunkArena& chunkArena() {
   static ChunkArena arena;
   return arena;
+}
+
+// Made after the arena, so gone before it: files held at exit give their
+// chunks back to an arena that is still there.
+Registry& registry() {
+  static ChunkArena& arena = chunkArena();
+  static Registry r;
+  (void)arena;
+  return r;
 }
 
 // Counts `bytes` more against the budget; false when they do not fit.
