@@ -30,8 +30,7 @@ int effectiveThreshold(uint16_t threshold) {
 }
 
 // The probes only need a line's length and runs, never its pixels: a writer
-// without room decodes the line and writes nothing.
-// The probes count pixels and compare run lists; no row is written.
+// without a row decodes the line and writes nothing.
 class ProbeRow {
  public:
   static RowWriter fresh() { return RowWriter{}; }

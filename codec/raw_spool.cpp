@@ -9,7 +9,6 @@
 #include "codec/fax_decode.h"
 #include "codec/raw_probe.h"
 #include "platform/checked_write.h"
-#include "platform/files.h"
 #include "platform/held_work_files.h"
 
 namespace tarnwick {

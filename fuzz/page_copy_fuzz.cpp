@@ -2,8 +2,9 @@
 //
 // Byte 0 picks the output compression (the codes of tiffout/page_copy.h;
 // mostly T.6, the default) and byte 1 the fill order, tiling, directory
-// selection and whether the file is held in memory; the rest is the file. libtiff parses the input;
-// the copy must return a documented status and never write outside its buffers.
+// selection and whether the file is held in memory; the rest is the file.
+// libtiff parses the input; the copy must return a documented status and
+// never write outside its buffers.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -76,10 +76,10 @@ class TiffWriter {
   // Opens `path` with the stdio `mode`, a writing mode ("wb") as a new work
   // file (platform::createWorkFile: what was there is removed, never
   // truncated, and the file is held in memory while it is small, when the
-  // program holds work files); when that fails, tries "wb". Every caller passes
-  // kTiffLittleEndian and "wb", for a reader's intermediate file in the work
-  // folder. A byte order other than
-  // kTiffBigEndian writes a little-endian file. Whether a file is open is
+  // program holds work files); when that fails, tries "wb". Every caller
+  // passes kTiffLittleEndian and "wb", for a reader's intermediate file in
+  // the work folder. A byte order other than kTiffBigEndian writes a
+  // little-endian file. Whether a file is open is
   // asked with isOpen(); every write on a writer without a file gives
   // kTiffWriterNoFile.
   explicit TiffWriter(const std::string& path, uint16_t byteOrder = kTiffLittleEndian,
