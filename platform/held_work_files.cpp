@@ -390,8 +390,8 @@ std::FILE* createWorkFile(const std::string& path, const char* mode) {
     forgetHeld(r, path);
     on = r.on;
   }
+  if (!on) return openNewWorkFile(path, mode);
   if (!removeWorkFileOnDisk(path)) return nullptr;
-  if (!on) return std::fopen(path.c_str(), mode);
   auto file = std::make_shared<HeldFile>(path);
   {
     const std::lock_guard lock(r.mutex);
