@@ -271,8 +271,8 @@ int streamSeek(void* cookie, off64_t* offset, int whence) {
     errno = EINVAL;
     return -1;
   }
-  const int64_t at = base + int64_t(*offset);
-  if (at < 0) {
+  int64_t at = 0;
+  if (__builtin_add_overflow(base, int64_t(*offset), &at) || at < 0) {
     errno = EINVAL;
     return -1;
   }
